@@ -1,0 +1,30 @@
+// Level 5, BEST: BETTER's search with six recent offsets and its own token stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "container/bytes.h"
+#include "container/format.h"
+#include "container/sections.h"
+#include "container/workspace.h"
+
+namespace orsk {
+
+struct BestSettings {
+    std::uint16_t maxChainSteps = 512;
+    std::uint16_t window = 65535;
+    std::uint16_t goodLength = 2048;
+};
+
+// Compresses chunk[0..n) (1 <= n <= MaxChunkLength, InputSlack readable bytes behind
+// it) into one compressed block at block.at. NoRoom when the block would not fit
+// (the driver then stores the chunk).
+[[nodiscard]] Status BestCompressBlock(const BestSettings& settings, EncoderScratch& scratch,
+                                       const std::uint8_t* chunk, std::size_t n, ByteSink& block);
+
+// Replays the block's sequences into out (out.end is the chunk's end; CopySlack bytes
+// past it may be scribbled on). Corrupt when the streams break any limit.
+[[nodiscard]] Status BestDecodeBlock(const BlockStreams& in, ByteSink& out);
+
+}  // namespace orsk

@@ -1,0 +1,28 @@
+// Level 0, HYPERFAST: greedy parse with one hash slot per position, all streams raw.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "container/bytes.h"
+#include "container/format.h"
+#include "container/sections.h"
+#include "container/workspace.h"
+
+namespace orsk {
+
+struct HyperfastSettings {
+    std::uint16_t window = 65535;  // candidates lie strictly after pos - window
+};
+
+// Compresses chunk[0..n) (1 <= n <= MaxChunkLength, InputSlack readable bytes behind
+// it) into one compressed block at block.at. NoRoom when the block would not fit
+// (the driver then stores the chunk).
+[[nodiscard]] Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch& scratch,
+                                       const std::uint8_t* chunk, std::size_t n, ByteSink& block);
+
+// Replays the block's sequences into out (out.end is the chunk's end; CopySlack bytes
+// past it may be scribbled on). Corrupt when the streams break any limit.
+[[nodiscard]] Status HyperfastDecodeBlock(const BlockStreams& in, ByteSink& out);
+
+}  // namespace orsk

@@ -1,0 +1,50 @@
+// One chunk into one block and one block back: the single path every driver
+// (files, memory, tests, fuzzers) goes through.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "container/format.h"
+#include "container/workspace.h"
+
+namespace orsk {
+
+// Entropy estimate below which a level compresses a chunk (strict comparison).
+double StoreThreshold(Level level);
+
+// Upper bound of the block a chunk of n bytes becomes; the compressors stay inside it.
+constexpr std::size_t BlockBound(std::size_t n) { return n + n / 16 + 2048; }
+static_assert(BlockBound(MaxChunkLength) <= OutputBlockBufferSize);
+
+struct ChunkOutcome {
+    double entropy = 0.0;
+    bool stored = false;
+    std::size_t blockLength = 0;
+    std::int64_t entropyMicros = 0;
+    std::int64_t lzMicros = 0;  // includes NORMAL's filter
+};
+
+// Compresses ws.chunk()[0..n) (1 <= n <= MaxChunkLength) into ws.block(), stored or
+// compressed by the level's rules. The chunk's bytes may be changed in place.
+[[nodiscard]] Status CompressChunk(Level level, BlockWorkspace& ws, std::size_t n, ChunkOutcome& out);
+
+// Bytes of fixed header (kind byte included) a reader needs to know a block's length;
+// 0 for a kind byte the format does not know.
+std::size_t BlockHeaderLength(Level level, std::uint8_t kind);
+// The total length of a block from its fixed header, checked against the buffers.
+[[nodiscard]] Status BlockTotalLength(Level level, const std::uint8_t* header, std::size_t& total);
+
+struct RestoredBlock {
+    const std::uint8_t* data = nullptr;  // the restored chunk (in the block or ws.restored())
+    std::size_t length = 0;
+    bool stored = false;
+    std::uint32_t blockLength = 0;       // as recorded (stored: the chunk length)
+};
+
+// Restores the whole block [block, block + total). StreamReadSlack readable bytes must
+// follow it. Nothing is produced unless every check passes.
+[[nodiscard]] Status RestoreBlock(Level level, BlockWorkspace& ws, const std::uint8_t* block, std::size_t total,
+                                  RestoredBlock& out);
+
+}  // namespace orsk

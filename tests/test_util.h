@@ -1,0 +1,30 @@
+// Shared helpers for the unit tests: deterministic sample data and file access.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "container/format.h"
+
+namespace orsk::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Deterministic generators (same bytes on every platform for a given seed).
+Bytes RandomBytes(std::size_t n, std::uint32_t seed);
+Bytes TextLike(std::size_t n, std::uint32_t seed);       // English-like words and punctuation
+Bytes BinaryLike(std::size_t n, std::uint32_t seed);     // structured records, small integers
+Bytes Runs(std::size_t n, std::uint32_t seed);           // long runs of repeated bytes
+Bytes Repeat(const std::string& pattern, std::size_t n);
+Bytes ReadFileBytes(const std::string& path);            // empty when unreadable
+void WriteFileBytes(const std::string& path, const Bytes& data);
+std::string DataPath(const std::string& name);           // tests/data/<name>
+std::string TempPath(const std::string& name);           // a fresh path under the temp dir
+
+// Whole-buffer round trip through the library's memory path.
+Bytes Compress(Level level, const Bytes& input);
+Status Decompress(Level level, const Bytes& container, Bytes& output);
+
+}  // namespace orsk::test
