@@ -1,1 +1,199 @@
+// The container around the codecs: entropy estimate and store decision, stored
+// blocks, block framing, the memory path, and the platform's time arithmetic.
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "container/block.h"
+#include "container/entropy_estimate.h"
+#include "container/memory.h"
+#include "container/sections.h"
+#include "platform/platform.h"
+#include "test_util.h"
+
+namespace orsk::test {
+namespace {
+
+// Sample positions of the estimate: strides 2, 3, ..., 14, then 15.
+std::vector<std::size_t> SamplePositions(std::size_t count) {
+    std::vector<std::size_t> p{0};
+    std::size_t stride = 2;
+    while (p.size() < count) {
+        p.push_back(p.back() + stride);
+        if (stride < 15) ++stride;
+    }
+    return p;
+}
+
+double Binary(double n, double k) {  // entropy of k samples of one value and n - k of another
+    const double a = k / n, b = (n - k) / n;
+    return -(std::log2(a) * a + std::log2(b) * b);
+}
+
+TEST(EntropyEstimate, ShortInputsAndTheSampleSchedule) {
+    EXPECT_EQ(EntropyEstimate(nullptr, 100), 7.999);
+    for (std::size_t n = 1; n <= 13; ++n) EXPECT_EQ(EntropyEstimate(RandomBytes(n, 1).data(), n), 7.999);
+
+    // 14 bytes: one sample, a negative zero.
+    const Bytes fourteen = RandomBytes(14, 2);
+    const double e14 = EntropyEstimate(fourteen.data(), 14);
+    EXPECT_EQ(e14, 0.0);
+    EXPECT_TRUE(std::signbit(e14));
+
+    // 20 bytes: positions 0, 2 and 5 only.
+    Bytes twenty(20, 9);
+    twenty[0] = 1, twenty[2] = 2, twenty[5] = 3;
+    EXPECT_DOUBLE_EQ(EntropyEstimate(twenty.data(), 20), std::log2(3.0));
+
+    const std::vector<std::size_t> documented{0, 2, 5, 9, 14, 20, 27, 35, 44, 54, 65, 77, 90, 104, 119, 134, 149};
+    EXPECT_EQ(SamplePositions(documented.size()), documented);
+
+    // A full chunk: 69,911 samples, the last at 1,048,559; the last 13 bytes never count.
+    Bytes chunk(MaxChunkLength, 0);
+    chunk[1048559] = 1;
+    EXPECT_DOUBLE_EQ(EntropyEstimate(chunk.data(), chunk.size()), Binary(69911, 1));
+    chunk[1048559] = 0;
+    chunk[1048560] = 1;
+    for (std::size_t i = MaxChunkLength - 13; i < MaxChunkLength; ++i) chunk[i] = std::uint8_t(i);
+    EXPECT_EQ(EntropyEstimate(chunk.data(), chunk.size()), 0.0);
+}
+
+TEST(EntropyEstimate, EvenSpreadsAndTheStrictThreshold) {
+    // 2,560 samples spread evenly over 256 values: exactly 8.0.
+    const auto pos = SamplePositions(2561);
+    Bytes even(pos[2560] + 13, 0);
+    for (std::size_t k = 0; k < 2560; ++k) even[pos[k]] = std::uint8_t(k);
+    EXPECT_EQ(EntropyEstimate(even.data(), even.size()), 8.0);
+
+    // Exactly 6.0 (64 values evenly): stored at level 0, whose threshold is 6.0.
+    Bytes six(pos[640] + 13, 0);
+    for (std::size_t k = 0; k < 640; ++k) six[pos[k]] = std::uint8_t(k % 64);
+    EXPECT_EQ(EntropyEstimate(six.data(), six.size()), 6.0);
+    BlockWorkspace ws;
+    ASSERT_EQ(ws.PrepareCompress(), Status::Ok);
+    std::copy(six.begin(), six.end(), ws.chunk());
+    ChunkOutcome out;
+    ASSERT_EQ(CompressChunk(Level::Hyperfast, ws, six.size(), out), Status::Ok);
+    EXPECT_TRUE(out.stored);
+    EXPECT_EQ(out.blockLength, six.size() + 9);
+}
+
+TEST(StoredBlocks, ExactBytes) {
+    // A 5-byte chunk is stored at every level as 14 bytes.
+    const Bytes five{'h', 'e', 'l', 'l', 'o'};
+    for (int l = 0; l < LevelCount; ++l) {
+        const Bytes c = Compress(Level(l), five);
+        const Bytes expected{83, 15, 5, 0, 0, 0, 5, 0, 0, 0, 'h', 'e', 'l', 'l', 'o'};
+        EXPECT_EQ(c, expected) << "level " << l;
+    }
+    // Exactly 1 MiB of random bytes: one stored block; one byte more: a second 10-byte block.
+    const Bytes mib = RandomBytes(MaxChunkLength + 1, 3);
+    const Bytes one(mib.begin(), mib.end() - 1);
+    for (int l = 0; l < LevelCount; ++l) {
+        const Bytes c1 = Compress(Level(l), one);
+        ASSERT_EQ(c1.size(), 1 + 9 + MaxChunkLength);
+        EXPECT_EQ(LoadLE32(c1.data() + 2), MaxChunkLength);
+        const Bytes c2 = Compress(Level(l), mib);
+        ASSERT_EQ(c2.size(), c1.size() + 10);
+        const Bytes tail(c2.end() - 10, c2.end());
+        EXPECT_EQ(tail, (Bytes{15, 1, 0, 0, 0, 1, 0, 0, 0, mib.back()}));
+        Bytes back;
+        ASSERT_EQ(Decompress(Level(l), c2, back), Status::Ok);
+        EXPECT_TRUE(back == mib);
+    }
+}
+
+TEST(StoredBlocks, RestoreAlikeAtEveryLevel) {
+    // A hand-made container of stored blocks, including an empty one.
+    Bytes c{83};
+    const Bytes parts[] = {RandomBytes(300, 4), {}, RandomBytes(1, 5), TextLike(5000, 6)};
+    Bytes expected;
+    for (const Bytes& p : parts) {
+        c.push_back(15);
+        for (int copy = 0; copy < 2; ++copy) {
+            for (int i = 0; i < 4; ++i) c.push_back(std::uint8_t(p.size() >> (8 * i)));
+        }
+        c.insert(c.end(), p.begin(), p.end());
+        expected.insert(expected.end(), p.begin(), p.end());
+    }
+    for (int l = 0; l < LevelCount; ++l) {
+        Bytes back;
+        ASSERT_EQ(Decompress(Level(l), c, back), Status::Ok) << "level " << l;
+        EXPECT_TRUE(back == expected);
+    }
+}
+
+TEST(MemoryPath, EmptyAndMagicOnly) {
+    for (int l = 0; l < LevelCount; ++l) {
+        EXPECT_TRUE(Compress(Level(l), {}).empty());
+        Bytes back{1, 2, 3};
+        EXPECT_EQ(Decompress(Level(l), {}, back), Status::Ok);
+        EXPECT_TRUE(back.empty());
+        EXPECT_EQ(Decompress(Level(l), {83}, back), Status::Ok);
+        EXPECT_TRUE(back.empty());
+    }
+}
+
+TEST(MemoryPath, BoundCoversEveryContainer) {
+    for (int l = 0; l < LevelCount; ++l) {
+        for (const Bytes& in : {RandomBytes(2 * MaxChunkLength + 7, 7), TextLike(300000, 8), Runs(1500000, 9)}) {
+            EXPECT_LE(Compress(Level(l), in).size(), ContainerBound(in.size())) << "level " << l;
+        }
+    }
+}
+
+TEST(Framing, RejectsWhatNoWriterMakes) {
+    Bytes back;
+    const Bytes badMagic{84, 15, 1, 0, 0, 0, 1, 0, 0, 0, 'x'};
+    const Bytes unknownKind{83, 15, 1, 0, 0, 0, 1, 0, 0, 0, 'x', 7, 1, 2, 3};
+    const Bytes unequal{83, 15, 1, 0, 0, 0, 2, 0, 0, 0, 'x', 'y'};
+    const Bytes oversized{83, 15, 0xA1, 0x99, 0x11, 0, 0xA1, 0x99, 0x11, 0};
+    const Bytes shortBlock{83, 66, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0};
+    for (int l = 0; l < LevelCount; ++l) {
+        EXPECT_EQ(Decompress(Level(l), badMagic, back), Status::Corrupt);
+        EXPECT_EQ(Decompress(Level(l), unknownKind, back), Status::Corrupt);
+        EXPECT_EQ(back, Bytes{'x'}) << "the block before the damage is kept";
+        EXPECT_EQ(Decompress(Level(l), unequal, back), Status::Corrupt);
+        EXPECT_EQ(Decompress(Level(l), oversized, back), Status::Corrupt);
+        EXPECT_NE(Decompress(Level(l), shortBlock, back), Status::Ok);
+    }
+    // A stored block cut short anywhere.
+    const Bytes good{83, 15, 3, 0, 0, 0, 3, 0, 0, 0, 'a', 'b', 'c'};
+    for (std::size_t cut = 2; cut < good.size(); ++cut) {
+        EXPECT_EQ(Decompress(Level::Fast, Bytes(good.begin(), good.begin() + cut), back), Status::Truncated);
+    }
+}
+
+TEST(Sections, RawAndEmptyFormsUnpack) {
+    const Bytes a = TextLike(100, 10);
+    std::vector<std::uint8_t> block(200 + StreamReadSlack);
+    ByteSink sink{block.data(), block.data(), block.data() + 200};
+    ASSERT_EQ(WriteRawSection(sink, a.data(), a.size()), Status::Ok);
+    ASSERT_EQ(WriteRawSection(sink, nullptr, 0), Status::Ok);
+    EXPECT_EQ(Written(sink), 106u);
+    EXPECT_EQ(block[0], SectionRaw);
+    EXPECT_EQ(LoadLE32(&block[1]), 100u);
+    EXPECT_EQ(block[105], SectionEmpty);
+    EXPECT_EQ(WriteRawSection(sink, a.data(), a.size()), Status::NoRoom);
+
+    DecodeBuffers buffers;
+    BlockStreams streams;
+    EXPECT_EQ(UnpackSections({block.data(), block.data() + 106}, 2, buffers, streams), Status::Ok);
+    EXPECT_EQ(Left(streams.stream[0]), 100u);
+    EXPECT_TRUE(std::equal(a.begin(), a.end(), streams.stream[0].at));
+    EXPECT_EQ(Left(streams.stream[1]), 0u);
+    // Bytes left over behind the last section, or a section running past the payload.
+    EXPECT_EQ(UnpackSections({block.data(), block.data() + 106}, 1, buffers, streams), Status::Corrupt);
+    EXPECT_EQ(UnpackSections({block.data(), block.data() + 104}, 2, buffers, streams), Status::Truncated);
+}
+
+TEST(Platform, StageMicrosNeverOverflows) {
+    EXPECT_EQ(platform::StageMicros(0, 1500, 1000000000), 1);
+    EXPECT_EQ(platform::StageMicros(5, 5 + 3600LL * 24 * 365 * 1000000000LL, 1000000000),
+              3600LL * 24 * 365 * 1000000);
+    EXPECT_EQ(platform::StageMicros(0, 10, 3), 3333333);
+}
+
+}  // namespace
+}  // namespace orsk::test

@@ -1,1 +1,109 @@
+// Console text in the tool's fixed formats.
+#include "cli/report.h"
 
+namespace orsk::cli {
+
+const char* const VersionLine = "ORSK v2.9207";
+
+namespace {
+
+constexpr double BytesPerMB = 1048576.0;
+
+long long Millis(std::int64_t micros) { return static_cast<long long>(std::uint64_t(micros) / 1000); }
+long long MicrosPart(std::int64_t micros) { return static_cast<long long>(std::uint64_t(micros) % 1000); }
+
+}  // namespace
+
+void PrintBanner(std::FILE* out) {
+    std::fprintf(out, "\n %s \n", "ORSK v2.9207\n orsk block compressor and benchmark, by the orsk developers\n"
+                                  " questions and bug reports: see the README of the project");
+}
+
+void PrintUsage(std::FILE* out) {
+    std::fprintf(out, "\n\n USAGE: ORSK <options> file_in");
+    std::fprintf(out, "\n\t Options: e/d -m0..5: use compression method \n\t 0..5 | 0=HYPERFAST, 1=SUPERFAST, "
+                      "2=FAST, 3=NORMAL 4=BETTER 5=BEST\n");
+}
+
+void PrintHelp(std::FILE* out) {
+    PrintUsage(out);
+    std::fprintf(out,
+                 "\n   orsk e -m<0..5> in out     compress in into the container out"
+                 "\n   orsk d -m<0..5> in out     restore the container in (written at that level) into out"
+                 "\n   orsk e d -m<0..5> in out   compress, then restore out in memory and compare with in"
+                 "\n   -  as a name               standard input or output"
+                 "\n   -h, --help                 this text"
+                 "\n   -V, --version              the version line"
+                 "\n\n   Exit codes: 0 success, 1 usage or bad level, 2 failure (file, data or verification).\n");
+}
+
+double Speed(std::uint64_t bytes, std::int64_t micros) {
+    if (micros <= 0) return 0.0;
+    return (double(bytes) / BytesPerMB) / (double(micros) / 1e6);
+}
+
+void Progress::Show(const std::string& line) {
+    if (live_) {
+        std::fputs(line.c_str(), out_);
+        std::fflush(out_);
+    } else {
+        last_ = line;
+    }
+}
+
+void Progress::Finish() {
+    if (!live_ && !last_.empty()) std::fputs(last_.c_str(), out_);
+    last_.clear();
+}
+
+std::string CompressProgressLine(Level level, const CompressEvent& e) {
+    char line[160];
+    const char* label = e.outcome.stored ? "Storing   " : "Compressing";
+    const std::uint64_t size = e.inputSize >= e.done ? e.inputSize : e.done;
+    const double percent = size == 0 ? 100.0 : double(e.done) * 100.0 / double(size);
+    if (level == Level::Hyperfast || level == Level::Superfast) {
+        std::snprintf(line, sizeof line, "\r %s %02.02f%% | Entropy = %1.03f | Block: %llu | %7zu -> %7zu", label, percent,
+                      e.outcome.entropy, static_cast<unsigned long long>(e.index), e.chunkLength, e.outcome.blockLength);
+    } else {
+        std::snprintf(line, sizeof line, "\r %s %02.02f%% | Entropy = %1.03f", label, percent, e.outcome.entropy);
+    }
+    return line;
+}
+
+std::string DecompressProgressLine(Level level, const DecompressEvent& e) {
+    if (level != Level::Hyperfast && level != Level::Superfast) return {};
+    char line[128];
+    const auto index = static_cast<unsigned long long>(e.index);
+    if (e.block.stored) {
+        std::snprintf(line, sizeof line, "\r Unstoring block %llu %7zu to %7zu", index, e.block.length, e.block.length);
+    } else {
+        std::snprintf(line, sizeof line, "\r Decompressing block %llu %7u to %7zu", index, e.block.blockLength,
+                      e.block.length);
+    }
+    return line;
+}
+
+void PrintCompressAnnouncement(std::FILE* out, Level level) {
+    static const char* const names[LevelCount] = {"HYPER_FAST", "SUPER_FAST", "FAST", "NORMAL", "BETTER", "BEST"};
+    std::fprintf(out, "\n Using %s_COMPRESSION level\n", names[unsigned(level)]);
+}
+
+void PrintDecompressAnnouncement(std::FILE* out, Level level) {
+    std::fprintf(out, "\n Using %s level\n", LevelName(level));
+}
+
+void PrintCompressReport(std::FILE* out, const FileRunResult& r, std::int64_t totalMicros) {
+    const std::int64_t e = r.totals.entropyMicros;
+    const std::int64_t lz = r.totals.lzMicros;
+    std::fprintf(out, "\n\n Entropy: ~%2lld.%03lldms - %4.02f MB/s", Millis(e), MicrosPart(e), Speed(r.bytesIn, e));
+    std::fprintf(out, "\n ORSK   : ~%2lld.%03lldms - %4.02f MB/s", Millis(lz), MicrosPart(lz), Speed(r.bytesIn, lz));
+    std::fprintf(out, "\n ------------------------------");
+    std::fprintf(out, "\n Total  : ~%2lld.%03lldms\n", Millis(totalMicros), MicrosPart(totalMicros));
+}
+
+void PrintDecompressReport(std::FILE* out, std::uint64_t restoredBytes, std::int64_t totalMicros) {
+    std::fprintf(out, "\n Total: ~%2lld.%03lldms - %4.02f MB/s\n", Millis(totalMicros), MicrosPart(totalMicros),
+                 Speed(restoredBytes, totalMicros));
+}
+
+}  // namespace orsk::cli

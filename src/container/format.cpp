@@ -1,1 +1,25 @@
-// wip
+// Names of statuses and levels for messages.
+#include "container/format.h"
+
+namespace orsk {
+
+const char* StatusText(Status s) {
+    switch (s) {
+        case Status::Ok: return "ok";
+        case Status::Truncated: return "truncated";
+        case Status::Corrupt: return "corrupt";
+        case Status::NoRoom: return "no room";
+        case Status::ReadFailed: return "read failed";
+        case Status::WriteFailed: return "write failed";
+        case Status::OutOfMemory: return "out of memory";
+    }
+    return "unknown";
+}
+
+const char* LevelName(Level level) {
+    static const char* const names[LevelCount] = {"HYPERFAST", "SUPERFAST", "FAST", "NORMAL", "BETTER", "BEST"};
+    const unsigned i = unsigned(level);
+    return i < LevelCount ? names[i] : "?";
+}
+
+}  // namespace orsk

@@ -1,1 +1,79 @@
-// wip
+// Stream sections of a compressed block: the per-stream form rules on the writing
+// side, and the bounded unpacking of all sections of a block on the reading side.
+#include "container/sections.h"
+
+#include "container/entropy_estimate.h"
+#include "entropy/stream_coder.h"
+
+namespace orsk {
+
+namespace {
+
+// Absent streams read as zeros, so wide reads past their (empty) end stay defined.
+const std::uint8_t kZeroStream[StreamReadSlack] = {};
+
+Status WriteCoded(ByteSink& block, const std::uint8_t* data, std::size_t n) {
+    if (!PutByte(block, SectionCoded)) return Status::NoRoom;
+    return EncodeStream(data, n, block);
+}
+
+}  // namespace
+
+Status WriteRawSection(ByteSink& block, const std::uint8_t* data, std::size_t n) {
+    if (n == 0) return PutByte(block, SectionEmpty) ? Status::Ok : Status::NoRoom;
+    if (Room(block) < 5 + n) return Status::NoRoom;
+    *block.at++ = SectionRaw;
+    StoreLE32(block.at, std::uint32_t(n));
+    block.at += 4;
+    std::memcpy(block.at, data, n);
+    block.at += n;
+    return Status::Ok;
+}
+
+Status WriteStreamSection(ByteSink& block, const std::uint8_t* data, std::size_t n, bool mayCode) {
+    if (mayCode && n >= MinCodedLength) return WriteCoded(block, data, n);
+    return WriteRawSection(block, data, n);
+}
+
+Status WriteCodePairSections(ByteSink& block, const std::uint8_t* a, const std::uint8_t* b, std::size_t n,
+                             bool mayCode) {
+    if (Status s = WriteStreamSection(block, a, n, mayCode); s != Status::Ok) return s;
+    return WriteStreamSection(block, b, n, mayCode);
+}
+
+Status WriteLiteralSection(ByteSink& block, const std::uint8_t* data, std::size_t n, double entropyLimit) {
+    if (n >= MinCodedLength && EntropyEstimate(data, n) <= entropyLimit) return WriteCoded(block, data, n);
+    return WriteRawSection(block, data, n);
+}
+
+Status UnpackSections(ByteCursor payload, int count, DecodeBuffers& buffers, BlockStreams& out) {
+    for (int i = 0; i < count; ++i) {
+        std::uint8_t kind;
+        if (!TakeByte(payload, kind)) return Status::Truncated;
+        if (kind == SectionRaw) {
+            std::uint32_t length;
+            const std::uint8_t* p;
+            if (!TakeLE32(payload, length) || !Take(payload, length, p)) return Status::Truncated;
+            out.stream[i] = {p, p + length};
+        } else if (kind == SectionCoded) {
+            std::uint32_t decoded, coded;
+            const std::uint8_t* body;
+            if (!TakeLE32(payload, decoded) || !TakeLE32(payload, coded) || !Take(payload, coded, body)) {
+                return Status::Truncated;
+            }
+            // A writer codes only non-empty streams no longer than a chunk.
+            if (decoded == 0 || decoded > MaxStreamLength) return Status::Corrupt;
+            std::uint8_t* buffer = buffers.stream[i];
+            if (Status s = DecodeStream(body, coded, buffer, decoded); s != Status::Ok) return s;
+            out.stream[i] = {buffer, buffer + decoded};
+        } else {
+            // Every other kind byte is an empty stream.
+            out.stream[i] = {kZeroStream, kZeroStream};
+        }
+    }
+    for (int i = count; i < MaxSections; ++i) out.stream[i] = {kZeroStream, kZeroStream};
+    // A writer's sections end exactly where its block ends.
+    return payload.at == payload.end ? Status::Ok : Status::Corrupt;
+}
+
+}  // namespace orsk

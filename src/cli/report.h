@@ -1,0 +1,45 @@
+// Console text of a run: banner, usage, announcements, progress lines and the timing
+// report, in their fixed formats.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "container/file_driver.h"
+#include "container/format.h"
+
+namespace orsk::cli {
+
+extern const char* const VersionLine;
+
+void PrintBanner(std::FILE* out);
+void PrintUsage(std::FILE* out);
+void PrintHelp(std::FILE* out);
+
+// MB per second of `bytes` over `micros`, 0 when no time was measured.
+double Speed(std::uint64_t bytes, std::int64_t micros);
+
+// Progress lines overwrite each other on a terminal; elsewhere only the last one of a
+// run is printed, so logs stay readable.
+class Progress {
+public:
+    Progress(std::FILE* out, bool live) : out_(out), live_(live) {}
+    void Show(const std::string& line);
+    void Finish();
+
+private:
+    std::FILE* out_;
+    bool live_;
+    std::string last_;
+};
+
+std::string CompressProgressLine(Level level, const CompressEvent& e);
+std::string DecompressProgressLine(Level level, const DecompressEvent& e);  // empty for levels 2 to 5
+
+void PrintCompressAnnouncement(std::FILE* out, Level level);
+void PrintDecompressAnnouncement(std::FILE* out, Level level);
+void PrintCompressReport(std::FILE* out, const FileRunResult& r, std::int64_t totalMicros);
+void PrintDecompressReport(std::FILE* out, std::uint64_t restoredBytes, std::int64_t totalMicros);
+
+}  // namespace orsk::cli

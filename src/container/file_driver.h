@@ -1,0 +1,50 @@
+// The file drivers: a thin loop of reads and writes around the chunk and block calls.
+// "-" names standard input or output.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "container/block.h"
+#include "container/format.h"
+#include "container/memory.h"
+#include "container/workspace.h"
+
+namespace orsk {
+
+struct CompressEvent {
+    std::uint64_t index = 0;      // block number, from 0
+    std::uint64_t done = 0;       // input bytes processed so far
+    std::uint64_t inputSize = 0;  // 0 when unknown (a pipe)
+    std::size_t chunkLength = 0;
+    ChunkOutcome outcome;
+};
+
+struct DecompressEvent {
+    std::uint64_t index = 0;
+    RestoredBlock block;
+};
+
+struct FileRunResult {
+    Status status = Status::Ok;
+    std::string message;  // one line: what failed, with file and block
+    std::uint64_t bytesIn = 0;
+    std::uint64_t bytesOut = 0;
+    RunTotals totals;
+};
+
+using CompressObserver = std::function<void(const CompressEvent&)>;
+using DecompressObserver = std::function<void(const DecompressEvent&)>;
+
+// The output file appears (or is replaced) only when the whole run succeeded.
+FileRunResult CompressFile(Level level, const std::string& input, const std::string& output, BlockWorkspace& ws,
+                           const CompressObserver& onBlock);
+FileRunResult DecompressFile(Level level, const std::string& input, const std::string& output, BlockWorkspace& ws,
+                             const DecompressObserver& onBlock);
+// Restores `container` block by block and compares with `original`; Corrupt with a
+// message naming the first differing block when they differ.
+FileRunResult VerifyContainer(Level level, const std::string& container, const std::string& original,
+                              BlockWorkspace& ws, const DecompressObserver& onBlock);
+
+}  // namespace orsk

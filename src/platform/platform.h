@@ -1,0 +1,74 @@
+// The only code that talks to the operating system: the monotonic counter, process
+// priority, and files with 64-bit sizes and positions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace orsk::platform {
+
+// Monotonic counter and its ticks per second.
+std::int64_t CounterNow();
+std::int64_t CounterFrequency();
+// (end - start) x 1,000,000 / frequency, truncating, without overflow for long runs.
+std::int64_t StageMicros(std::int64_t start, std::int64_t end, std::int64_t frequency);
+
+// Tries to run at the highest priority the system grants; failures are silent.
+void RaisePriority();
+
+// True when standard output is a terminal.
+bool StdoutIsTerminal();
+
+// A file opened for reading. Names are byte strings as given on the command line;
+// "-" is not special here (the caller decides).
+class InputFile {
+public:
+    InputFile() = default;
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile();
+    // False (with errno-based reason in `why`) when it cannot be opened or is not a
+    // regular file or pipe.
+    bool Open(const std::string& name, std::string& why);
+    bool OpenStdin();
+    // Reads up to n bytes; stops early only at end of file. False on a read error.
+    bool Read(std::uint8_t* p, std::size_t n, std::size_t& got);
+    // Size of a regular file; false when unknown (pipes).
+    bool Size(std::uint64_t& size) const;
+
+private:
+    int fd_ = -1;
+    bool owned_ = false;
+};
+
+// The output of a run: written to a temporary file beside the target and renamed over
+// it only by Commit(), so a failed run never truncates or replaces an existing file.
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();  // removes the temporary file unless committed
+    bool Create(const std::string& name, std::string& why);
+    bool UseStdout();
+    bool Write(const std::uint8_t* p, std::size_t n, std::string& why);
+    bool Commit(std::string& why);
+
+private:
+    int fd_ = -1;
+    bool isStdout_ = false;
+    bool direct_ = false;  // a device or pipe named as output, written in place
+    std::string target_;
+    std::string temp_;
+};
+
+// Size of a named file, 0 when it cannot be opened.
+std::uint64_t FileSizeOf(const std::string& name);
+// True when both names lead to the same existing file (links, other spellings).
+bool SameFile(const std::string& a, const std::string& b);
+// Removes a leftover temporary file when the process is interrupted.
+void InstallInterruptCleanup();
+
+}  // namespace orsk::platform
