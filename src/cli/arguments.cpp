@@ -25,6 +25,12 @@ Arguments ScanArguments(const std::vector<std::string>& args) {
                 a.namesGiven = true;
             }
             break;
+        } else if (c0 == '-' && c1 == 'b') {
+            // The benchmark takes every later argument as a file name.
+            a.bench = true;
+            a.benchLevels = arg.substr(2);
+            a.benchFiles.assign(args.begin() + std::ptrdiff_t(i) + 1, args.end());
+            break;
         } else if (arg == "-h" || arg == "--help") {
             a.help = true;
         } else if (arg == "-V" || arg == "--version") {

@@ -19,6 +19,9 @@ struct Arguments {
     // Own options (only before -m, where the original scan ignores them).
     bool help = false;
     bool version = false;
+    bool bench = false;            // -b[levels] FILE...: the built-in benchmark
+    std::string benchLevels;       // what follows -b: "", "3" or "2-4"
+    std::vector<std::string> benchFiles;
 };
 
 Arguments ScanArguments(const std::vector<std::string>& args);  // args without the program name

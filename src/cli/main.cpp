@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/arguments.h"
+#include "cli/benchmark.h"
 #include "cli/report.h"
 #include "container/file_driver.h"
 #include "platform/platform.h"
@@ -96,6 +97,14 @@ int main(int argc, char** argv) {
         return ExitOk;
     }
     cli::PrintBanner(console);
+    if (args.bench) {
+        cli::BenchOptions options;
+        if (!cli::ParseBenchLevels(args.benchLevels, options) || args.benchFiles.empty()) {
+            std::fprintf(stderr, "\n orsk: usage: orsk -b[level|first-last] FILE... (levels 0 to 5)\n");
+            return ExitUsage;
+        }
+        return cli::RunBenchmark(args.benchFiles, options, stdout);
+    }
     if (argc < 2) {
         cli::PrintUsage(console);
         return ExitUsage;

@@ -32,6 +32,8 @@ void PrintHelp(std::FILE* out) {
                  "\n   orsk d -m<0..5> in out     restore the container in (written at that level) into out"
                  "\n   orsk e d -m<0..5> in out   compress, then restore out in memory and compare with in"
                  "\n   -  as a name               standard input or output"
+                 "\n   -b[N|N-M] FILE...          benchmark levels (all, N, or N to M) in memory on each FILE"
+                 "\n                              (speeds in MB/s of 1,000,000 bytes, best of several runs)"
                  "\n   -h, --help                 this text"
                  "\n   -V, --version              the version line"
                  "\n\n   Exit codes: 0 success, 1 usage or bad level, 2 failure (file, data or verification).\n");
