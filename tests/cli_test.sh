@@ -62,6 +62,16 @@ for level in 0 1 2 3 4 5; do
     cmp -s sample.bin ed.orsk; check "e d keeps the container" 1 $?
 done
 
+# Threads: the same container whatever the thread count, restored by any count.
+for level in 0 3 5; do
+    "$ORSK" e -t1 -m$level big.bin t1.orsk > /dev/null 2>&1; check "one thread at level $level" 0 $?
+    "$ORSK" e -t3 -m$level big.bin t3.orsk > /dev/null 2>&1; check "three threads at level $level" 0 $?
+    cmp -s t1.orsk t3.orsk; check "identical containers at level $level" 0 $?
+    "$ORSK" d -t2 -m$level t1.orsk t.back > /dev/null 2>&1; check "threaded restore at level $level" 0 $?
+    cmp -s big.bin t.back; check "threaded round trip at level $level" 0 $?
+done
+"$ORSK" e -tx -m0 big.bin tx.orsk > /dev/null 2>&1; check "malformed -t" 1 $?
+
 # Empty input: empty container, and back.
 : > empty.bin
 "$ORSK" e -m2 empty.bin empty.orsk > out.txt 2>&1; check "empty input" 0 $?

@@ -31,6 +31,12 @@ Arguments ScanArguments(const std::vector<std::string>& args) {
             a.benchLevels = arg.substr(2);
             a.benchFiles.assign(args.begin() + std::ptrdiff_t(i) + 1, args.end());
             break;
+        } else if (c0 == '-' && c1 == 't') {
+            a.threads = -1;
+            if (arg.size() > 2 && arg.size() <= 5 && arg.find_first_not_of("0123456789", 2) == std::string::npos) {
+                a.threads = std::stoi(arg.substr(2));
+                if (a.threads == 0) a.threads = -1;
+            }
         } else if (arg == "-h" || arg == "--help") {
             a.help = true;
         } else if (arg == "-V" || arg == "--version") {

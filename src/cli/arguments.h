@@ -19,6 +19,7 @@ struct Arguments {
     // Own options (only before -m, where the original scan ignores them).
     bool help = false;
     bool version = false;
+    int threads = 0;               // -t<n>: worker threads, 0 = every core, -1 = malformed
     bool bench = false;            // -b[levels] FILE...: the built-in benchmark
     std::string benchLevels;       // what follows -b: "", "3" or "2-4"
     std::vector<std::string> benchFiles;

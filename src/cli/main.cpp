@@ -34,7 +34,8 @@ int Run(const cli::Arguments& args) {
     const Level level = Level(args.level);
     cli::Progress progress(console, console == stdout ? platform::StdoutIsTerminal() : true);
     const std::int64_t frequency = platform::CounterFrequency();
-    BlockWorkspace ws;
+    RunOptions options;
+    options.threads = args.threads > 0 ? std::size_t(args.threads) : DefaultThreads();
 
     if (args.input != "-" && args.output != "-" && platform::SameFile(args.input, args.output)) {
         return Failure(console, "'" + args.input + "' and '" + args.output + "' are the same file");
@@ -44,7 +45,7 @@ int Run(const cli::Arguments& args) {
         std::fprintf(console, "\n Compressing %s [ %s bytes]", args.input.c_str(), ShownSize(args.input).c_str());
         const std::int64_t start = platform::CounterNow();
         cli::PrintCompressAnnouncement(console, level);
-        const FileRunResult r = CompressFile(level, args.input, args.output, ws, [&](const CompressEvent& e) {
+        const FileRunResult r = CompressFile(level, args.input, args.output, options, [&](const CompressEvent& e) {
             progress.Show(cli::CompressProgressLine(level, e));
         });
         progress.Finish();
@@ -64,8 +65,8 @@ int Run(const cli::Arguments& args) {
             const std::string line = cli::DecompressProgressLine(level, e);
             if (!line.empty()) progress.Show(line);
         };
-        const FileRunResult r = args.compress ? VerifyContainer(level, container, args.input, ws, onBlock)
-                                              : DecompressFile(level, args.input, args.output, ws, onBlock);
+        const FileRunResult r = args.compress ? VerifyContainer(level, container, args.input, options, onBlock)
+                                              : DecompressFile(level, args.input, args.output, options, onBlock);
         progress.Finish();
         const std::int64_t total = platform::StageMicros(start, platform::CounterNow(), frequency);
         if (r.status != Status::Ok) return Failure(console, r.message);
@@ -113,7 +114,7 @@ int main(int argc, char** argv) {
         std::fprintf(console, "\n Done!\n\n");
         return ExitOk;
     }
-    if (!args.levelGiven || !args.namesGiven) {
+    if (!args.levelGiven || !args.namesGiven || args.threads < 0) {
         cli::PrintUsage(console);
         return ExitUsage;
     }

@@ -32,6 +32,7 @@ void PrintHelp(std::FILE* out) {
                  "\n   orsk d -m<0..5> in out     restore the container in (written at that level) into out"
                  "\n   orsk e d -m<0..5> in out   compress, then restore out in memory and compare with in"
                  "\n   -  as a name               standard input or output"
+                 "\n   -t<n>                      worker threads (default: every core; -t1 runs on one thread)"
                  "\n   -b[N|N-M] FILE...          benchmark levels (all, N, or N to M) in memory on each FILE"
                  "\n                              (speeds in MB/s of 1,000,000 bytes, best of several runs)"
                  "\n   -h, --help                 this text"

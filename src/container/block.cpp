@@ -57,10 +57,10 @@ std::size_t WriteStoredBlock(std::uint8_t* block, const std::uint8_t* chunk, std
 
 }  // namespace
 
-Status CompressChunk(Level level, BlockWorkspace& ws, std::size_t n, ChunkOutcome& out) {
+Status CompressChunk(Level level, JobBuffers& job, CodecScratch& scratch, std::size_t n, ChunkOutcome& out) {
     if (n == 0 || n > MaxChunkLength) return Status::Corrupt;
-    std::uint8_t* const chunk = ws.chunk();
-    std::uint8_t* const block = ws.block();
+    std::uint8_t* const chunk = job.chunk();
+    std::uint8_t* const block = job.block();
     const std::int64_t frequency = platform::CounterFrequency();
 
     const std::int64_t t0 = platform::CounterNow();
@@ -75,7 +75,7 @@ Status CompressChunk(Level level, BlockWorkspace& ws, std::size_t n, ChunkOutcom
         if (level == Level::Normal) ApplyCallAddressFilter(chunk, n);
         // No block may outgrow BlockBound (the memory path's promise to callers).
         ByteSink sink{block, block, block + BlockBound(n)};
-        const Status s = CompressWithLevel(level, ws.scratch(), chunk, n, sink);
+        const Status s = CompressWithLevel(level, scratch.encoder(), chunk, n, sink);
         out.lzMicros = platform::StageMicros(t2, platform::CounterNow(), frequency);
         if (s != Status::Ok) {
             compressed = false;  // a block that does not fit is stored instead
@@ -113,8 +113,8 @@ Status BlockTotalLength(Level level, const std::uint8_t* header, std::size_t& to
     return Status::Ok;
 }
 
-Status RestoreBlock(Level level, BlockWorkspace& ws, const std::uint8_t* block, std::size_t total,
-                    RestoredBlock& out) {
+Status RestoreBlock(Level level, CodecScratch& scratch, std::uint8_t* restored, const std::uint8_t* block,
+                    std::size_t total, RestoredBlock& out) {
     std::size_t expected;
     if (Status s = BlockTotalLength(level, block, expected); s != Status::Ok) return s;
     if (expected != total) return Status::Corrupt;
@@ -145,9 +145,8 @@ Status RestoreBlock(Level level, BlockWorkspace& ws, const std::uint8_t* block, 
     if (!Take(payload, lowLength, low)) return Status::Corrupt;
     streams.offsetLow = {low, low + lowLength};
     const int sections = level == Level::Best ? 7 : 6;
-    if (Status s = UnpackSections(payload, sections, ws.decodeBuffers(), streams); s != Status::Ok) return s;
+    if (Status s = UnpackSections(payload, sections, scratch.decodeBuffers(), streams); s != Status::Ok) return s;
 
-    std::uint8_t* const restored = ws.restored();
     ByteSink sink{restored, restored, restored + chunkLength};
     if (Status s = DecodeWithLevel(level, streams, sink); s != Status::Ok) return s;
     if (Written(sink) != chunkLength) return Status::Corrupt;

@@ -25,9 +25,13 @@ struct ChunkOutcome {
     std::int64_t lzMicros = 0;  // includes NORMAL's filter
 };
 
-// Compresses ws.chunk()[0..n) (1 <= n <= MaxChunkLength) into ws.block(), stored or
+// Compresses job.chunk()[0..n) (1 <= n <= MaxChunkLength) into job.block(), stored or
 // compressed by the level's rules. The chunk's bytes may be changed in place.
-[[nodiscard]] Status CompressChunk(Level level, BlockWorkspace& ws, std::size_t n, ChunkOutcome& out);
+[[nodiscard]] Status CompressChunk(Level level, JobBuffers& job, CodecScratch& scratch, std::size_t n,
+                                   ChunkOutcome& out);
+[[nodiscard]] inline Status CompressChunk(Level level, BlockWorkspace& ws, std::size_t n, ChunkOutcome& out) {
+    return CompressChunk(level, ws.job, ws.codec, n, out);
+}
 
 // Bytes of fixed header (kind byte included) a reader needs to know a block's length;
 // 0 for a kind byte the format does not know.
@@ -42,9 +46,14 @@ struct RestoredBlock {
     std::uint32_t blockLength = 0;       // as recorded (stored: the chunk length)
 };
 
-// Restores the whole block [block, block + total). StreamReadSlack readable bytes must
-// follow it. Nothing is produced unless every check passes.
-[[nodiscard]] Status RestoreBlock(Level level, BlockWorkspace& ws, const std::uint8_t* block, std::size_t total,
-                                  RestoredBlock& out);
+// Restores the whole block [block, block + total) into `restored` (OutputBlockBufferSize
+// bytes) unless it is stored. StreamReadSlack readable bytes must follow the block.
+// Nothing is produced unless every check passes.
+[[nodiscard]] Status RestoreBlock(Level level, CodecScratch& scratch, std::uint8_t* restored,
+                                  const std::uint8_t* block, std::size_t total, RestoredBlock& out);
+[[nodiscard]] inline Status RestoreBlock(Level level, BlockWorkspace& ws, const std::uint8_t* block,
+                                         std::size_t total, RestoredBlock& out) {
+    return RestoreBlock(level, ws.codec, ws.restored(), block, total, out);
+}
 
 }  // namespace orsk

@@ -5,7 +5,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
+#include <vector>
 
+#include "container/pipeline.h"
 #include "platform/platform.h"
 
 namespace orsk {
@@ -24,6 +27,10 @@ bool OpenOutput(platform::OutputFile& f, const std::string& name, std::string& w
 
 std::string Quoted(const std::string& name) { return name == "-" ? "standard input/output" : "'" + name + "'"; }
 
+std::string OpenProblem(const std::string& input, const std::string& detail) {
+    return "Error opening one or more files. " + input + " ? (" + detail + ")";
+}
+
 FileRunResult Fail(FileRunResult r, Status s, std::string message) {
     r.status = s;
     r.message = std::move(message);
@@ -31,144 +38,229 @@ FileRunResult Fail(FileRunResult r, Status s, std::string message) {
 }
 
 std::string BlockProblem(Status s, std::uint64_t index, const std::string& container) {
-    std::string what = s == Status::Truncated ? "is cut short" : s == Status::OutOfMemory ? "needs more memory than is free" : "is damaged";
+    const char* what = s == Status::Truncated     ? "is cut short"
+                       : s == Status::OutOfMemory ? "needs more memory than is free"
+                                                  : "is damaged";
     return "block " + std::to_string(index) + " of " + Quoted(container) + " " + what + " (" + StatusText(s) + ")";
 }
 
-// Reads the container's blocks one by one and hands each restored block to `sink`.
-FileRunResult ReadContainer(Level level, const std::string& input, BlockWorkspace& ws,
-                            const DecompressObserver& onBlock,
-                            const std::function<Status(const RestoredBlock&, std::string&)>& sink) {
+// Job buffers for every slot and scratch for every worker of one run.
+struct RunMemory {
+    std::vector<JobBuffers> jobs;
+    std::vector<CodecScratch> scratch;
+
+    Status Prepare(const OrderedPipeline& p, bool compress) {
+        jobs.resize(p.slots());
+        scratch.resize(p.workers());
+        for (auto& j : jobs) {
+            if (Status s = j.Prepare(); s != Status::Ok) return s;
+        }
+        for (auto& c : scratch) {
+            if (Status s = compress ? c.PrepareCompress() : c.PrepareDecompress(); s != Status::Ok) return s;
+        }
+        return Status::Ok;
+    }
+};
+
+std::size_t SlotsFor(std::size_t threads) { return threads <= 1 ? 1 : 2 * threads; }
+
+using BlockSink = std::function<Status(const RestoredBlock&, std::uint64_t index, std::string& problem)>;
+
+// Reads the container's blocks in order, restores them on the workers and hands each
+// restored block to `sink` in order.
+FileRunResult ReadContainer(Level level, const std::string& input, const RunOptions& options,
+                            const DecompressObserver& onBlock, const BlockSink& sink) {
     FileRunResult r;
     platform::InputFile in;
     std::string why;
-    if (!OpenInput(in, input, why)) return Fail(r, Status::ReadFailed, "Error opening one or more files. " + input + " ? (" + why + ")");
-    if (Status s = ws.PrepareDecompress(); s != Status::Ok) return Fail(r, s, "not enough memory for the decoder");
+    if (!OpenInput(in, input, why)) return Fail(r, Status::ReadFailed, OpenProblem(input, why));
 
-    std::uint8_t* const buffer = ws.input();
+    std::uint8_t magic;
     std::size_t got;
-    if (!in.Read(buffer, 1, got)) return Fail(r, Status::ReadFailed, "cannot read " + Quoted(input));
+    if (!in.Read(&magic, 1, got)) return Fail(r, Status::ReadFailed, "cannot read " + Quoted(input));
     if (got == 0) return r;  // an empty container restores an empty file
-    if (buffer[0] != ContainerMagic) {
+    if (magic != ContainerMagic) {
         return Fail(r, Status::Corrupt, Quoted(input) + " is not an orsk container (bad magic byte)");
     }
     r.bytesIn = 1;
-    for (std::uint64_t index = 0;; ++index) {
-        if (!in.Read(buffer, 1, got)) return Fail(r, Status::ReadFailed, "cannot read " + Quoted(input));
-        if (got == 0) break;
+
+    OrderedPipeline pipeline(options.threads, SlotsFor(options.threads));
+    RunMemory memory;
+    if (Status s = memory.Prepare(pipeline, false); s != Status::Ok) return Fail(r, s, "not enough memory for the decoder");
+    std::vector<std::size_t> totals(pipeline.slots());
+    std::vector<RestoredBlock> restored(pipeline.slots());
+    std::uint64_t nextIndex = 0, consumedIndex = 0;
+    std::string problem;
+
+    auto produce = [&](std::size_t slot, bool& more) -> Status {
+        std::uint8_t* const buffer = memory.jobs[slot].input();
+        const std::uint64_t index = nextIndex;
+        if (!in.Read(buffer, 1, got)) {
+            problem = "cannot read " + Quoted(input);
+            return Status::ReadFailed;
+        }
+        if (got == 0) {
+            more = false;
+            return Status::Ok;
+        }
         const std::size_t headerLength = BlockHeaderLength(level, buffer[0]);
         if (headerLength == 0) {
-            return Fail(r, Status::Corrupt, "block " + std::to_string(index) + " of " + Quoted(input) +
-                                                " has an unknown kind byte " + std::to_string(buffer[0]));
+            problem = "block " + std::to_string(index) + " of " + Quoted(input) + " has an unknown kind byte " +
+                      std::to_string(buffer[0]);
+            return Status::Corrupt;
         }
-        if (!in.Read(buffer + 1, headerLength - 1, got)) return Fail(r, Status::ReadFailed, "cannot read " + Quoted(input));
-        if (got != headerLength - 1) return Fail(r, Status::Truncated, BlockProblem(Status::Truncated, index, input));
-        std::size_t total;
-        if (Status s = BlockTotalLength(level, buffer, total); s != Status::Ok) {
-            return Fail(r, s, BlockProblem(s, index, input));
+        std::size_t total = 0;
+        Status s = Status::Ok;
+        if (!in.Read(buffer + 1, headerLength - 1, got)) {
+            s = Status::ReadFailed;
+        } else if (got != headerLength - 1) {
+            s = Status::Truncated;
+        } else if (s = BlockTotalLength(level, buffer, total); s == Status::Ok) {
+            if (!in.Read(buffer + headerLength, total - headerLength, got)) {
+                s = Status::ReadFailed;
+            } else if (got != total - headerLength) {
+                s = Status::Truncated;
+            }
         }
-        if (!in.Read(buffer + headerLength, total - headerLength, got)) {
-            return Fail(r, Status::ReadFailed, "cannot read " + Quoted(input));
+        if (s != Status::Ok) {
+            problem = s == Status::ReadFailed ? "cannot read " + Quoted(input) : BlockProblem(s, index, input);
+            return s;
         }
-        if (got != total - headerLength) return Fail(r, Status::Truncated, BlockProblem(Status::Truncated, index, input));
+        totals[slot] = total;
         r.bytesIn += total;
-        RestoredBlock block;
-        if (Status s = RestoreBlock(level, ws, buffer, total, block); s != Status::Ok) {
-            return Fail(r, s, BlockProblem(s, index, input));
-        }
-        std::string problem;
-        if (Status s = sink(block, problem); s != Status::Ok) return Fail(r, s, problem);
-        r.bytesOut += block.length;
-        if (onBlock) onBlock(DecompressEvent{index, block});
+        ++nextIndex;
+        return Status::Ok;
+    };
+    auto work = [&](std::size_t slot, std::size_t worker) {
+        return RestoreBlock(level, memory.scratch[worker], memory.jobs[slot].restored(), memory.jobs[slot].input(),
+                            totals[slot], restored[slot]);
+    };
+    auto consume = [&](std::size_t slot) -> Status {
+        if (Status s = sink(restored[slot], consumedIndex, problem); s != Status::Ok) return s;
+        r.bytesOut += restored[slot].length;
+        if (onBlock) onBlock(DecompressEvent{consumedIndex, restored[slot]});
+        ++consumedIndex;
+        return Status::Ok;
+    };
+    std::size_t failedJob = 0;
+    if (Status s = pipeline.Run(produce, work, consume, failedJob); s != Status::Ok) {
+        // A block that fails inside a worker carries no message of its own.
+        if (problem.empty()) problem = BlockProblem(s, failedJob, input);
+        return Fail(r, s, problem);
     }
     return r;
 }
 
 }  // namespace
 
-FileRunResult CompressFile(Level level, const std::string& input, const std::string& output, BlockWorkspace& ws,
+std::size_t DefaultThreads() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n;
+}
+
+FileRunResult CompressFile(Level level, const std::string& input, const std::string& output, const RunOptions& options,
                            const CompressObserver& onBlock) {
     FileRunResult r;
     platform::InputFile in;
     platform::OutputFile out;
     std::string why;
-    if (!OpenInput(in, input, why)) return Fail(r, Status::ReadFailed, "Error opening one or more files. " + input + " ? (" + why + ")");
-    if (!OpenOutput(out, output, why)) return Fail(r, Status::WriteFailed, "Error opening one or more files. " + input + " ? (" + output + ": " + why + ")");
-    if (Status s = ws.PrepareCompress(); s != Status::Ok) return Fail(r, s, "not enough memory for the compressor");
+    if (!OpenInput(in, input, why)) return Fail(r, Status::ReadFailed, OpenProblem(input, why));
+    if (!OpenOutput(out, output, why)) return Fail(r, Status::WriteFailed, OpenProblem(input, output + ": " + why));
     std::uint64_t inputSize = 0;
     if (!in.Size(inputSize)) inputSize = 0;
 
+    OrderedPipeline pipeline(options.threads, SlotsFor(options.threads));
+    RunMemory memory;
+    if (Status s = memory.Prepare(pipeline, true); s != Status::Ok) return Fail(r, s, "not enough memory for the compressor");
+    std::vector<std::size_t> lengths(pipeline.slots());
+    std::vector<ChunkOutcome> outcomes(pipeline.slots());
     std::uint64_t index = 0;
-    for (;;) {
+    std::string problem;
+
+    auto produce = [&](std::size_t slot, bool& more) -> Status {
         std::size_t n;
-        if (!in.Read(ws.chunk(), MaxChunkLength, n)) return Fail(r, Status::ReadFailed, "cannot read " + Quoted(input));
-        if (n == 0) break;
+        if (!in.Read(memory.jobs[slot].chunk(), MaxChunkLength, n)) {
+            problem = "cannot read " + Quoted(input);
+            return Status::ReadFailed;
+        }
+        lengths[slot] = n;
+        more = n != 0;
+        return Status::Ok;
+    };
+    auto work = [&](std::size_t slot, std::size_t worker) {
+        return CompressChunk(level, memory.jobs[slot], memory.scratch[worker], lengths[slot], outcomes[slot]);
+    };
+    auto consume = [&](std::size_t slot) -> Status {
+        const ChunkOutcome& o = outcomes[slot];
         if (index == 0) {
             const std::uint8_t magic = ContainerMagic;
-            if (!out.Write(&magic, 1, why)) return Fail(r, Status::WriteFailed, "cannot write " + Quoted(output) + ": " + why);
+            if (!out.Write(&magic, 1, why)) {
+                problem = "cannot write " + Quoted(output) + ": " + why;
+                return Status::WriteFailed;
+            }
             r.bytesOut = 1;
         }
-        CompressEvent event;
-        if (Status s = CompressChunk(level, ws, n, event.outcome); s != Status::Ok) {
-            return Fail(r, s, "cannot compress block " + std::to_string(index));
+        if (!out.Write(memory.jobs[slot].block(), o.blockLength, why)) {
+            problem = "cannot write " + Quoted(output) + ": " + why;
+            return Status::WriteFailed;
         }
-        if (!out.Write(ws.block(), event.outcome.blockLength, why)) {
-            return Fail(r, Status::WriteFailed, "cannot write " + Quoted(output) + ": " + why);
-        }
-        r.bytesIn += n;
-        r.bytesOut += event.outcome.blockLength;
-        r.totals.entropyMicros += event.outcome.entropyMicros;
-        r.totals.lzMicros += event.outcome.lzMicros;
+        r.bytesIn += lengths[slot];
+        r.bytesOut += o.blockLength;
+        r.totals.entropyMicros += o.entropyMicros;
+        r.totals.lzMicros += o.lzMicros;
         r.totals.blocks += 1;
-        r.totals.storedBlocks += event.outcome.stored ? 1 : 0;
-        event.index = index++;
-        event.done = r.bytesIn;
-        event.inputSize = inputSize;
-        event.chunkLength = n;
-        if (onBlock) onBlock(event);
+        r.totals.storedBlocks += o.stored ? 1 : 0;
+        if (onBlock) onBlock(CompressEvent{index, r.bytesIn, inputSize, lengths[slot], o});
+        ++index;
+        return Status::Ok;
+    };
+    std::size_t failedJob = 0;
+    if (Status s = pipeline.Run(produce, work, consume, failedJob); s != Status::Ok) {
+        if (problem.empty()) problem = "cannot compress block " + std::to_string(failedJob);
+        return Fail(r, s, problem);
     }
     if (!out.Commit(why)) return Fail(r, Status::WriteFailed, "cannot write " + Quoted(output) + ": " + why);
     return r;
 }
 
-FileRunResult DecompressFile(Level level, const std::string& input, const std::string& output, BlockWorkspace& ws,
-                             const DecompressObserver& onBlock) {
+FileRunResult DecompressFile(Level level, const std::string& input, const std::string& output,
+                             const RunOptions& options, const DecompressObserver& onBlock) {
     platform::OutputFile out;
     std::string why;
-    if (!OpenOutput(out, output, why)) {
-        return Fail(FileRunResult{}, Status::WriteFailed, "Error opening one or more files. " + input + " ? (" + output + ": " + why + ")");
+    if (!OpenOutput(out, output, why)) return Fail(FileRunResult{}, Status::WriteFailed, OpenProblem(input, output + ": " + why));
+    FileRunResult r = ReadContainer(level, input, options, onBlock,
+                                    [&](const RestoredBlock& block, std::uint64_t, std::string& problem) {
+                                        if (out.Write(block.data, block.length, why)) return Status::Ok;
+                                        problem = "cannot write " + Quoted(output) + ": " + why;
+                                        return Status::WriteFailed;
+                                    });
+    if (r.status == Status::Ok && !out.Commit(why)) {
+        return Fail(r, Status::WriteFailed, "cannot write " + Quoted(output) + ": " + why);
     }
-    FileRunResult r = ReadContainer(level, input, ws, onBlock, [&](const RestoredBlock& block, std::string& problem) {
-        if (out.Write(block.data, block.length, why)) return Status::Ok;
-        problem = "cannot write " + Quoted(output) + ": " + why;
-        return Status::WriteFailed;
-    });
-    if (r.status == Status::Ok && !out.Commit(why)) return Fail(r, Status::WriteFailed, "cannot write " + Quoted(output) + ": " + why);
     return r;
 }
 
 FileRunResult VerifyContainer(Level level, const std::string& container, const std::string& original,
-                              BlockWorkspace& ws, const DecompressObserver& onBlock) {
+                              const RunOptions& options, const DecompressObserver& onBlock) {
     platform::InputFile in;
     std::string why;
     if (!in.Open(original, why)) return Fail(FileRunResult{}, Status::ReadFailed, "cannot open " + Quoted(original) + ": " + why);
     std::unique_ptr<std::uint8_t[]> expected(new (std::nothrow) std::uint8_t[OutputBlockBufferSize]);
     if (!expected) return Fail(FileRunResult{}, Status::OutOfMemory, "not enough memory to verify");
-    std::uint64_t index = 0;
-    FileRunResult r = ReadContainer(level, container, ws, onBlock, [&](const RestoredBlock& block, std::string& problem) {
-        std::size_t got;
-        const std::uint64_t current = index++;
-        if (!in.Read(expected.get(), block.length, got)) {
-            problem = "cannot read " + Quoted(original);
-            return Status::ReadFailed;
-        }
-        if (got != block.length || std::memcmp(expected.get(), block.data, got) != 0) {
-            problem = "verification failed: block " + std::to_string(current) + " of " + Quoted(container) +
-                      " does not restore " + Quoted(original);
-            return Status::Corrupt;
-        }
-        return Status::Ok;
-    });
+    FileRunResult r = ReadContainer(level, container, options, onBlock,
+                                    [&](const RestoredBlock& block, std::uint64_t index, std::string& problem) {
+                                        std::size_t got;
+                                        if (!in.Read(expected.get(), block.length, got)) {
+                                            problem = "cannot read " + Quoted(original);
+                                            return Status::ReadFailed;
+                                        }
+                                        if (got != block.length || std::memcmp(expected.get(), block.data, got) != 0) {
+                                            problem = "verification failed: block " + std::to_string(index) + " of " +
+                                                      Quoted(container) + " does not restore " + Quoted(original);
+                                            return Status::Corrupt;
+                                        }
+                                        return Status::Ok;
+                                    });
     if (r.status != Status::Ok) return r;
     std::size_t extra = 0;
     std::uint8_t probe;

@@ -1,4 +1,5 @@
-// The file drivers: a thin loop of reads and writes around the chunk and block calls.
+// The file drivers: reads and writes around the chunk and block calls, with the chunks
+// or blocks of a run spread over a few worker threads and written in order.
 // "-" names standard input or output.
 #pragma once
 
@@ -9,7 +10,6 @@
 #include "container/block.h"
 #include "container/format.h"
 #include "container/memory.h"
-#include "container/workspace.h"
 
 namespace orsk {
 
@@ -31,20 +31,28 @@ struct FileRunResult {
     std::string message;  // one line: what failed, with file and block
     std::uint64_t bytesIn = 0;
     std::uint64_t bytesOut = 0;
-    RunTotals totals;
+    RunTotals totals;     // stage times summed over chunks
 };
 
 using CompressObserver = std::function<void(const CompressEvent&)>;
 using DecompressObserver = std::function<void(const DecompressEvent&)>;
 
-// The output file appears (or is replaced) only when the whole run succeeded.
-FileRunResult CompressFile(Level level, const std::string& input, const std::string& output, BlockWorkspace& ws,
+struct RunOptions {
+    std::size_t threads = 1;  // worker threads; 1 runs everything on the calling thread
+};
+
+// Default worker count: every core.
+std::size_t DefaultThreads();
+
+// The output file appears (or is replaced) only when the whole run succeeded. The
+// container is byte-identical whatever the thread count.
+FileRunResult CompressFile(Level level, const std::string& input, const std::string& output, const RunOptions& options,
                            const CompressObserver& onBlock);
-FileRunResult DecompressFile(Level level, const std::string& input, const std::string& output, BlockWorkspace& ws,
-                             const DecompressObserver& onBlock);
+FileRunResult DecompressFile(Level level, const std::string& input, const std::string& output,
+                             const RunOptions& options, const DecompressObserver& onBlock);
 // Restores `container` block by block and compares with `original`; Corrupt with a
 // message naming the first differing block when they differ.
 FileRunResult VerifyContainer(Level level, const std::string& container, const std::string& original,
-                              BlockWorkspace& ws, const DecompressObserver& onBlock);
+                              const RunOptions& options, const DecompressObserver& onBlock);
 
 }  // namespace orsk

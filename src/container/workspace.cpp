@@ -1,4 +1,4 @@
-// Allocation of a worker's buffers, once, on first use.
+// Allocation of job buffers and worker scratch, once, on first use.
 #include "container/workspace.h"
 
 #include <cstring>
@@ -17,34 +17,48 @@ bool Allocate(std::unique_ptr<T[]>& p, std::size_t n) {
     return bool(p);
 }
 
+constexpr std::size_t JobInputSize = MaxBlockLength + StreamReadSlack;
+
 }  // namespace
 
-Status BlockWorkspace::PrepareCompress() {
-    if (!Allocate(chunk_, MaxChunkLength + InputSlack) || !Allocate(block_, OutputBlockBufferSize) ||
-        !Allocate(streamMemory_, StreamBufferSize * EncoderStreamCount) ||
-        !Allocate(tableMemory_, 2 * HashTableEntries)) {
-        return Status::OutOfMemory;
-    }
-    if (scratch_.hashHead == nullptr) {
-        // Comparisons may look at the slack behind a chunk; keep it defined.
-        std::memset(chunk_.get(), 0, MaxChunkLength + InputSlack);
-        for (int i = 0; i < EncoderStreamCount; ++i) scratch_.stream[i] = streamMemory_.get() + i * StreamBufferSize;
-        scratch_.hashHead = tableMemory_.get();
-        scratch_.hashChain = tableMemory_.get() + HashTableEntries;
-    }
+Status JobBuffers::Prepare() {
+    if (in_ && out_) return Status::Ok;
+    if (!Allocate(in_, JobInputSize) || !Allocate(out_, OutputBlockBufferSize)) return Status::OutOfMemory;
+    // Comparisons look at the slack behind a chunk and decoders may read a little
+    // past a block: keep those bytes defined.
+    std::memset(in_.get(), 0, JobInputSize);
     return Status::Ok;
 }
 
-Status BlockWorkspace::PrepareDecompress() {
-    constexpr std::size_t decodeSize = MaxStreamLength + SectionSlack;
-    static_assert(SectionSlack >= StreamReadSlack);
-    if (!Allocate(input_, MaxBlockLength + StreamReadSlack) || !Allocate(block_, OutputBlockBufferSize) ||
-        !Allocate(decodeMemory_, decodeSize * MaxSections)) {
+Status CodecScratch::PrepareCompress() {
+    if (encoder_.hashHead != nullptr) return Status::Ok;
+    if (!Allocate(streamMemory_, StreamBufferSize * EncoderStreamCount) ||
+        !Allocate(tableMemory_, 2 * HashTableEntries)) {
         return Status::OutOfMemory;
     }
-    if (decode_.stream[0] == nullptr) std::memset(input_.get(), 0, MaxBlockLength + StreamReadSlack);
+    for (int i = 0; i < EncoderStreamCount; ++i) encoder_.stream[i] = streamMemory_.get() + i * StreamBufferSize;
+    encoder_.hashHead = tableMemory_.get();
+    encoder_.hashChain = tableMemory_.get() + HashTableEntries;
+    return Status::Ok;
+}
+
+Status CodecScratch::PrepareDecompress() {
+    constexpr std::size_t decodeSize = MaxStreamLength + SectionSlack;
+    static_assert(SectionSlack >= StreamReadSlack);
+    if (decode_.stream[0] != nullptr) return Status::Ok;
+    if (!Allocate(decodeMemory_, decodeSize * MaxSections)) return Status::OutOfMemory;
     for (int i = 0; i < MaxSections; ++i) decode_.stream[i] = decodeMemory_.get() + i * decodeSize;
     return Status::Ok;
+}
+
+Status BlockWorkspace::PrepareCompress() {
+    if (Status s = job.Prepare(); s != Status::Ok) return s;
+    return codec.PrepareCompress();
+}
+
+Status BlockWorkspace::PrepareDecompress() {
+    if (Status s = job.Prepare(); s != Status::Ok) return s;
+    return codec.PrepareDecompress();
 }
 
 }  // namespace orsk

@@ -1,5 +1,7 @@
-// Working memory of one worker: allocated once, reused for every chunk or block it
-// handles. Nothing in it carries meaning from one block to the next.
+// Working memory, allocated once and reused for every chunk or block: the buffers that
+// travel with one job (a chunk and its block) and the scratch a worker keeps (stream
+// buffers, match tables, decoded streams). Nothing in them carries meaning from one
+// block to the next.
 #pragma once
 
 #include <cstddef>
@@ -26,35 +28,55 @@ struct EncoderScratch {
     std::uint32_t* hashChain = nullptr;  // HashTableEntries entries
 };
 
-class BlockWorkspace {
+// The two buffers of one job. Compressing: the chunk (MaxChunkLength + InputSlack, the
+// slack defined) and its block. Restoring: the block as read (MaxBlockLength +
+// StreamReadSlack) and the restored bytes (at least MaxChunkLength + CopySlack).
+class JobBuffers {
 public:
-    // Allocate on first use; OutOfMemory when the system refuses.
+    [[nodiscard]] Status Prepare();
+    std::uint8_t* chunk() { return in_.get(); }
+    std::uint8_t* block() { return out_.get(); }
+    std::uint8_t* input() { return in_.get(); }
+    std::uint8_t* restored() { return out_.get(); }
+
+private:
+    std::unique_ptr<std::uint8_t[]> in_;
+    std::unique_ptr<std::uint8_t[]> out_;
+};
+
+// A worker's scratch, for compressing or restoring (allocated on first use of each).
+class CodecScratch {
+public:
     [[nodiscard]] Status PrepareCompress();
     [[nodiscard]] Status PrepareDecompress();
-
-    // Compression: the chunk (MaxChunkLength + InputSlack, slack zeroed) and the block.
-    std::uint8_t* chunk() { return chunk_.get(); }
-    std::uint8_t* block() { return block_.get(); }
-    EncoderScratch& scratch() { return scratch_; }
-
-    // Decompression: a whole block as read (MaxBlockLength + StreamReadSlack), the
-    // restored bytes (OutputBlockBufferSize, at least MaxChunkLength + CopySlack) and
-    // the decoded streams.
-    std::uint8_t* input() { return input_.get(); }
-    std::uint8_t* restored() { return block_.get(); }
+    EncoderScratch& encoder() { return encoder_; }
     DecodeBuffers& decodeBuffers() { return decode_; }
 
 private:
-    std::unique_ptr<std::uint8_t[]> chunk_;
-    std::unique_ptr<std::uint8_t[]> block_;
-    std::unique_ptr<std::uint8_t[]> input_;
     std::unique_ptr<std::uint8_t[]> streamMemory_;
     std::unique_ptr<std::uint32_t[]> tableMemory_;
     std::unique_ptr<std::uint8_t[]> decodeMemory_;
-    EncoderScratch scratch_;
+    EncoderScratch encoder_;
     DecodeBuffers decode_;
 };
 
+// Everything one thread needs to compress or restore on its own.
+class BlockWorkspace {
+public:
+    [[nodiscard]] Status PrepareCompress();
+    [[nodiscard]] Status PrepareDecompress();
+    std::uint8_t* chunk() { return job.chunk(); }
+    std::uint8_t* block() { return job.block(); }
+    std::uint8_t* input() { return job.input(); }
+    std::uint8_t* restored() { return job.restored(); }
+    EncoderScratch& scratch() { return codec.encoder(); }
+    DecodeBuffers& decodeBuffers() { return codec.decodeBuffers(); }
+
+    JobBuffers job;
+    CodecScratch codec;
+};
+
 static_assert(OutputBlockBufferSize >= MaxChunkLength + CopySlack);
+static_assert(MaxBlockLength + StreamReadSlack >= MaxChunkLength + InputSlack);
 
 }  // namespace orsk
