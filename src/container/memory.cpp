@@ -2,9 +2,36 @@
 // drivers, over memory instead of files.
 #include "container/memory.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace orsk {
+
+namespace {
+
+// Walks the blocks of a container: calls visit(block, total) for each framed block,
+// stopping at the first failure. `index` ends at the number of blocks visited.
+template <typename Visit>
+Status ForEachBlock(Level level, const std::uint8_t* in, std::size_t n, std::uint64_t& index, Visit&& visit) {
+    index = 0;
+    if (n == 0) return Status::Ok;
+    if (in[0] != ContainerMagic) return Status::Corrupt;
+    ByteCursor c{in + 1, in + n};
+    while (c.at != c.end) {
+        const std::size_t headerLength = BlockHeaderLength(level, *c.at);
+        if (headerLength == 0) return Status::Corrupt;
+        if (!Holds(c, headerLength)) return Status::Truncated;
+        std::size_t total = 0;
+        if (Status s = BlockTotalLength(level, c.at, total); s != Status::Ok) return s;
+        if (!Holds(c, total)) return Status::Truncated;
+        if (Status s = visit(c, total); s != Status::Ok) return s;
+        c.at += total;
+        ++index;
+    }
+    return Status::Ok;
+}
+
+}  // namespace
 
 std::uint64_t ContainerBound(std::uint64_t n) {
     if (n == 0) return 0;
@@ -13,19 +40,17 @@ std::uint64_t ContainerBound(std::uint64_t n) {
     return 1 + n + n / 16 + chunks * 2048;
 }
 
-Status CompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out,
-                      BlockWorkspace& ws, RunTotals* totals) {
-    out.clear();
+Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink& out, BlockWorkspace& ws,
+                    RunTotals* totals) {
     if (n == 0) return Status::Ok;
     if (Status s = ws.PrepareCompress(); s != Status::Ok) return s;
-    out.reserve(std::size_t(ContainerBound(n)));
-    out.push_back(ContainerMagic);
+    if (!PutByte(out, ContainerMagic)) return Status::NoRoom;
     for (std::size_t done = 0; done < n;) {
         const std::size_t length = n - done < MaxChunkLength ? n - done : MaxChunkLength;
         std::memcpy(ws.chunk(), in + done, length);
         ChunkOutcome outcome;
         if (Status s = CompressChunk(level, ws, length, outcome); s != Status::Ok) return s;
-        out.insert(out.end(), ws.block(), ws.block() + outcome.blockLength);
+        if (!PutBytes(out, ws.block(), outcome.blockLength)) return Status::NoRoom;
         if (totals != nullptr) {
             totals->entropyMicros += outcome.entropyMicros;
             totals->lzMicros += outcome.lzMicros;
@@ -37,39 +62,80 @@ Status CompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::v
     return Status::Ok;
 }
 
+namespace {
+
+// Restores one framed block of a caller's buffer. Decoders may read StreamReadSlack
+// bytes past a block; a block too close to the end of the buffer is decoded from a
+// copy that has them.
+Status RestoreFramedBlock(Level level, BlockWorkspace& ws, const ByteCursor& c, std::size_t total,
+                          RestoredBlock& restored) {
+    const std::uint8_t* block = c.at;
+    if (Left(c) - total < StreamReadSlack) {
+        std::memcpy(ws.input(), c.at, total);
+        block = ws.input();
+    }
+    return RestoreBlock(level, ws, block, total, restored);
+}
+
+}  // namespace
+
+Status DecompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink& out, BlockWorkspace& ws,
+                      std::uint64_t* failedBlock) {
+    if (n != 0) {
+        if (Status s = ws.PrepareDecompress(); s != Status::Ok) return s;
+    }
+    std::uint64_t index;
+    const Status status = ForEachBlock(level, in, n, index, [&](const ByteCursor& c, std::size_t total) {
+        RestoredBlock restored;
+        if (Status s = RestoreFramedBlock(level, ws, c, total, restored); s != Status::Ok) return s;
+        return PutBytes(out, restored.data, restored.length) ? Status::Ok : Status::NoRoom;
+    });
+    if (status != Status::Ok && failedBlock != nullptr) *failedBlock = index;
+    return status;
+}
+
+Status RestoredSize(Level level, const std::uint8_t* in, std::size_t n, std::uint64_t& size) {
+    std::uint64_t sum = 0, index;
+    const Status s = ForEachBlock(level, in, n, index, [&](const ByteCursor& c, std::size_t total) {
+        if (c.at[0] == StoredBlockKind) {
+            sum += total - StoredHeaderLength;
+            return Status::Ok;
+        }
+        const std::uint32_t length = LoadLE32(c.at + (level == Level::Normal ? 1 : 5));
+        if (length > MaxChunkLength) return Status::Corrupt;
+        sum += length;
+        return Status::Ok;
+    });
+    if (s == Status::Ok) size = sum;
+    return s;
+}
+
+Status CompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out,
+                      BlockWorkspace& ws, RunTotals* totals) {
+    out.resize(std::size_t(ContainerBound(n)));
+    ByteSink sink{out.data(), out.data(), out.data() + out.size()};
+    const Status s = CompressInto(level, in, n, sink, ws, totals);
+    out.resize(Written(sink));
+    return s;
+}
+
 Status DecompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out,
                         BlockWorkspace& ws, std::uint64_t* failedBlock) {
     out.clear();
     if (n == 0) return Status::Ok;
-    if (in[0] != ContainerMagic) return Status::Corrupt;
     if (Status s = ws.PrepareDecompress(); s != Status::Ok) return s;
-    ByteCursor c{in + 1, in + n};
-    std::uint64_t index = 0;
-    Status status = Status::Ok;
-    while (c.at != c.end) {
-        const std::size_t headerLength = BlockHeaderLength(level, *c.at);
-        std::size_t total = 0;
-        if (headerLength == 0) {
-            status = Status::Corrupt;
-        } else if (!Holds(c, headerLength)) {
-            status = Status::Truncated;
-        } else if (status = BlockTotalLength(level, c.at, total); status == Status::Ok && !Holds(c, total)) {
-            status = Status::Truncated;
-        }
-        if (status != Status::Ok) break;
-        // Decoders may read StreamReadSlack bytes past a block; a block too close to
-        // the end of the caller's buffer is decoded from a copy that has them.
-        const std::uint8_t* block = c.at;
-        if (Left(c) - total < StreamReadSlack) {
-            std::memcpy(ws.input(), c.at, total);
-            block = ws.input();
-        }
-        RestoredBlock restored;
-        if (status = RestoreBlock(level, ws, block, total, restored); status != Status::Ok) break;
-        out.insert(out.end(), restored.data, restored.data + restored.length);
-        c.at += total;
-        ++index;
+    // Reserve what the headers claim, but never trust a claim far beyond the input.
+    std::uint64_t claimed = 0;
+    if (RestoredSize(level, in, n, claimed) == Status::Ok) {
+        out.reserve(std::size_t(std::min<std::uint64_t>(claimed, 64 * std::uint64_t(n) + MaxChunkLength)));
     }
+    std::uint64_t index;
+    const Status status = ForEachBlock(level, in, n, index, [&](const ByteCursor& c, std::size_t total) {
+        RestoredBlock restored;
+        if (Status s = RestoreFramedBlock(level, ws, c, total, restored); s != Status::Ok) return s;
+        out.insert(out.end(), restored.data, restored.data + restored.length);
+        return Status::Ok;
+    });
     if (status != Status::Ok && failedBlock != nullptr) *failedBlock = index;
     return status;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "container/block.h"
+#include "container/bytes.h"
 #include "container/format.h"
 #include "container/workspace.h"
 
@@ -22,11 +23,20 @@ struct RunTotals {
     std::uint64_t storedBlocks = 0;
 };
 
-// An empty input gives an empty container.
+// Appends the container of in[0..n) to `out`; an empty input gives an empty container.
+// NoRoom when `out` is too small (ContainerBound(n) always suffices).
+[[nodiscard]] Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink& out,
+                                  BlockWorkspace& ws, RunTotals* totals = nullptr);
+// Appends the restored bytes of a container to `out`. On failure `out` holds the blocks
+// restored before the failing one and `failedBlock` its index.
+[[nodiscard]] Status DecompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink& out,
+                                    BlockWorkspace& ws, std::uint64_t* failedBlock = nullptr);
+// The number of bytes a container restores, from its block headers alone.
+[[nodiscard]] Status RestoredSize(Level level, const std::uint8_t* in, std::size_t n, std::uint64_t& size);
+
+// The same into vectors sized to fit.
 [[nodiscard]] Status CompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out,
                                     BlockWorkspace& ws, RunTotals* totals = nullptr);
-// An empty container gives an empty output. On failure `out` holds the blocks restored
-// before the failing one and `failedBlock` its index.
 [[nodiscard]] Status DecompressBuffer(Level level, const std::uint8_t* in, std::size_t n,
                                       std::vector<std::uint8_t>& out, BlockWorkspace& ws,
                                       std::uint64_t* failedBlock = nullptr);
