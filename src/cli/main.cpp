@@ -6,6 +6,7 @@
 
 #include "cli/arguments.h"
 #include "cli/benchmark.h"
+#include "cli/main.h"
 #include "cli/report.h"
 #include "container/file_driver.h"
 #include "platform/platform.h"
@@ -81,10 +82,9 @@ int Run(const cli::Arguments& args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int orsk::cli::Main(const std::vector<std::string>& raw) {
     platform::RaisePriority();
     platform::InstallInterruptCleanup();
-    const std::vector<std::string> raw(argv + 1, argv + argc);
     const cli::Arguments args = cli::ScanArguments(raw);
     std::FILE* console = args.output == "-" ? stderr : stdout;
 
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
         }
         return cli::RunBenchmark(args.benchFiles, options, stdout);
     }
-    if (argc < 2) {
+    if (raw.empty()) {
         cli::PrintUsage(console);
         return ExitUsage;
     }

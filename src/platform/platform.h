@@ -39,7 +39,11 @@ public:
     bool Size(std::uint64_t& size) const;
 
 private:
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
     int fd_ = -1;
+#endif
     bool owned_ = false;
 };
 
@@ -57,7 +61,11 @@ public:
     bool Commit(std::string& why);
 
 private:
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
     int fd_ = -1;
+#endif
     bool isStdout_ = false;
     bool direct_ = false;  // a device or pipe named as output, written in place
     std::string target_;

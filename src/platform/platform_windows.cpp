@@ -1,0 +1,225 @@
+// Windows implementation of the platform layer: the performance counter, real-time
+// priority (attempted), wide-character file names converted from UTF-8, and a
+// temporary-file-then-rename output.
+#include "platform/platform.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <csignal>
+#include <io.h>
+
+namespace orsk::platform {
+
+namespace {
+
+// The temporary file of the output being written, for the console interrupt handler.
+wchar_t gPendingTemp[32768];
+volatile LONG gPendingSet = 0;
+
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring w(std::size_t(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), w.data(), n);
+    return w;
+}
+
+std::string Reason(DWORD err) {
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   err, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string s = text != nullptr ? text : "error " + std::to_string(err);
+    LocalFree(text);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.')) s.pop_back();
+    return s;
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    if (gPendingSet) DeleteFileW(gPendingTemp);
+    return FALSE;  // let the default handler end the process
+}
+
+}  // namespace
+
+std::int64_t CounterNow() {
+    LARGE_INTEGER v;
+    QueryPerformanceCounter(&v);
+    return v.QuadPart;
+}
+
+std::int64_t CounterFrequency() {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart;
+}
+
+std::int64_t StageMicros(std::int64_t start, std::int64_t end, std::int64_t frequency) {
+    const std::int64_t d = end - start;
+    return (d / frequency) * 1000000 + ((d % frequency) * 1000000) / frequency;
+}
+
+void RaisePriority() {
+    // The thread is raised only when the process class was granted.
+    if (SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS)) {
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    }
+}
+
+bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+
+InputFile::~InputFile() {
+    if (owned_ && handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
+}
+
+bool InputFile::Open(const std::string& name, std::string& why) {
+    const std::wstring w = Wide(name);
+    const DWORD attributes = GetFileAttributesW(w.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        why = "is a directory";
+        return false;
+    }
+    HANDLE h = CreateFileW(w.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        why = Reason(GetLastError());
+        return false;
+    }
+    handle_ = h;
+    owned_ = true;
+    return true;
+}
+
+bool InputFile::OpenStdin() {
+    handle_ = GetStdHandle(STD_INPUT_HANDLE);
+    owned_ = false;
+    return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE;
+}
+
+bool InputFile::Read(std::uint8_t* p, std::size_t n, std::size_t& got) {
+    got = 0;
+    while (got < n) {
+        const DWORD want = DWORD(std::min<std::size_t>(n - got, 1u << 30));
+        DWORD r = 0;
+        if (!ReadFile(static_cast<HANDLE>(handle_), p + got, want, &r, nullptr)) {
+            return GetLastError() == ERROR_BROKEN_PIPE;  // a closed pipe is the end of input
+        }
+        if (r == 0) break;
+        got += r;
+    }
+    return true;
+}
+
+bool InputFile::Size(std::uint64_t& size) const {
+    LARGE_INTEGER s;
+    if (GetFileType(static_cast<HANDLE>(handle_)) != FILE_TYPE_DISK || !GetFileSizeEx(static_cast<HANDLE>(handle_), &s)) {
+        return false;
+    }
+    size = std::uint64_t(s.QuadPart);
+    return true;
+}
+
+OutputFile::~OutputFile() {
+    if (handle_ != nullptr && !isStdout_) CloseHandle(static_cast<HANDLE>(handle_));
+    if (!temp_.empty()) {
+        DeleteFileW(Wide(temp_).c_str());
+        gPendingSet = 0;
+    }
+}
+
+bool OutputFile::Create(const std::string& name, std::string& why) {
+    target_ = name;
+    const std::wstring w = Wide(name);
+    const DWORD attributes = GetFileAttributesW(w.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        why = "is a directory";
+        return false;
+    }
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::string temp = name + ".orsk-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
+        HANDLE h = CreateFileW(Wide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            handle_ = h;
+            temp_ = temp;
+            const std::wstring wt = Wide(temp);
+            if (wt.size() < sizeof gPendingTemp / sizeof gPendingTemp[0]) {
+                wcscpy(gPendingTemp, wt.c_str());
+                gPendingSet = 1;
+            }
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    why = Reason(GetLastError());
+    return false;
+}
+
+bool OutputFile::UseStdout() {
+    handle_ = GetStdHandle(STD_OUTPUT_HANDLE);
+    isStdout_ = true;
+    return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE;
+}
+
+bool OutputFile::Write(const std::uint8_t* p, std::size_t n, std::string& why) {
+    while (n != 0) {
+        const DWORD want = DWORD(std::min<std::size_t>(n, 1u << 30));
+        DWORD w = 0;
+        if (!WriteFile(static_cast<HANDLE>(handle_), p, want, &w, nullptr) || w == 0) {
+            why = Reason(GetLastError());
+            return false;
+        }
+        p += w;
+        n -= w;
+    }
+    return true;
+}
+
+bool OutputFile::Commit(std::string& why) {
+    if (isStdout_) return true;
+    HANDLE h = static_cast<HANDLE>(handle_);
+    handle_ = nullptr;
+    if (!CloseHandle(h)) {
+        why = Reason(GetLastError());
+        return false;
+    }
+    if (!MoveFileExW(Wide(temp_).c_str(), Wide(target_).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        why = Reason(GetLastError());
+        return false;
+    }
+    temp_.clear();
+    gPendingSet = 0;
+    return true;
+}
+
+std::uint64_t FileSizeOf(const std::string& name) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Wide(name).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return 0;
+    }
+    return (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    auto identify = [](const std::string& name, BY_HANDLE_FILE_INFORMATION& info) {
+        HANDLE h = CreateFileW(Wide(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        const bool ok = GetFileInformationByHandle(h, &info) != 0;
+        CloseHandle(h);
+        return ok;
+    };
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    if (!identify(a, ia) || !identify(b, ib)) return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+void InstallInterruptCleanup() {
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    SetConsoleOutputCP(CP_UTF8);  // names are UTF-8 inside the program
+}
+
+}  // namespace orsk::platform
