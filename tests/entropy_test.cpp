@@ -1,1 +1,298 @@
+// Stream entropy coder: code construction, exact coded bytes, round trips and damaged
+// bodies (decoded from buffers that end exactly where the body ends).
 #include <gtest/gtest.h>
+
+#include <bit>
+#include <string>
+
+#include "entropy/stream_coder.h"
+#include "test_util.h"
+
+namespace orsk {
+namespace {
+
+using test::Bytes;
+
+// Geometric-like: value k * step with probability about 2^-(k+1), k = 0..8.
+Bytes Skewed(std::size_t n, unsigned step, std::uint32_t seed) {
+    Bytes b = test::RandomBytes(n, seed);
+    for (auto& x : b) x = std::uint8_t(std::countr_zero(unsigned(x) | 0x100u) * step);
+    return b;
+}
+
+Bytes Encode(const Bytes& data) {
+    const std::size_t size = CodedStreamSize(data.data(), data.size());
+    Bytes coded(size);
+    ByteSink sink{coded.data(), coded.data(), coded.data() + size};
+    EXPECT_EQ(EncodeStream(data.data(), data.size(), sink), Status::Ok);
+    EXPECT_EQ(Written(sink), size);
+    return coded;
+}
+
+// Decodes the body of `coded` (after N and S), cut to bodyLength, with count n, from a
+// copy flush with the end of its allocation into exactly n + SectionSlack bytes.
+Status Decode(const Bytes& coded, std::size_t n, Bytes& out, std::size_t bodyLength = SIZE_MAX) {
+    const Bytes body(coded.begin() + 8, coded.begin() + 8 + std::ptrdiff_t(std::min(bodyLength, coded.size() - 8)));
+    out.assign(n + SectionSlack, 0);
+    const Status st = DecodeStream(body.data(), body.size(), out.data(), n);
+    out.resize(n);
+    return st;
+}
+
+void ExpectRoundTrip(const Bytes& data) {
+    const Bytes coded = Encode(data);
+    ASSERT_EQ(LoadLE32(coded.data()), data.size());
+    ASSERT_EQ(LoadLE32(coded.data() + 4), coded.size() - 8);
+    Bytes out;
+    ASSERT_EQ(Decode(coded, data.size(), out), Status::Ok) << "length " << data.size();
+    ASSERT_EQ(out, data) << "length " << data.size();
+}
+
+struct BuiltCode {
+    unsigned n = 0;
+    std::uint32_t lengthCounts[13] = {};
+    CodeEntry symbols[256];
+    CodeEntry codes[256];
+};
+
+BuiltCode BuildFromCounts(const std::vector<std::uint32_t>& counts) {  // counts[v] per byte value v
+    BuiltCode b;
+    for (unsigned v = 0; v < counts.size(); ++v) {
+        if (counts[v] == 0) continue;
+        b.symbols[b.n].symbol = std::uint16_t(v);
+        b.symbols[b.n++].count = counts[v];
+    }
+    BuildPrefixCode(b.n, b.lengthCounts, b.symbols, b.codes);
+    return b;
+}
+
+// The invariants of a finished code, checked from first principles.
+void ExpectSoundCode(const BuiltCode& b) {
+    std::uint32_t counted[13] = {};
+    std::uint32_t kraft = 0;
+    for (unsigned i = 0; i < b.n; ++i) {
+        const CodeEntry& c = b.codes[i];
+        ASSERT_TRUE(c.length >= 1 && c.length <= MaxCodeLength) << i;
+        ASSERT_TRUE(i == 0 || c.length <= b.codes[i - 1].length) << "lengths grow at " << i;
+        ASSERT_LT(c.code, 1u << c.length);
+        ++counted[c.length];
+        kraft += 1u << (MaxCodeLength - c.length);
+        for (unsigned j = 0; j < i; ++j) {  // no shorter code is a prefix of a longer one
+            ASSERT_NE(b.codes[j].code >> (b.codes[j].length - c.length), c.code) << i << " prefixes " << j;
+        }
+    }
+    EXPECT_LE(kraft, 4096u);
+    for (unsigned l = 0; l <= MaxCodeLength; ++l) EXPECT_EQ(b.lengthCounts[l], counted[l]) << "length " << l;
+    EXPECT_EQ(b.codes[b.n - 1].code, 0) << "the most frequent symbol has the all-zero code";
+}
+
+TEST(CodeBuilder, CountsEveryByteInValueOrder) {
+    for (std::size_t n : {0, 1, 31, 32, 33, 4099}) {
+        const Bytes data = Skewed(n, 29, std::uint32_t(n));
+        std::uint32_t expected[256] = {};
+        for (std::uint8_t b : data) ++expected[b];
+        std::uint32_t histogram[256];
+        CodeEntry symbols[256];
+        const unsigned present = CountSymbols(data.data(), data.size(), histogram, symbols);
+        unsigned k = 0;
+        for (unsigned v = 0; v < 256; ++v) {
+            ASSERT_EQ(histogram[v], expected[v]);
+            if (expected[v] == 0) continue;
+            ASSERT_EQ(symbols[k].symbol, v);
+            ASSERT_EQ(symbols[k++].count, expected[v]);
+        }
+        EXPECT_EQ(present, k);
+    }
+}
+
+TEST(CodeBuilder, SmallAlphabetsAndEqualCounts) {
+    const BuiltCode one = BuildFromCounts({0, 0, 7});
+    ASSERT_EQ(one.n, 1u);
+    EXPECT_EQ(one.codes[0].symbol, 2);
+    EXPECT_EQ(one.codes[0].length, 1);
+    EXPECT_EQ(one.lengthCounts[1], 1u);
+    ExpectSoundCode(one);
+
+    const BuiltCode two = BuildFromCounts({9, 4});  // value 1 is rarer: first, code 1
+    EXPECT_EQ(two.codes[0].symbol, 1);
+    EXPECT_EQ(two.codes[0].code, 1);
+    EXPECT_EQ(two.codes[1].symbol, 0);
+    EXPECT_EQ(two.lengthCounts[1], 2u);
+
+    std::vector<std::uint32_t> counts(256, 0);  // ascending count, then ascending value
+    counts['c'] = 5;
+    counts['a'] = 5;
+    counts['b'] = 3;
+    counts['z'] = 1;
+    const BuiltCode mixed = BuildFromCounts(counts);
+    const std::string order = "zbac";
+    for (unsigned i = 0; i < 4; ++i) EXPECT_EQ(mixed.codes[i].symbol, order[i]);
+    ExpectSoundCode(mixed);
+
+    const BuiltCode flat = BuildFromCounts(std::vector<std::uint32_t>(256, 3));
+    for (unsigned i = 0; i < 256; ++i) {
+        EXPECT_EQ(flat.codes[i].symbol, i);
+        EXPECT_EQ(flat.codes[i].length, 8);
+        EXPECT_EQ(flat.codes[i].code, 255 - i);
+    }
+}
+
+TEST(CodeBuilder, DeepTreesAreClampedToTwelveBits) {
+    for (unsigned n = 14; n <= 28; ++n) {  // Fibonacci counts: tree depth n - 1
+        std::vector<std::uint32_t> counts(256, 0);
+        for (std::uint32_t i = 0, a = 1, b = 1; i < n; ++i, b += a, a = b - a) counts[(i * 37) % 256] = a;
+        ExpectSoundCode(BuildFromCounts(counts));
+    }
+    const Bytes noise = test::RandomBytes(1500 * 257, 99);  // random skewed histograms
+    for (std::size_t round = 0; round < 1500; ++round) {
+        const std::uint8_t* r = noise.data() + 257 * round;
+        std::vector<std::uint32_t> counts(256, 0);
+        for (unsigned v = 0; v < 256; ++v) {
+            // up to 4096 each, so no stream passes 1 MiB
+            if (r[v] % 4 != 0 || v < r[256] % 4) counts[v] = 1 + ((std::uint32_t(r[(v * 7) % 256]) << (r[v] % 9)) >> 4);
+        }
+        ExpectSoundCode(BuildFromCounts(counts));
+        if (HasFailure()) return;
+    }
+}
+
+TEST(EncodeStream, ExactBytesOfSmallSections) {
+    // 2048 equal bytes: one 1-bit code "0", 32 zero words.
+    Bytes expected = {0x00, 0x08, 0, 0, 28, 1, 0, 0, 0, 'x', 0, 0, 0, 1};
+    expected.resize(292, 0);
+    EXPECT_EQ(Encode(Bytes(2048, 'x')), expected);
+
+    // "abac": b and c (512 each, b first by value) get 11 and 10, a (1024) gets 0, so
+    // the string is 011010 repeated: a 192-bit period, three distinct words.
+    Bytes abac;
+    for (int i = 0; i < 512; ++i) abac.insert(abac.end(), {'a', 'b', 'a', 'c'});
+    expected = {0x00, 0x08, 0, 0, 0x9e, 1, 0, 0, 2, 'b', 'c', 'a', 0, 0, 0, 1, 0, 2};
+    expected.resize(38, 0);
+    const std::uint8_t period[24] = {0xa6, 0x69, 0x9a, 0xa6, 0x69, 0x9a, 0xa6, 0x69, 0x69, 0x9a, 0xa6, 0x69,
+                                     0x9a, 0xa6, 0x69, 0x9a, 0x9a, 0xa6, 0x69, 0x9a, 0xa6, 0x69, 0x9a, 0xa6};
+    for (int i = 0; i < 16; ++i) expected.insert(expected.end(), period, period + 24);
+    EXPECT_EQ(Encode(abac), expected);
+
+    // Alternating pair: 2048 bits fill 32 words exactly; one more byte needs a 33rd.
+    Bytes pair = test::Repeat("pq", 2048);
+    EXPECT_EQ(Encode(pair).size(), 35u + 2 + 8 * 32);
+    pair.push_back('p');
+    EXPECT_EQ(Encode(pair).size(), 35u + 2 + 8 * 33);
+
+    const Bytes text = test::TextLike(5000, 3);
+    Bytes area(CodedStreamSize(text.data(), text.size()) - 1);  // one byte short: nothing written
+    ByteSink sink{area.data(), area.data(), area.data() + area.size()};
+    EXPECT_EQ(EncodeStream(text.data(), text.size(), sink), Status::NoRoom);
+    EXPECT_EQ(EncodeStream(text.data(), 0, sink), Status::NoRoom);  // empty: no coded form
+    EXPECT_EQ(Written(sink), 0u);
+}
+
+TEST(StreamRoundTrip, VariedStreams) {
+    for (std::size_t n = 1; n <= 100; ++n) {
+        ExpectRoundTrip(Skewed(n, 1, std::uint32_t(n)));
+        ExpectRoundTrip(test::RandomBytes(n, std::uint32_t(n)));
+        ExpectRoundTrip(Bytes(n, 0xFF));
+    }
+    for (std::size_t n : {63, 64, 65, 127, 128, 129, 2047, 2048, 2049}) {  // 1-bit codes: n bits
+        ExpectRoundTrip(Bytes(n, 7));
+        ExpectRoundTrip(test::Repeat("aab", n));
+    }
+    ExpectRoundTrip(Skewed(100000, 3, 5));
+    ExpectRoundTrip(test::BinaryLike(300000, 6));
+    ExpectRoundTrip(test::TextLike(MaxStreamLength, 8));
+    ExpectRoundTrip(test::RandomBytes(MaxStreamLength, 9));
+    ExpectRoundTrip(Skewed(MaxStreamLength, 17, 10));
+
+    // Fibonacci counts, shuffled: 12-bit codes and, after the repair, an incomplete code.
+    Bytes fibonacci;
+    for (std::uint32_t v = 0, a = 1, b = 1; v < 26; ++v, b += a, a = b - a) {
+        fibonacci.insert(fibonacci.end(), a, std::uint8_t(v * 9));
+    }
+    const Bytes noise = test::RandomBytes(4 * fibonacci.size(), 11);
+    for (std::size_t i = fibonacci.size() - 1; i > 0; --i) std::swap(fibonacci[i], fibonacci[LoadLE32(&noise[4 * i]) % (i + 1)]);
+    ExpectRoundTrip(fibonacci);
+}
+
+TEST(StreamRoundTrip, ReproducesSectionsOfKnownContainers) {
+    for (int level : {2, 3, 4, 5}) {
+        const Bytes container = test::ReadFileBytes(test::DataPath("conformance/text-300k.L" + std::to_string(level) + ".orsk"));
+        ASSERT_GT(container.size(), 100u) << "level " << level;
+        // Block 0 at offset 1; OffsetLowLength is header field 3 (field 4 at NORMAL).
+        std::size_t at = 1 + 17 + LoadLE32(container.data() + (level == 3 ? 14 : 10));
+        int coded = 0;
+        while (at < container.size()) {
+            if (container[at] == 1) {
+                at += 5 + LoadLE32(container.data() + at + 1);
+            } else if (container[at] == 2) {
+                const std::size_t size = 8 + LoadLE32(container.data() + at + 5);
+                const Bytes section(container.begin() + std::ptrdiff_t(at + 1), container.begin() + std::ptrdiff_t(at + 1 + size));
+                Bytes stream;
+                ASSERT_EQ(Decode(section, LoadLE32(section.data()), stream), Status::Ok);
+                EXPECT_EQ(Encode(stream), section) << "level " << level << " section at " << at;
+                at += 1 + size;
+                ++coded;
+            } else {
+                at += 1;
+            }
+        }
+        EXPECT_EQ(at, container.size());
+        EXPECT_GE(coded, 2) << "level " << level;
+    }
+}
+
+TEST(DecodeStream, RejectsDamagedBodies) {
+    const Bytes data = test::TextLike(2300, 12);
+    const Bytes coded = Encode(data);
+    const std::size_t n = data.size();
+    Bytes out;
+    for (std::size_t length = 0; length < coded.size() - 8; ++length) {
+        ASSERT_NE(Decode(coded, n, out, length), Status::Ok) << "truncated to " << length;
+    }
+    for (std::size_t bad : {std::size_t(0), n / 2, 2 * n, MaxStreamLength + 1}) {
+        EXPECT_NE(Decode(coded, bad, out), Status::Ok) << "count " << bad;
+    }
+    // Every bit flip: no sanitizer report; LengthCounts for lengths 1..12 always fail.
+    const std::size_t lengthCounts = 9 + coded[8] + 1u;
+    for (std::size_t bit = 0; bit < 8 * (coded.size() - 8); ++bit) {
+        Bytes damaged = coded;
+        damaged[8 + bit / 8] ^= std::uint8_t(1u << (bit % 8));
+        const Status st = Decode(damaged, n, out);
+        const std::size_t at = 8 + bit / 8;
+        EXPECT_TRUE(at < lengthCounts + 2 || at >= lengthCounts + 26 || st != Status::Ok) << "bit " << bit;
+    }
+}
+
+// A body whose symbols all have code length `length`, then `words` words of `fill`.
+Bytes MakeBody(const std::string& symbols, unsigned length, std::size_t words, std::uint8_t fill) {
+    Bytes body(27 + symbols.size(), 0);
+    body[0] = std::uint8_t(symbols.size() - 1);
+    std::copy(symbols.begin(), symbols.end(), body.begin() + 1);
+    body[symbols.size() + 2 * length + 2] = std::uint8_t(symbols.size());
+    body.resize(body.size() + 8 * words, fill);
+    return body;
+}
+
+TEST(DecodeStream, RejectsInconsistentHeaders) {
+    Bytes out(100 + SectionSlack);
+    const auto decode = [&](const Bytes& b, std::size_t n) { return DecodeStream(b.data(), b.size(), out.data(), n); };
+    // One symbol, code "0": 64 zero bits are 64 symbols; 60 leave four padding bits.
+    EXPECT_EQ(decode(MakeBody("q", 1, 1, 0), 64), Status::Ok);
+    EXPECT_EQ(out[63], 'q');
+    EXPECT_EQ(decode(MakeBody("q", 1, 1, 0), 60), Status::Ok);
+    EXPECT_EQ(decode(MakeBody("q", 1, 1, 0), 65), Status::Corrupt);    // words too short
+    EXPECT_EQ(decode(MakeBody("q", 1, 2, 0), 64), Status::Corrupt);    // a word too many
+    EXPECT_EQ(decode(MakeBody("q", 1, 1, 0xFF), 8), Status::Corrupt);  // "1" starts no code
+    Bytes padded = MakeBody("q", 1, 1, 0);
+    padded[padded.size() - 8] = 0x08;  // a padding bit set
+    EXPECT_EQ(decode(padded, 60), Status::Corrupt);
+    Bytes ragged = MakeBody("q", 1, 1, 0);
+    ragged.pop_back();
+    EXPECT_EQ(decode(ragged, 8), Status::Corrupt);                    // not whole words
+    EXPECT_EQ(decode(MakeBody("qrs", 1, 1, 0), 8), Status::Corrupt);  // Kraft sum 3/2
+    EXPECT_EQ(decode(MakeBody("qq", 1, 1, 0), 8), Status::Corrupt);   // a symbol twice
+    EXPECT_EQ(decode(MakeBody("qrs", 2, 1, 0), 2), Status::Corrupt);  // more symbols than bytes
+    EXPECT_EQ(decode(MakeBody("q", 0, 1, 0), 8), Status::Corrupt);    // only LengthCounts[0]
+}
+
+}  // namespace
+}  // namespace orsk

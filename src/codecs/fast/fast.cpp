@@ -1,12 +1,33 @@
-// Level 2, FAST: hash-chain search, lazy look, four recent offsets.
+// Level 2, FAST: hash-chain search (5 candidates), lazy look, four recent offsets;
+// offset codes and literals are always stored raw.
 #include "codecs/fast/fast.h"
+
+#include "codecs/fast/lazy_parse.h"
+#include "codecs/fast/match_finder.h"
+#include "codecs/fast/sequence_coder.h"
 
 namespace orsk {
 
-Status FastCompressBlock(const FastSettings&, EncoderScratch&, const std::uint8_t*, std::size_t, ByteSink&) {
-    return Status::NoRoom;  // not built yet: the driver stores every chunk
+namespace {
+constexpr int FastRepCount = 4;
+constexpr SectionRules FastSections{false, false, 0.0};
+}  // namespace
+
+Status FastCompressBlock(const FastSettings& settings, EncoderScratch& scratch, const std::uint8_t* chunk,
+                         std::size_t n, ByteSink& block) {
+    // The window keeps every distance codable in one offset byte: (64,255 >> 8) + 4 = 254.
+    constexpr std::uint32_t maxWindow = SequenceStreams<FastRepCount>::MaxDistance + 1;
+    static_assert(FastSettings{}.window <= maxWindow);
+    if (n == 0 || n > MaxChunkLength || settings.window > maxWindow) return Status::Corrupt;
+    SequenceStreams<FastRepCount> streams;
+    if (Status st = streams.Begin(scratch, block); st != Status::Ok) return st;
+    ChainFinder finder{chunk, std::uint32_t(n), settings.window, settings.maxChainSteps, scratch.hashHead,
+                       scratch.hashChain};
+    ResetChainFinder(finder);
+    ParseLazyChain<false>(finder, settings.goodLength, streams);
+    return FinishSequenceBlock(block, streams, std::uint32_t(n), FastSections, HeaderOrder::A);
 }
 
-Status FastDecodeBlock(const BlockStreams&, ByteSink&) { return Status::Corrupt; }
+Status FastDecodeBlock(const BlockStreams& in, ByteSink& out) { return DecodeSequences<FastRepCount>(in, out); }
 
 }  // namespace orsk

@@ -1,12 +1,186 @@
 // Level 1, SUPERFAST: one hash slot, one-step lazy look, three recent offsets.
+// Only the two length-code streams are entropy-coded, and only when long enough.
 #include "codecs/superfast/superfast.h"
 
-namespace orsk {
+#include <cassert>
+#include <cstring>
+#include <utility>
 
-Status SuperfastCompressBlock(const SuperfastSettings&, EncoderScratch&, const std::uint8_t*, std::size_t, ByteSink&) {
-    return Status::NoRoom;  // not built yet: the driver stores every chunk
+#include "codecs/hyperfast/match_length.h"
+#include "codecs/hyperfast/sequence_streams.h"
+
+namespace orsk {
+namespace {
+
+// As at level 0, the last 9 positions are never searched and always end as
+// literals; the block layout of a chunk depends on exactly this margin.
+constexpr std::size_t UnsearchedTail = 9;
+
+// Offset codes 0..2 name a recent-offset slot; 3 + (distance >> 8) a new distance,
+// whose low byte goes behind the header. The window keeps that code below 256.
+constexpr std::uint32_t NewDistanceCode = 3;
+constexpr std::uint32_t MaxWindow = 64512;  // distance <= 64,511: code <= 3 + 251 = 254
+static_assert(NewDistanceCode + ((MaxWindow - 1) >> 8) <= 255);
+
+struct RecentOffsets {
+    std::uint32_t rep0 = 0;
+    std::uint32_t rep1 = 0;
+    std::uint32_t rep2 = 0;
+};
+
+// Offset codes and low bytes of the decoder, replaying the compressor's slot moves.
+struct SuperfastOffsets {
+    ByteCursor codes;
+    ByteCursor low;
+    RecentOffsets rep;
+
+    bool Next(std::uint32_t& distance) {
+        std::uint8_t code;
+        if (!TakeByte(codes, code)) return false;
+        if (code >= NewDistanceCode) {
+            std::uint8_t lowByte;
+            if (!TakeByte(low, lowByte)) return false;
+            rep.rep2 = rep.rep1;
+            rep.rep1 = rep.rep0;
+            rep.rep0 = (std::uint32_t(code) - NewDistanceCode) << 8 | lowByte;
+        } else if (code == 1) {
+            std::swap(rep.rep0, rep.rep1);
+        } else if (code == 2) {
+            std::swap(rep.rep0, rep.rep2);
+        }
+        distance = rep.rep0;
+        return distance != 0;  // a slot never filled in this block
+    }
+    bool Finished() const { return codes.at == codes.end && low.at == low.end; }
+};
+
+// Common prefix of the positions p and cand (cand usable, 4-byte groups equal),
+// capped at the bytes left and the longest match.
+inline std::uint32_t MatchLengthAt(const std::uint8_t* chunk, std::uint32_t size, std::uint32_t p,
+                                   std::uint32_t cand) {
+    const std::uint32_t left = size - p;
+    return ExtendMatch(chunk + p, chunk + cand, 4, left < MaxMatchRun ? left : MaxMatchRun);
 }
 
-Status SuperfastDecodeBlock(const BlockStreams&, ByteSink&) { return Status::Corrupt; }
+}  // namespace
+
+Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch& scratch, const std::uint8_t* chunk,
+                              std::size_t n, ByteSink& block) {
+    assert(n >= 1 && n <= MaxChunkLength);
+    assert(settings.window <= MaxWindow);
+    if (Room(block) < CompressedHeaderLength) return Status::NoRoom;
+    std::uint8_t* const header = block.at;
+    // OffsetLowBytes go straight behind the header as new distances are found.
+    std::uint8_t* low = header + CompressedHeaderLength;
+    std::uint8_t* const lowEnd = block.end;
+
+    SequenceWriter w{scratch.stream[LiteralCodeStream], scratch.stream[MatchCodeStream],
+                     scratch.stream[LiteralExtraStream], scratch.stream[MatchExtraStream],
+                     scratch.stream[LiteralStream]};
+    std::uint8_t* codes = scratch.stream[OffsetStream];
+    std::uint32_t* const table = scratch.hashHead;
+    std::memset(table, 0, HashTableEntries * sizeof(std::uint32_t));
+
+    const std::uint32_t size = std::uint32_t(n);
+    const std::uint32_t window = settings.window;
+    const std::uint32_t goodLength = settings.goodLength;
+    RecentOffsets rep;
+    std::uint32_t pos = 0;
+    std::uint32_t pending = 0;  // literals since the last sequence, ending before pos
+    std::uint32_t sequenceCount = 0;
+
+    if (size > UnsearchedTail) {
+        const std::uint32_t searchEnd = size - std::uint32_t(UnsearchedTail);
+        // Invariant: [0, pos - pending) is emitted; pos < searchEnd, so the 4-byte
+        // groups at pos and pos + 1 and any match (capped at the bytes left) lie in
+        // the chunk.
+        while (pos < searchEnd) {
+            const std::uint8_t* const here = chunk + pos;
+            const std::uint32_t h = HashPosition(here);
+            const std::uint32_t cand = table[h];
+            table[h] = pos;
+            // An entry of 0 is empty, so cand > lower also rules it out.
+            const std::uint32_t lower = pos > window ? pos - window : 0;
+            std::uint32_t best = 0;
+            if (cand > lower) {
+                const std::uint8_t* const there = chunk + cand;
+                PrefetchCandidate(there);
+                if (there[0] == here[0] && LoadLE32(there) == LoadLE32(here)) {
+                    best = MatchLengthAt(chunk, size, pos, cand);
+                }
+            }
+            if (best == 0) {
+                if (++pending == MaxLiteralRun) {
+                    // The run ends at pos itself: positions pos - 65534 .. pos.
+                    PutLiteralOnly(w, here + 1 - pending, pending);
+                    ++sequenceCount;
+                    pending = 0;
+                }
+                ++pos;
+                continue;
+            }
+
+            std::uint32_t start = pos;
+            std::uint32_t distance = pos - cand;
+            if (best < goodLength) {
+                // One-step lazy look: a strictly longer match at pos + 1 wins, and the
+                // byte at pos joins the literals.
+                const std::uint32_t q = pos + 1;
+                const std::uint32_t hq = HashPosition(here + 1);
+                const std::uint32_t candQ = table[hq];
+                table[hq] = q;
+                const std::uint32_t lowerQ = q > window ? q - window : 0;
+                // A candidate whose byte at offset best differs cannot be longer;
+                // that byte lies at most one past the chunk, inside its slack.
+                if (candQ > lowerQ && chunk[candQ + best] == here[1 + best] &&
+                    LoadLE32(chunk + candQ) == LoadLE32(here + 1)) {
+                    const std::uint32_t lengthQ = MatchLengthAt(chunk, size, q, candQ);
+                    if (lengthQ > best) {
+                        best = lengthQ;
+                        distance = q - candQ;
+                        start = q;
+                        ++pending;
+                    }
+                }
+            }
+
+            PutLiteralRun(w, chunk + start - pending, pending);
+            PutMatchLength(w, best);
+            if (distance == rep.rep0) {
+                *codes++ = 0;
+            } else if (distance == rep.rep1) {
+                *codes++ = 1;
+                std::swap(rep.rep0, rep.rep1);
+            } else if (distance == rep.rep2) {
+                *codes++ = 2;
+                std::swap(rep.rep0, rep.rep2);
+            } else {
+                if (low == lowEnd) return Status::NoRoom;
+                *codes++ = std::uint8_t(NewDistanceCode + (distance >> 8));
+                *low++ = std::uint8_t(distance);
+                rep.rep2 = rep.rep1;
+                rep.rep1 = rep.rep0;
+                rep.rep0 = distance;
+            }
+            ++sequenceCount;
+            pending = 0;
+            pos = start + best;  // positions inside the match are not indexed
+        }
+    }
+    // The tail (and anything pending) becomes one final literal-only sequence of at
+    // most 65,534 + 9 bytes.
+    pending += size - pos;
+    if (pending != 0) {
+        PutLiteralOnly(w, chunk + size - pending, pending);
+        ++sequenceCount;
+    }
+
+    return FinishSingleSlotBlock(block, low, scratch, w, codes, sequenceCount, size, true);
+}
+
+Status SuperfastDecodeBlock(const BlockStreams& in, ByteSink& out) {
+    SuperfastOffsets offsets{in.stream[OffsetStream], in.offsetLow, {}};
+    return ReplaySequences(in, out, offsets);
+}
 
 }  // namespace orsk

@@ -1,0 +1,276 @@
+// Sequence encoding shared by FAST, NORMAL and BETTER: literal-length and match-length
+// codes with ExtraLength extensions, raw literals, and offset codes over RepCount
+// recent-offset slots (new distance: code (d >> 8) + RepCount, low byte in OffsetLowBytes).
+//
+// Interface (stable; BETTER includes it):
+//   SequenceStreams<RepCount>  encoder side: Begin() reserves the 17-byte header, then
+//                              EmitSequence(literals, n, length, distance) per sequence,
+//                              then FinishSequenceBlock() writes sections and header.
+//   DecodeSequences<RepCount>  decoder side: the checked token loop over BlockStreams.
+//   Stream indices (SequenceStream) are the section order of the block. Matches are
+//   replayed with CopyMatch (codecs/hyperfast/copy_match.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "codecs/hyperfast/copy_match.h"
+#include "container/bytes.h"
+#include "container/format.h"
+#include "container/sections.h"
+#include "container/workspace.h"
+
+namespace orsk {
+
+// Section order of levels 2 to 4; also the index into BlockStreams::stream and into
+// SequenceStreams' buffers.
+struct SequenceStream {
+    enum : int {
+        LiteralLengthCodes = 0,
+        MatchLengthCodes,
+        LiteralLengthExtras,
+        MatchLengthExtras,
+        OffsetCodes,
+        Literals,
+        Count,
+    };
+};
+static_assert(SequenceStream::Count == EncoderStreamCount);
+// No stream outgrows its chunk (a sequence writes one code byte per covered byte at
+// most, three extra bytes only for 15 or more), and literal runs are appended 16 bytes
+// at a time: up to 15 bytes past the last one.
+static_assert(StreamBufferSize >= MaxChunkLength + 15);
+
+constexpr std::uint32_t LengthCodeEscape = 15;  // codes 0..14 are the length itself
+constexpr std::uint8_t ExtraEscape = 255;       // then the value as a big-endian u16
+
+// Appends ExtraLength(v), v <= 65535: one byte below 255, else 255, v >> 8, v & 0xFF.
+inline void PutExtraLength(std::uint8_t*& at, std::uint32_t v) {
+    if (v < ExtraEscape) {
+        *at++ = std::uint8_t(v);
+        return;
+    }
+    at[0] = ExtraEscape;
+    at[1] = std::uint8_t(v >> 8);
+    at[2] = std::uint8_t(v);
+    at += 3;
+}
+
+// Inverse of PutExtraLength; false when the stream ends inside the value.
+[[nodiscard]] inline bool ReadExtraLength(ByteCursor& c, std::uint32_t& v) {
+    if (c.at == c.end) return false;
+    const std::uint8_t b = *c.at;
+    if (b != ExtraEscape) {
+        c.at += 1;
+        v = b;
+        return true;
+    }
+    if (!Holds(c, 3)) return false;
+    v = (std::uint32_t(c.at[1]) << 8) | c.at[2];
+    c.at += 3;
+    return true;
+}
+
+enum class HeaderOrder : std::uint8_t {
+    A,  // SequenceCount, ChunkLength, OffsetLowLength, BlockLength
+    B,  // ChunkLength, BlockLength, SequenceCount, OffsetLowLength (NORMAL)
+};
+
+// Which streams a level may entropy-code (the code pair and both extras always may).
+struct SectionRules {
+    bool codeOffsets = false;
+    bool codeLiterals = false;
+    double literalEntropyLimit = 0.0;  // literals coded only at or below this estimate
+};
+
+template <int RepCount>
+struct SequenceStreams {
+    static_assert(RepCount >= 1 && RepCount <= 5);
+    // Largest distance whose new-distance code (d >> 8) + RepCount still fits a byte.
+    static constexpr std::uint32_t MaxDistance = ((255u - RepCount) << 8) | 0xFFu;
+    using S = SequenceStream;
+
+    std::uint8_t* begin[SequenceStream::Count] = {};
+    std::uint8_t* at[SequenceStream::Count] = {};
+    ByteSink offsetLow;              // inside the block, right behind its header
+    std::uint8_t* header = nullptr;  // the block's first byte
+    std::uint32_t rep[RepCount] = {};
+    std::uint32_t sequenceCount = 0;
+    bool lowOverflow = false;  // the block had no room for another OffsetLowBytes entry
+
+    // Reserves the header at block.at; NoRoom when the block cannot hold it.
+    [[nodiscard]] Status Begin(EncoderScratch& scratch, const ByteSink& block) {
+        if (Room(block) < CompressedHeaderLength) return Status::NoRoom;
+        for (int i = 0; i < S::Count; ++i) begin[i] = at[i] = scratch.stream[i];
+        header = block.at;
+        offsetLow = {block.at + CompressedHeaderLength, block.at + CompressedHeaderLength, block.end};
+        for (std::uint32_t& r : rep) r = 0;
+        sequenceCount = 0;
+        lowOverflow = false;
+        return Status::Ok;
+    }
+
+    std::size_t Length(int stream) const { return std::size_t(at[stream] - begin[stream]); }
+
+    // One sequence: n literal bytes, then a match of `length` (>= 4) at `distance`
+    // (1..MaxDistance), or no match when length is 0. `literals` must be followed by 15
+    // readable bytes (the chunk's InputSlack): runs are appended 16 bytes at a time, and
+    // each stream buffer has that much room beyond one chunk.
+    void EmitSequence(const std::uint8_t* literals, std::uint32_t n, std::uint32_t length,
+                      std::uint32_t distance) {
+        ++sequenceCount;
+        if (n < LengthCodeEscape) {
+            *at[S::LiteralLengthCodes]++ = std::uint8_t(n);
+        } else {
+            *at[S::LiteralLengthCodes]++ = std::uint8_t(LengthCodeEscape);
+            PutExtraLength(at[S::LiteralLengthExtras], n - LengthCodeEscape);
+        }
+        if (length < LengthCodeEscape) {
+            *at[S::MatchLengthCodes]++ = std::uint8_t(length);
+        } else {
+            *at[S::MatchLengthCodes]++ = std::uint8_t(LengthCodeEscape);
+            PutExtraLength(at[S::MatchLengthExtras], length - LengthCodeEscape);
+        }
+        if (n != 0) CopyWide16(at[S::Literals], literals, n);
+        at[S::Literals] += n;
+        if (length != 0) PutOffset(distance);
+    }
+
+private:
+    // First hit wins; a hit on slot k exchanges it with slot 0, a new distance shifts
+    // every slot down by one.
+    void PutOffset(std::uint32_t d) {
+        for (int k = 0; k < RepCount; ++k) {
+            if (rep[k] == d) {
+                rep[k] = rep[0];
+                rep[0] = d;
+                *at[S::OffsetCodes]++ = std::uint8_t(k);
+                return;
+            }
+        }
+        *at[S::OffsetCodes]++ = std::uint8_t((d >> 8) + RepCount);
+        if (offsetLow.at != offsetLow.end) {
+            *offsetLow.at++ = std::uint8_t(d);
+        } else {
+            lowOverflow = true;
+        }
+        for (int k = RepCount - 1; k > 0; --k) rep[k] = rep[k - 1];
+        rep[0] = d;
+    }
+};
+
+// Writes the six sections behind the OffsetLowBytes, then the header; on Ok `block.at`
+// is the block's end. NoRoom when anything did not fit.
+template <int RepCount>
+[[nodiscard]] Status FinishSequenceBlock(ByteSink& block, const SequenceStreams<RepCount>& s,
+                                         std::uint32_t chunkLength, const SectionRules& rules, HeaderOrder order) {
+    if (s.lowOverflow) return Status::NoRoom;
+    using S = SequenceStream;
+    ByteSink out{block.begin, s.offsetLow.at, block.end};
+    const std::uint8_t* const* b = s.begin;
+    Status st = WriteCodePairSections(out, b[S::LiteralLengthCodes], b[S::MatchLengthCodes], s.sequenceCount, true);
+    for (int i : {S::LiteralLengthExtras, S::MatchLengthExtras}) {
+        if (st == Status::Ok) st = WriteStreamSection(out, b[i], s.Length(i), true);
+    }
+    if (st == Status::Ok) {
+        st = WriteStreamSection(out, b[S::OffsetCodes], s.Length(S::OffsetCodes), rules.codeOffsets);
+    }
+    if (st == Status::Ok) {
+        st = rules.codeLiterals
+                 ? WriteLiteralSection(out, b[S::Literals], s.Length(S::Literals), rules.literalEntropyLimit)
+                 : WriteRawSection(out, b[S::Literals], s.Length(S::Literals));
+    }
+    if (st != Status::Ok) return st;
+
+    const std::uint32_t blockLength = std::uint32_t(out.at - s.header);
+    const std::uint32_t lowLength = std::uint32_t(s.offsetLow.at - s.offsetLow.begin);
+    std::uint8_t* h = s.header;
+    h[0] = CompressedBlockKind;
+    if (order == HeaderOrder::A) {
+        StoreLE32(h + 1, s.sequenceCount);
+        StoreLE32(h + 5, chunkLength);
+        StoreLE32(h + 9, lowLength);
+        StoreLE32(h + 13, blockLength);
+    } else {
+        StoreLE32(h + 1, chunkLength);
+        StoreLE32(h + 5, blockLength);
+        StoreLE32(h + 9, s.sequenceCount);
+        StoreLE32(h + 13, lowLength);
+    }
+    block.at = out.at;
+    return Status::Ok;
+}
+
+// The token loop of levels 2 to 4 with every limit checked once per sequence. `out`
+// runs from the chunk's start to its end with CopySlack writable bytes behind it; every
+// cursor in `in` may be read StreamReadSlack bytes past its end. On Ok the chunk is
+// complete (out.at == out.end) and every stream was consumed exactly.
+template <int RepCount>
+[[nodiscard]] Status DecodeSequences(const BlockStreams& in, ByteSink& out) {
+    static_assert(CopySlack >= 16 && StreamReadSlack >= 16);  // one 16-byte step over
+    using S = SequenceStream;
+    const std::uint32_t count = in.sequenceCount;
+    // One code byte of each kind per sequence.
+    if (Left(in.stream[S::LiteralLengthCodes]) != count || Left(in.stream[S::MatchLengthCodes]) != count) {
+        return Status::Corrupt;
+    }
+    const std::uint8_t* const litCodes = in.stream[S::LiteralLengthCodes].at;
+    const std::uint8_t* const matchCodes = in.stream[S::MatchLengthCodes].at;
+    ByteCursor litExtras = in.stream[S::LiteralLengthExtras];
+    ByteCursor matchExtras = in.stream[S::MatchLengthExtras];
+    ByteCursor offsets = in.stream[S::OffsetCodes];
+    ByteCursor literals = in.stream[S::Literals];
+    ByteCursor low = in.offsetLow;
+    std::uint8_t* const outBegin = out.begin;
+    std::uint8_t* const outEnd = out.end;
+    std::uint8_t* o = out.at;
+    std::uint32_t rep[RepCount] = {};
+
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t n = litCodes[i];
+        std::uint32_t length = matchCodes[i];
+        if (n >= LengthCodeEscape) {
+            std::uint32_t v;
+            if (!ReadExtraLength(litExtras, v)) return Status::Corrupt;
+            n = LengthCodeEscape + v;
+        }
+        if (length >= LengthCodeEscape) {
+            std::uint32_t v;
+            if (!ReadExtraLength(matchExtras, v)) return Status::Corrupt;
+            length = LengthCodeEscape + v;
+        }
+        if (n > Left(literals) || std::size_t(n) + length > std::size_t(outEnd - o)) return Status::Corrupt;
+        // Both sides have 16 bytes of slack (checked above against their true ends).
+        CopyWide16(o, literals.at, n);
+        o += n;
+        literals.at += n;
+        if (length == 0) continue;
+
+        if (offsets.at == offsets.end) return Status::Corrupt;
+        const std::uint32_t code = *offsets.at++;
+        std::uint32_t d;
+        if (code < std::uint32_t(RepCount)) {
+            d = rep[code];
+            rep[code] = rep[0];
+            rep[0] = d;
+        } else {
+            if (low.at == low.end) return Status::Corrupt;
+            d = ((code - RepCount) << 8) | *low.at++;
+            for (int k = RepCount - 1; k > 0; --k) rep[k] = rep[k - 1];
+            rep[0] = d;
+        }
+        if (d == 0 || d > std::size_t(o - outBegin)) return Status::Corrupt;
+        // o + length <= outEnd was checked with the literals; CopyMatch overruns by at
+        // most CopyMatchOverrun bytes, inside CopySlack.
+        CopyMatch(o, d, length);
+        o += length;
+    }
+    if (o != outEnd || litExtras.at != litExtras.end || matchExtras.at != matchExtras.end ||
+        offsets.at != offsets.end || literals.at != literals.end || low.at != low.end) {
+        return Status::Corrupt;
+    }
+    out.at = o;
+    return Status::Ok;
+}
+
+}  // namespace orsk

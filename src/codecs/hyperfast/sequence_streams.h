@@ -1,0 +1,199 @@
+// The sequence layout levels 0 and 1 share: one literal-length and one match-length
+// code per sequence, biased length extensions, raw literals. Writers for the parse and
+// the bounded token loop that replays them.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+
+#include "codecs/hyperfast/copy_match.h"
+#include "container/bytes.h"
+#include "container/format.h"
+#include "container/sections.h"
+#include "container/workspace.h"
+
+namespace orsk {
+
+// Codes 0..14 are the length itself; 15 says an extension follows.
+constexpr std::uint32_t LengthEscapeCode = 15;
+// The longest literal run one sequence carries in the middle of a chunk; a longer
+// run is cut into literal-only sequences of exactly this many bytes.
+constexpr std::uint32_t MaxLiteralRun = 65535;
+constexpr std::uint32_t MaxMatchRun = 65535;
+// An extension below 255 is one byte; from 255 on it is 255 and (v - 255) as a
+// big-endian u16, so the largest value it can carry is 255 + 65535.
+constexpr std::uint32_t MaxBiasedExtra = 255 + 65535;
+
+// Stream order of the decoders' BlockStreams: the two code streams, the two extension
+// streams, the level's offset stream, the literals.
+constexpr int LiteralCodeStream = 0;
+constexpr int MatchCodeStream = 1;
+constexpr int LiteralExtraStream = 2;
+constexpr int MatchExtraStream = 3;
+constexpr int OffsetStream = 4;
+constexpr int LiteralStream = 5;
+
+// Literal runs move in 16-byte steps: up to 15 bytes are read past the run in the
+// chunk and written past the end of the literal stream.
+static_assert(StreamBufferSize >= MaxChunkLength + 15 && InputSlack >= 15);
+
+// Write positions in the compressor's stream buffers (StreamBufferSize each). Every
+// sequence covers at least one chunk byte and writes at most one byte per covered byte
+// to each stream, so no stream outgrows the chunk; literal appends may run 15 bytes
+// further, which the buffers' tail absorbs.
+struct SequenceWriter {
+    std::uint8_t* literalCodes;
+    std::uint8_t* matchCodes;
+    std::uint8_t* literalExtras;
+    std::uint8_t* matchExtras;
+    std::uint8_t* literals;
+};
+
+inline void PutBiasedExtra(std::uint8_t*& p, std::uint32_t v) {
+    assert(v <= MaxBiasedExtra);
+    if (v < 255) {
+        *p++ = std::uint8_t(v);
+        return;
+    }
+    v -= 255;
+    p[0] = 255;
+    p[1] = std::uint8_t(v >> 8);
+    p[2] = std::uint8_t(v);
+    p += 3;
+}
+
+// The literal-length code, its extension and the run's bytes (read from the chunk,
+// which has InputSlack readable bytes behind it for the 16-byte steps).
+inline void PutLiteralRun(SequenceWriter& w, const std::uint8_t* run, std::uint32_t length) {
+    if (length < LengthEscapeCode) {
+        *w.literalCodes++ = std::uint8_t(length);
+    } else {
+        *w.literalCodes++ = std::uint8_t(LengthEscapeCode);
+        PutBiasedExtra(w.literalExtras, length - LengthEscapeCode);
+    }
+    CopyWide16(w.literals, run, length);
+    w.literals += length;
+}
+
+// The match-length code (0 for a sequence without a match) and its extension.
+inline void PutMatchLength(SequenceWriter& w, std::uint32_t length) {
+    if (length < LengthEscapeCode) {
+        *w.matchCodes++ = std::uint8_t(length);
+    } else {
+        *w.matchCodes++ = std::uint8_t(LengthEscapeCode);
+        PutBiasedExtra(w.matchExtras, length - LengthEscapeCode);
+    }
+}
+
+// A sequence without a match: the run and a match-length code of 0.
+inline void PutLiteralOnly(SequenceWriter& w, const std::uint8_t* run, std::uint32_t length) {
+    PutLiteralRun(w, run, length);
+    PutMatchLength(w, 0);
+}
+
+// Completes a block whose header starts at block.at and whose OffsetLowBytes end at
+// `lowAt`: the six sections from the scratch streams (the offset stream ends at
+// `offsetsEnd`), then the header. The two code streams are coded together when
+// `codeLengths` and long enough; the rest stay raw. Advances block.at on Ok only.
+[[nodiscard]] inline Status FinishSingleSlotBlock(ByteSink& block, std::uint8_t* lowAt, const EncoderScratch& scratch,
+                                                  const SequenceWriter& w, const std::uint8_t* offsetsEnd,
+                                                  std::uint32_t sequenceCount, std::uint32_t chunkLength,
+                                                  bool codeLengths) {
+    std::uint8_t* const header = block.at;
+    const std::uint8_t* const* s = scratch.stream;
+    ByteSink sections{block.begin, lowAt, block.end};
+    const std::size_t rawLengths[4] = {
+        std::size_t(w.literalExtras - s[LiteralExtraStream]), std::size_t(w.matchExtras - s[MatchExtraStream]),
+        std::size_t(offsetsEnd - s[OffsetStream]), std::size_t(w.literals - s[LiteralStream])};
+    if (Status st = WriteCodePairSections(sections, s[LiteralCodeStream], s[MatchCodeStream], sequenceCount,
+                                          codeLengths);
+        st != Status::Ok) {
+        return st;
+    }
+    // The extension, offset and literal streams follow in stream order, all raw.
+    for (int i = 0; i < 4; ++i) {
+        if (Status st = WriteRawSection(sections, s[LiteralExtraStream + i], rawLengths[i]); st != Status::Ok) {
+            return st;
+        }
+    }
+    header[0] = CompressedBlockKind;
+    StoreLE32(header + 1, sequenceCount);
+    StoreLE32(header + 5, chunkLength);
+    StoreLE32(header + 9, std::uint32_t(lowAt - (header + CompressedHeaderLength)));
+    StoreLE32(header + 13, std::uint32_t(sections.at - header));
+    block.at = sections.at;
+    return Status::Ok;
+}
+
+[[nodiscard]] inline bool ReadBiasedExtra(ByteCursor& c, std::uint32_t& v) {
+    if (c.at == c.end) return false;
+    if (c.at[0] != 255) {
+        v = *c.at++;
+        return true;
+    }
+    if (!Holds(c, 3)) return false;
+    v = 255 + (std::uint32_t(c.at[1]) << 8 | c.at[2]);
+    c.at += 3;
+    return true;
+}
+
+// Literal copies overrun by up to 15 bytes on both sides; CopyMatch by its own margin.
+static_assert(StreamReadSlack >= 15 && CopySlack >= 15);
+
+// Replays in.sequenceCount sequences into out. `offsets` supplies each match's
+// distance (Next: false when its streams are exhausted or name an empty slot) and
+// tells at the end whether its streams were consumed exactly (Finished).
+template <class Offsets>
+[[nodiscard]] inline Status ReplaySequences(const BlockStreams& in, ByteSink& out, Offsets& offsets) {
+    const std::uint32_t count = in.sequenceCount;
+    // One code byte of each kind per sequence, nothing more.
+    if (Left(in.stream[LiteralCodeStream]) != count || Left(in.stream[MatchCodeStream]) != count) {
+        return Status::Corrupt;
+    }
+    const std::uint8_t* const literalCodes = in.stream[LiteralCodeStream].at;
+    const std::uint8_t* const matchCodes = in.stream[MatchCodeStream].at;
+    ByteCursor literalExtras = in.stream[LiteralExtraStream];
+    ByteCursor matchExtras = in.stream[MatchExtraStream];
+    ByteCursor literals = in.stream[LiteralStream];
+    std::uint8_t* const outBegin = out.begin;
+    std::uint8_t* const outEnd = out.end;
+    std::uint8_t* op = out.at;
+
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t literalCount = literalCodes[i];
+        std::uint32_t matchLength = matchCodes[i];
+        std::uint32_t extra;
+        if (literalCount >= LengthEscapeCode) {
+            if (!ReadBiasedExtra(literalExtras, extra)) return Status::Corrupt;
+            literalCount = LengthEscapeCode + extra;
+        }
+        if (matchLength >= LengthEscapeCode) {
+            if (!ReadBiasedExtra(matchExtras, extra)) return Status::Corrupt;
+            matchLength = LengthEscapeCode + extra;
+        }
+        if (!Holds(literals, literalCount)) return Status::Corrupt;
+        if (std::size_t(outEnd - op) < std::size_t(literalCount) + matchLength) return Status::Corrupt;
+        // The literal stream is readable StreamReadSlack bytes past its end and the
+        // output writable CopySlack bytes past outEnd, so the 16-byte steps may overrun.
+        CopyWide16(op, literals.at, literalCount);
+        literals.at += literalCount;
+        op += literalCount;
+        if (matchLength != 0) {
+            std::uint32_t distance;
+            if (!offsets.Next(distance)) return Status::Corrupt;
+            // Distance 0 wraps around and fails the same test.
+            if (std::size_t(distance) - 1 >= std::size_t(op - outBegin)) return Status::Corrupt;
+            CopyMatch(op, distance, matchLength);
+            op += matchLength;
+        }
+    }
+    if (op != outEnd || literals.at != literals.end || literalExtras.at != literalExtras.end ||
+        matchExtras.at != matchExtras.end || !offsets.Finished()) {
+        return Status::Corrupt;
+    }
+    out.at = op;
+    return Status::Ok;
+}
+
+}  // namespace orsk
