@@ -49,7 +49,7 @@ TEST_P(Conformance, CompressesToTheReferenceAndRestoresIt) {
 }
 
 // Levels whose codecs are complete; each joins the list as it lands.
-const std::vector<int> kConformingLevels = {0, 1, 2, 3};
+const std::vector<int> kConformingLevels = {0, 1, 2, 3, 4, 5};
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Conformance);
 INSTANTIATE_TEST_SUITE_P(Levels, Conformance, ::testing::ValuesIn(kConformingLevels),
                          [](const ::testing::TestParamInfo<int>& p) { return "L" + std::to_string(p.param); });

@@ -1,12 +1,204 @@
 // Level 5, BEST: BETTER's search with six recent offsets and its own token stream.
+// One token per sequence joins its shape and offset class; lengths are stored whole.
 #include "codecs/best/best.h"
+
+#include "codecs/better/recent_parse.h"
+#include "codecs/better/recent_probe.h"
+#include "codecs/fast/match_finder.h"
+#include "codecs/fast/sequence_coder.h"
+#include "codecs/hyperfast/copy_match.h"
 
 namespace orsk {
 
-Status BestCompressBlock(const BestSettings&, EncoderScratch&, const std::uint8_t*, std::size_t, ByteSink&) {
-    return Status::NoRoom;  // not built yet: the driver stores every chunk
+namespace {
+
+constexpr int BestRecentSlots = 6;
+constexpr unsigned NewDistanceClass = BestRecentSlots;   // offset class 6
+constexpr std::uint8_t MatchOnlyTokenBase = 7;           // tokens 7..13: no literals
+constexpr std::uint8_t LiteralOnlyToken = 14;
+constexpr double BestLiteralEntropyLimit = 7.65;
+
+// Section order in the block and in BlockStreams; 1 and 2 are reserved, always empty.
+enum BestSection { TokenSection = 0, LiteralLengthSection = 3, MatchLengthSection, OffsetHighSection, LiteralSection };
+constexpr int BestSectionCount = 7;
+
+// A new distance enters slot 0 and shifts the others down; a hit on slot k exchanges
+// it with slot 0. Returns the offset class: k for a hit, NewDistanceClass otherwise.
+inline unsigned ClassifyDistance(std::uint32_t (&rep)[BestRecentSlots], std::uint32_t d) {
+    for (unsigned k = 0; k < NewDistanceClass; ++k) {
+        if (rep[k] == d) {
+            rep[k] = rep[0];
+            rep[0] = d;
+            return k;
+        }
+    }
+    for (int k = BestRecentSlots - 1; k > 0; --k) rep[k] = rep[k - 1];
+    rep[0] = d;
+    return NewDistanceClass;
 }
 
-Status BestDecodeBlock(const BlockStreams&, ByteSink&) { return Status::Corrupt; }
+// Literal runs move in 16-byte steps: up to 15 bytes are read past the chunk and
+// written past the end of the literal stream.
+static_assert(InputSlack >= 15 && StreamBufferSize >= MaxChunkLength + 15);
+
+// The five buffered streams and the offset low bytes, appended in sequence order. No
+// stream outgrows a chunk: a sequence covers at least one chunk byte per token, a
+// one-byte length at least 1 byte (literals) or 4 (a match), a three-byte one at
+// least 255, and each offset byte belongs to a match of at least 4.
+struct BestStreams {
+    const std::uint8_t* chunk;
+    std::uint32_t rep[BestRecentSlots];
+    std::uint8_t* token;
+    std::uint8_t* literalLength;
+    std::uint8_t* matchLength;
+    std::uint8_t* offsetHigh;
+    std::uint8_t* offsetLow;
+    std::uint8_t* literal;
+
+    void AppendLiterals(std::uint32_t start, std::uint32_t count) {
+        PutExtraLength(literalLength, count);
+        CopyWide16(literal, chunk + start, count);
+        literal += count;
+    }
+
+    void EmitLiterals(std::uint32_t start, std::uint32_t count) {
+        *token++ = LiteralOnlyToken;
+        AppendLiterals(start, count);
+    }
+
+    void EmitMatch(std::uint32_t start, std::uint32_t count, Match m) {
+        const unsigned j = ClassifyDistance(rep, m.distance);
+        if (j == NewDistanceClass) {
+            *offsetHigh++ = std::uint8_t(m.distance >> 8);
+            *offsetLow++ = std::uint8_t(m.distance);
+        }
+        if (count != 0) {
+            *token++ = std::uint8_t(j);
+            AppendLiterals(start, count);
+        } else {
+            *token++ = std::uint8_t(MatchOnlyTokenBase + j);
+        }
+        PutExtraLength(matchLength, m.length);
+    }
+};
+
+}  // namespace
+
+Status BestCompressBlock(const BestSettings& settings, EncoderScratch& scratch, const std::uint8_t* chunk,
+                         std::size_t n, ByteSink& block) {
+    if (n == 0 || n > MaxChunkLength) return Status::Corrupt;
+    ChainFinder finder{chunk, std::uint32_t(n), settings.window, settings.maxChainSteps, scratch.hashHead,
+                       scratch.hashChain};
+    ResetChainFinder(finder);
+
+    std::uint8_t* const tokens = scratch.stream[0];
+    std::uint8_t* const literalLengths = scratch.stream[1];
+    std::uint8_t* const matchLengths = scratch.stream[2];
+    std::uint8_t* const offsetHigh = scratch.stream[3];
+    std::uint8_t* const offsetLow = scratch.stream[4];
+    std::uint8_t* const literals = scratch.stream[5];
+    BestStreams s{chunk, {}, tokens, literalLengths, matchLengths, offsetHigh, offsetLow, literals};
+
+    std::uint32_t pending = ParseRecentFirst(finder, settings.goodLength, s.rep, s);
+    // The final run may pass 65,535 (up to 65,543); a stored length must fit 16 bits.
+    std::uint32_t start = std::uint32_t(n) - pending;
+    if (pending > MaxMatchLength) {
+        s.EmitLiterals(start, MaxMatchLength);
+        start += MaxMatchLength;
+        pending -= MaxMatchLength;
+    }
+    if (pending != 0) s.EmitLiterals(start, pending);
+
+    const std::size_t sequenceCount = std::size_t(s.token - tokens);
+    const std::size_t lowCount = std::size_t(s.offsetLow - offsetLow);
+    std::uint8_t* const blockStart = block.at;
+    ByteSink out = block;
+    if (Room(out) < CompressedHeaderLength + lowCount) return Status::NoRoom;
+    *out.at++ = CompressedBlockKind;
+    StoreLE32(out.at, std::uint32_t(sequenceCount));
+    StoreLE32(out.at + 4, std::uint32_t(n));
+    StoreLE32(out.at + 8, std::uint32_t(lowCount));
+    out.at += 16;  // BlockLength is filled in last
+    std::memcpy(out.at, offsetLow, lowCount);
+    out.at += lowCount;
+
+    const std::uint8_t reserved[2] = {SectionEmpty, SectionEmpty};
+    if (Status st = WriteStreamSection(out, tokens, sequenceCount, true); st != Status::Ok) return st;
+    if (!PutBytes(out, reserved, 2)) return Status::NoRoom;
+    const std::size_t literalLengthCount = std::size_t(s.literalLength - literalLengths);
+    if (Status st = WriteStreamSection(out, literalLengths, literalLengthCount, true); st != Status::Ok) return st;
+    const std::size_t matchLengthCount = std::size_t(s.matchLength - matchLengths);
+    if (Status st = WriteStreamSection(out, matchLengths, matchLengthCount, true); st != Status::Ok) return st;
+    if (Status st = WriteStreamSection(out, offsetHigh, lowCount, true); st != Status::Ok) return st;
+    const std::size_t literalCount = std::size_t(s.literal - literals);
+    if (Status st = WriteLiteralSection(out, literals, literalCount, BestLiteralEntropyLimit); st != Status::Ok) {
+        return st;
+    }
+    StoreLE32(blockStart + 13, std::uint32_t(out.at - blockStart));
+    block.at = out.at;
+    return Status::Ok;
+}
+
+Status BestDecodeBlock(const BlockStreams& in, ByteSink& out) {
+    static_assert(BestSectionCount <= MaxSections);
+    // Literal copies overrun by up to 15 bytes on both sides; CopyMatch by its own margin.
+    static_assert(StreamReadSlack >= 15 && CopySlack >= 15);
+    const ByteCursor tokens = in.stream[TokenSection];
+    ByteCursor literalLengths = in.stream[LiteralLengthSection];
+    ByteCursor matchLengths = in.stream[MatchLengthSection];
+    ByteCursor offsetHigh = in.stream[OffsetHighSection];
+    ByteCursor literals = in.stream[LiteralSection];
+    ByteCursor offsetLow = in.offsetLow;
+    // One token per sequence, and every token must be used.
+    if (Left(tokens) != in.sequenceCount) return Status::Corrupt;
+
+    std::uint32_t rep[BestRecentSlots] = {};
+    std::uint8_t* op = out.at;
+    std::uint8_t* const outEnd = out.end;
+    for (const std::uint8_t* t = tokens.at; t != tokens.end; ++t) {
+        const std::uint8_t token = *t;
+        unsigned j;
+        if (token < MatchOnlyTokenBase || token >= LiteralOnlyToken) {
+            std::uint32_t count;
+            if (!ReadExtraLength(literalLengths, count)) return Status::Corrupt;
+            if (!Holds(literals, count) || count > std::size_t(outEnd - op)) return Status::Corrupt;
+            // The count fits both: the 16-byte steps read at most 15 bytes into the
+            // stream's read slack and write at most 15 into the output's CopySlack.
+            CopyWide16(op, literals.at, count);
+            literals.at += count;
+            op += count;
+            if (token >= LiteralOnlyToken) continue;
+            j = token;
+        } else {
+            j = token - MatchOnlyTokenBase;
+        }
+
+        std::uint32_t length;
+        if (!ReadExtraLength(matchLengths, length)) return Status::Corrupt;
+        std::uint32_t d;
+        if (j == 0) {
+            d = rep[0];
+        } else if (j < NewDistanceClass) {
+            d = rep[j];
+            rep[j] = rep[0];
+            rep[0] = d;
+        } else {
+            if (offsetHigh.at == offsetHigh.end || offsetLow.at == offsetLow.end) return Status::Corrupt;
+            d = std::uint32_t(*offsetHigh.at++) << 8 | *offsetLow.at++;
+            for (int k = BestRecentSlots - 1; k > 0; --k) rep[k] = rep[k - 1];
+            rep[0] = d;
+        }
+        // An empty slot reads as distance 0 and fails here too.
+        if (d == 0 || d > std::size_t(op - out.begin) || length > std::size_t(outEnd - op)) return Status::Corrupt;
+        if (length != 0) CopyMatch(op, d, length);
+        op += length;
+    }
+    if (op != outEnd || literalLengths.at != literalLengths.end || matchLengths.at != matchLengths.end ||
+        offsetHigh.at != offsetHigh.end || offsetLow.at != offsetLow.end || literals.at != literals.end) {
+        return Status::Corrupt;
+    }
+    out.at = op;
+    return Status::Ok;
+}
 
 }  // namespace orsk
