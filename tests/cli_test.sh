@@ -106,6 +106,65 @@ if [ -w /dev/full ]; then
 fi
 "$ORSK" e -m0 sample.bin /nonexistent-dir/x.orsk > out.txt 2>&1; check "missing directory" 2 $?
 
+# Pipes: "-" reads standard input and writes standard output; the data stream stays
+# clean (messages on standard error) and matches the file runs byte for byte.
+for level in 0 1 2 3 4 5; do
+    cat big.bin | "$ORSK" e -m$level - - > pipe.orsk 2> pipe.err; check "compress through pipes at level $level" 0 $?
+    cmp -s pipe.orsk big.$level; check "pipe container equals file container at level $level" 0 $?
+    expect_text "messages on stderr at level $level" pipe.err "Done!"
+    "$ORSK" d -m$level pipe.orsk - 2> /dev/null | cmp -s - big.bin; check "restore to a pipe at level $level" 0 $?
+done
+tar cf - sample.bin big.bin | "$ORSK" e -m2 - - 2> /dev/null > dir.orsk
+"$ORSK" d -m2 dir.orsk - 2> /dev/null | tar tf - > list.txt; check "tar through orsk" 0 $?
+expect_text "tar listing" list.txt "big.bin"
+
+# Names with spaces and UTF-8 letters.
+cp sample.bin "name with spaces ünïcødé.bin"
+"$ORSK" e d -m4 "name with spaces ünïcødé.bin" "out ∂ir.orsk" > out.txt 2>&1; check "unusual names" 0 $?
+[ -f "out ∂ir.orsk" ]; check "unusual output name" 0 $?
+
+# A container cut at every block boundary and inside each header fails with exit 2.
+"$ORSK" e -t1 -m1 big.bin cuts.orsk > /dev/null 2>&1
+size=$(stat -c %s cuts.orsk)
+python3 - cuts.orsk > offsets.txt <<'PY'
+import struct, sys
+d = open(sys.argv[1], 'rb').read()
+at, cuts = 1, set()
+while at < len(d):
+    # Just past a block boundary and inside the header. A cut exactly at a boundary
+    # is a valid container of fewer blocks: the format has no block count.
+    cuts.update(at + k for k in range(1, 18))
+    total = 9 + struct.unpack_from('<I', d, at + 1)[0] if d[at] == 15 else struct.unpack_from('<I', d, at + 13)[0]
+    at += total
+print(' '.join(str(c) for c in sorted(cuts) if 1 < c < len(d)))
+PY
+for cut in $(cat offsets.txt); do
+    head -c "$cut" cuts.orsk > cut.part
+    "$ORSK" d -m1 cut.part cut.out > out.txt 2>&1; code=$?
+    check "cut at $cut of $size" 2 $code
+    reject_text "no success line for cut $cut" out.txt "Done!"
+done
+[ ! -e cut.out ]; check "no output from a cut container" 0 $?
+
+# Interrupted in the middle: an existing output survives and no temporary file remains.
+echo keep > kept.orsk
+for i in $(seq 16); do cat big.bin; done > large.bin
+"$ORSK" e -t1 -m5 large.bin kept.orsk > /dev/null 2>&1 &
+pid=$!
+sleep 0.3
+kill -TERM $pid 2>/dev/null
+wait $pid
+[ "$(cat kept.orsk)" = keep ]; check "output survives SIGTERM" 0 $?
+ls kept.orsk.orsk-* > /dev/null 2>&1; check "no temporary file after SIGTERM" 2 $?
+
+# An output folder that cannot be written, and an input that cannot be read.
+mkdir ro && chmod 555 ro
+if [ "$(id -u)" != 0 ]; then
+    "$ORSK" e -m0 sample.bin ro/x.orsk > out.txt 2>&1; check "read-only folder" 2 $?
+    cp sample.bin unreadable.bin && chmod 000 unreadable.bin
+    "$ORSK" e -m0 unreadable.bin u.orsk > out.txt 2>&1; check "unreadable input" 2 $?
+fi
+
 # Version and help.
 "$ORSK" -V > out.txt 2>&1; check "version" 0 $?
 expect_text "version line" out.txt "ORSK v2.9207"
