@@ -22,10 +22,10 @@ echo "# $(date -u +%Y-%m-%d) $(lscpu | sed -n 's/^Model name: *//p'), orsk $(git
 for f in "$@"; do
     {
         "${pin[@]}" ./build/release/orsk -b "$f" | sed -n 's/^ \([0-5]\) \([A-Z]*\) .*/&/p'
-        for l in 1; do echo "lz4 -$l $("${pin[@]}" lz4 -b$l -i3 "$f" 2>&1 | tr '\r' '\n' | grep -E '^ *[0-9]+#' | tail -1)"; done
+        for l in 1; do echo "lz4 -$l $("${pin[@]}" lz4 -b$l -i3 "$f" 2>&1 | tr '\r' '\n' | grep -E 'MB/s *, *[0-9.]+ MB/s' | tail -1)"; done
         for l in 1 3 9 19; do
             it=3; [ $l -ge 19 ] && it=1
-            echo "zstd -$l $("${pin[@]}" zstd -b$l -i$it "$f" 2>&1 | tr '\r' '\n' | grep -E '^ *[0-9]+#' | tail -1)"
+            echo "zstd -$l $("${pin[@]}" zstd -b$l -i$it "$f" 2>&1 | tr '\r' '\n' | grep -E 'MB/s *, *[0-9.]+ MB/s' | tail -1)"
         done
     } | python3 bench/table.py "$f"
 done
