@@ -64,17 +64,34 @@ Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink
 
 namespace {
 
-// Restores one framed block of a caller's buffer. Decoders may read StreamReadSlack
-// bytes past a block; a block too close to the end of the buffer is decoded from a
-// copy that has them.
-Status RestoreFramedBlock(Level level, BlockWorkspace& ws, const ByteCursor& c, std::size_t total,
-                          RestoredBlock& restored) {
+// The bytes a framed block restores, from its header alone.
+std::uint64_t ClaimedLength(Level level, const std::uint8_t* block, std::size_t total) {
+    if (block[0] == StoredBlockKind) return total - StoredHeaderLength;
+    return LoadLE32(block + (level == Level::Normal ? 1 : 5));
+}
+
+// Restores one framed block of a caller's buffer and appends it to `out`. Decoders may
+// read StreamReadSlack bytes past a block: a block too close to the end of the buffer
+// is decoded from a copy that has them. A block is decoded straight into `out` when
+// the sink has CopySlack bytes of room behind it, otherwise through ws.restored().
+Status AppendFramedBlock(Level level, BlockWorkspace& ws, const ByteCursor& c, std::size_t total, ByteSink& out) {
     const std::uint8_t* block = c.at;
     if (Left(c) - total < StreamReadSlack) {
         std::memcpy(ws.input(), c.at, total);
         block = ws.input();
     }
-    return RestoreBlock(level, ws, block, total, restored);
+    const std::uint64_t claimed = ClaimedLength(level, block, total);
+    const bool direct = block[0] != StoredBlockKind && claimed <= MaxChunkLength && Room(out) >= claimed + CopySlack;
+    RestoredBlock restored;
+    if (Status s = RestoreBlock(level, ws.codec, direct ? out.at : ws.restored(), block, total, restored);
+        s != Status::Ok) {
+        return s;
+    }
+    if (direct) {
+        out.at += restored.length;
+        return Status::Ok;
+    }
+    return PutBytes(out, restored.data, restored.length) ? Status::Ok : Status::NoRoom;
 }
 
 }  // namespace
@@ -86,9 +103,7 @@ Status DecompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSi
     }
     std::uint64_t index;
     const Status status = ForEachBlock(level, in, n, index, [&](const ByteCursor& c, std::size_t total) {
-        RestoredBlock restored;
-        if (Status s = RestoreFramedBlock(level, ws, c, total, restored); s != Status::Ok) return s;
-        return PutBytes(out, restored.data, restored.length) ? Status::Ok : Status::NoRoom;
+        return AppendFramedBlock(level, ws, c, total, out);
     });
     if (status != Status::Ok && failedBlock != nullptr) *failedBlock = index;
     return status;
@@ -124,18 +139,24 @@ Status DecompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std:
     out.clear();
     if (n == 0) return Status::Ok;
     if (Status s = ws.PrepareDecompress(); s != Status::Ok) return s;
-    // Reserve what the headers claim, but never trust a claim far beyond the input.
+    // Size the output to what the headers claim (plus the decoders' slack), but never
+    // trust a claim far beyond the input; past it the buffer grows block by block.
     std::uint64_t claimed = 0;
-    if (RestoredSize(level, in, n, claimed) == Status::Ok) {
-        out.reserve(std::size_t(std::min<std::uint64_t>(claimed, 64 * std::uint64_t(n) + MaxChunkLength)));
-    }
+    if (RestoredSize(level, in, n, claimed) != Status::Ok) claimed = 0;
+    claimed = std::min<std::uint64_t>(claimed, 64 * std::uint64_t(n) + MaxChunkLength);
+    out.resize(std::size_t(claimed) + CopySlack);
+    ByteSink sink{out.data(), out.data(), out.data() + out.size()};
     std::uint64_t index;
     const Status status = ForEachBlock(level, in, n, index, [&](const ByteCursor& c, std::size_t total) {
-        RestoredBlock restored;
-        if (Status s = RestoreFramedBlock(level, ws, c, total, restored); s != Status::Ok) return s;
-        out.insert(out.end(), restored.data, restored.data + restored.length);
-        return Status::Ok;
+        const std::uint64_t need = ClaimedLength(level, c.at, total) + CopySlack;
+        if (Room(sink) < need && need <= MaxChunkLength + CopySlack) {
+            const std::size_t written = Written(sink);
+            out.resize(std::max(out.size() * 2, written + std::size_t(need)));
+            sink = {out.data(), out.data() + written, out.data() + out.size()};
+        }
+        return AppendFramedBlock(level, ws, c, total, sink);
     });
+    out.resize(Written(sink));
     if (status != Status::Ok && failedBlock != nullptr) *failedBlock = index;
     return status;
 }
