@@ -157,7 +157,13 @@ wait $pid
 [ "$(cat kept.orsk)" = keep ]; check "output survives SIGTERM" 0 $?
 ls kept.orsk.orsk-* > /dev/null 2>&1; check "no temporary file after SIGTERM" 2 $?
 
-# An output folder that cannot be written, and an input that cannot be read.
+# An output folder that cannot be written, and an input that cannot be read (the
+# /proc cases hold for root too).
+"$ORSK" e -m0 sample.bin /proc/orsk-test.orsk > out.txt 2>&1; check "output on a read-only file system" 2 $?
+expect_text "names the output" out.txt "/proc/orsk-test.orsk"
+"$ORSK" e -m0 /proc/self/mem mem.orsk > out.txt 2>&1; check "input that fails to read" 2 $?
+expect_text "read message" out.txt "cannot read"
+[ ! -e mem.orsk ]; check "no output after a read failure" 0 $?
 mkdir ro && chmod 555 ro
 if [ "$(id -u)" != 0 ]; then
     "$ORSK" e -m0 sample.bin ro/x.orsk > out.txt 2>&1; check "read-only folder" 2 $?

@@ -77,7 +77,7 @@ FileRunResult ReadContainer(Level level, const std::string& input, const RunOpti
 
     std::uint8_t magic;
     std::size_t got;
-    if (!in.Read(&magic, 1, got)) return Fail(r, Status::ReadFailed, "cannot read " + Quoted(input));
+    if (!in.Read(&magic, 1, got)) return Fail(r, Status::ReadFailed, "cannot read " + Quoted(input) + ": " + in.error());
     if (got == 0) return r;  // an empty container restores an empty file
     if (magic != ContainerMagic) {
         return Fail(r, Status::Corrupt, Quoted(input) + " is not an orsk container (bad magic byte)");
@@ -96,7 +96,7 @@ FileRunResult ReadContainer(Level level, const std::string& input, const RunOpti
         std::uint8_t* const buffer = memory.jobs[slot].input();
         const std::uint64_t index = nextIndex;
         if (!in.Read(buffer, 1, got)) {
-            problem = "cannot read " + Quoted(input);
+            problem = "cannot read " + Quoted(input) + ": " + in.error();
             return Status::ReadFailed;
         }
         if (got == 0) {
@@ -123,7 +123,7 @@ FileRunResult ReadContainer(Level level, const std::string& input, const RunOpti
             }
         }
         if (s != Status::Ok) {
-            problem = s == Status::ReadFailed ? "cannot read " + Quoted(input) : BlockProblem(s, index, input);
+            problem = s == Status::ReadFailed ? "cannot read " + Quoted(input) + ": " + in.error() : BlockProblem(s, index, input);
             return s;
         }
         totals[slot] = total;
@@ -180,7 +180,7 @@ FileRunResult CompressFile(Level level, const std::string& input, const std::str
     auto produce = [&](std::size_t slot, bool& more) -> Status {
         std::size_t n;
         if (!in.Read(memory.jobs[slot].chunk(), MaxChunkLength, n)) {
-            problem = "cannot read " + Quoted(input);
+            problem = "cannot read " + Quoted(input) + ": " + in.error();
             return Status::ReadFailed;
         }
         lengths[slot] = n;
@@ -251,7 +251,7 @@ FileRunResult VerifyContainer(Level level, const std::string& container, const s
                                     [&](const RestoredBlock& block, std::uint64_t index, std::string& problem) {
                                         std::size_t got;
                                         if (!in.Read(expected.get(), block.length, got)) {
-                                            problem = "cannot read " + Quoted(original);
+                                            problem = "cannot read " + Quoted(original) + ": " + in.error();
                                             return Status::ReadFailed;
                                         }
                                         if (got != block.length || std::memcmp(expected.get(), block.data, got) != 0) {

@@ -33,8 +33,10 @@ public:
     // regular file or pipe.
     bool Open(const std::string& name, std::string& why);
     bool OpenStdin();
-    // Reads up to n bytes; stops early only at end of file. False on a read error.
+    // Reads up to n bytes; stops early only at end of file. False on a read error,
+    // whose reason error() then tells.
     bool Read(std::uint8_t* p, std::size_t n, std::size_t& got);
+    const std::string& error() const { return error_; }
     // Size of a regular file; false when unknown (pipes).
     bool Size(std::uint64_t& size) const;
 
@@ -45,6 +47,7 @@ private:
     int fd_ = -1;
 #endif
     bool owned_ = false;
+    std::string error_;
 };
 
 // The output of a run: written to a temporary file beside the target and renamed over

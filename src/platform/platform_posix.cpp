@@ -100,6 +100,7 @@ bool InputFile::Read(std::uint8_t* p, std::size_t n, std::size_t& got) {
         const ssize_t r = read(fd_, p + got, n - got);
         if (r < 0) {
             if (errno == EINTR) continue;
+            error_ = Reason(errno);
             return false;
         }
         if (r == 0) break;

@@ -104,7 +104,10 @@ bool InputFile::Read(std::uint8_t* p, std::size_t n, std::size_t& got) {
         const DWORD want = DWORD(std::min<std::size_t>(n - got, 1u << 30));
         DWORD r = 0;
         if (!ReadFile(static_cast<HANDLE>(handle_), p + got, want, &r, nullptr)) {
-            return GetLastError() == ERROR_BROKEN_PIPE;  // a closed pipe is the end of input
+            const DWORD err = GetLastError();
+            if (err == ERROR_BROKEN_PIPE) return true;  // a closed pipe is the end of input
+            error_ = Reason(err);
+            return false;
         }
         if (r == 0) break;
         got += r;
