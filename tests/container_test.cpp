@@ -8,6 +8,7 @@
 #include "container/block.h"
 #include "container/entropy_estimate.h"
 #include "container/memory.h"
+#include "container/pipeline.h"
 #include "container/sections.h"
 #include "platform/platform.h"
 #include "test_util.h"
@@ -186,6 +187,36 @@ TEST(Sections, RawAndEmptyFormsUnpack) {
     // Bytes left over behind the last section, or a section running past the payload.
     EXPECT_EQ(UnpackSections({block.data(), block.data() + 106}, 1, buffers, streams), Status::Corrupt);
     EXPECT_EQ(UnpackSections({block.data(), block.data() + 104}, 2, buffers, streams), Status::Truncated);
+}
+
+TEST(Pipeline, ResultsLeaveInOrderAndStopAtTheFirstFailure) {
+    for (std::size_t threads : {1u, 2u, 4u}) {
+        OrderedPipeline pipeline(threads, threads == 1 ? 1 : 2 * threads);
+        std::vector<std::size_t> job(pipeline.slots()), squared(pipeline.slots());
+        std::vector<std::size_t> seen;
+        std::size_t next = 0;
+        auto produce = [&](std::size_t slot, bool& more) {
+            more = next < 200;
+            job[slot] = next++;
+            return Status::Ok;
+        };
+        auto work = [&](std::size_t slot, std::size_t) {
+            // Uneven work so that later jobs often finish first.
+            volatile std::size_t spin = (job[slot] * 7919) % 20000;
+            while (spin > 0) spin = spin - 1;
+            squared[slot] = job[slot] * job[slot];
+            return job[slot] == 150 ? Status::Corrupt : Status::Ok;
+        };
+        auto consume = [&](std::size_t slot) {
+            seen.push_back(squared[slot]);
+            return Status::Ok;
+        };
+        std::size_t failed = 0;
+        EXPECT_EQ(pipeline.Run(produce, work, consume, failed), Status::Corrupt);
+        EXPECT_EQ(failed, 150u);
+        ASSERT_EQ(seen.size(), 150u) << threads << " threads";
+        for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], i * i);
+    }
 }
 
 TEST(Platform, StageMicrosNeverOverflows) {
