@@ -82,4 +82,8 @@ bool SameFile(const std::string& a, const std::string& b);
 // Removes a leftover temporary file when the process is interrupted.
 void InstallInterruptCleanup();
 
+// Test seam: every OutputFile write fails once `bytes` more bytes have been written
+// (as on a full disk); a negative value turns the failure off. Tests only.
+void InjectWriteFailureAfter(std::int64_t bytes);
+
 }  // namespace orsk::platform

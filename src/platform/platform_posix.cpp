@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -39,7 +40,21 @@ void OnInterrupt(int sig) {
 
 std::string Reason(int err) { return std::strerror(err); }
 
+// Bytes OutputFile may still write before the injected failure; negative: none.
+std::atomic<std::int64_t> gWriteBudget{-1};
+
+// True when a write of n bytes must fail as injected by a test.
+bool InjectedWriteFailure(std::size_t n) {
+    std::int64_t budget = gWriteBudget.load();
+    if (budget < 0) return false;
+    if (std::int64_t(n) > budget) return true;
+    gWriteBudget.store(budget - std::int64_t(n));
+    return false;
+}
+
 }  // namespace
+
+void InjectWriteFailureAfter(std::int64_t bytes) { gWriteBudget.store(bytes); }
 
 std::int64_t CounterNow() {
     timespec ts;
@@ -163,6 +178,10 @@ bool OutputFile::UseStdout() {
 }
 
 bool OutputFile::Write(const std::uint8_t* p, std::size_t n, std::string& why) {
+    if (InjectedWriteFailure(n)) {
+        why = Reason(ENOSPC);
+        return false;
+    }
     while (n != 0) {
         const ssize_t w = write(fd_, p, n);
         if (w < 0) {

@@ -8,6 +8,7 @@
 #endif
 #include <windows.h>
 
+#include <atomic>
 #include <csignal>
 #include <io.h>
 
@@ -42,7 +43,21 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
     return FALSE;  // let the default handler end the process
 }
 
+// Bytes OutputFile may still write before the injected failure; negative: none.
+std::atomic<std::int64_t> gWriteBudget{-1};
+
+// True when a write of n bytes must fail as injected by a test.
+bool InjectedWriteFailure(std::size_t n) {
+    std::int64_t budget = gWriteBudget.load();
+    if (budget < 0) return false;
+    if (std::int64_t(n) > budget) return true;
+    gWriteBudget.store(budget - std::int64_t(n));
+    return false;
+}
+
 }  // namespace
+
+void InjectWriteFailureAfter(std::int64_t bytes) { gWriteBudget.store(bytes); }
 
 std::int64_t CounterNow() {
     LARGE_INTEGER v;
@@ -166,6 +181,10 @@ bool OutputFile::UseStdout() {
 }
 
 bool OutputFile::Write(const std::uint8_t* p, std::size_t n, std::string& why) {
+    if (InjectedWriteFailure(n)) {
+        why = Reason(ERROR_DISK_FULL);
+        return false;
+    }
     while (n != 0) {
         const DWORD want = DWORD(std::min<std::size_t>(n, 1u << 30));
         DWORD w = 0;

@@ -1,0 +1,86 @@
+// The file drivers keep a user's data safe: an existing output survives every failed
+// run and no temporary file is left behind; threaded runs write the same container.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "container/file_driver.h"
+#include "platform/platform.h"
+#include "test_util.h"
+
+namespace orsk::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::size_t FilesIn(const fs::path& dir) {
+    return std::size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+TEST(FileDrivers, ExistingOutputSurvivesEveryFailure) {
+    const std::string input = TempPath("input.bin");
+    const fs::path dir = fs::path(input).parent_path();
+    const std::string output = (dir / "output.orsk").string();
+    WriteFileBytes(input, TextLike(3 * MaxChunkLength + 99, 31));
+    const Bytes precious = RandomBytes(777, 32);
+    WriteFileBytes(output, precious);
+    const RunOptions options{2};
+
+    // A disk that fills up after the first block, while compressing and restoring.
+    for (std::int64_t budget : {0, 1, 200000}) {
+        platform::InjectWriteFailureAfter(budget);
+        const FileRunResult r = CompressFile(Level::Fast, input, output, options, nullptr);
+        platform::InjectWriteFailureAfter(-1);
+        EXPECT_EQ(r.status, Status::WriteFailed);
+        EXPECT_NE(r.message.find("output.orsk"), std::string::npos) << r.message;
+        EXPECT_EQ(ReadFileBytes(output), precious);
+        EXPECT_EQ(FilesIn(dir), 2u) << "a temporary file was left behind";
+    }
+    const std::string container = (dir / "good.orsk").string();
+    ASSERT_EQ(CompressFile(Level::Fast, input, container, options, nullptr).status, Status::Ok);
+    platform::InjectWriteFailureAfter(5000);
+    EXPECT_EQ(DecompressFile(Level::Fast, container, output, options, nullptr).status, Status::WriteFailed);
+    platform::InjectWriteFailureAfter(-1);
+    EXPECT_EQ(ReadFileBytes(output), precious);
+
+    // A missing input, and a container whose last block is cut short.
+    EXPECT_EQ(CompressFile(Level::Fast, (dir / "missing").string(), output, options, nullptr).status, Status::ReadFailed);
+    Bytes damaged = ReadFileBytes(container);
+    damaged.resize(damaged.size() - 10);
+    WriteFileBytes(container, damaged);
+    const FileRunResult r = DecompressFile(Level::Fast, container, output, options, nullptr);
+    EXPECT_NE(r.status, Status::Ok);
+    EXPECT_NE(r.message.find("block 3"), std::string::npos) << r.message;
+    EXPECT_EQ(ReadFileBytes(output), precious);
+    EXPECT_EQ(FilesIn(dir), 3u);
+    fs::remove_all(dir);
+}
+
+TEST(FileDrivers, ThreadCountNeverChangesTheContainer) {
+    const std::string input = TempPath("mixed.bin");
+    const fs::path dir = fs::path(input).parent_path();
+    Bytes data = TextLike(2 * MaxChunkLength, 33);
+    const Bytes noise = RandomBytes(MaxChunkLength, 34);
+    data.insert(data.end(), noise.begin(), noise.end());
+    const Bytes runs = Runs(MaxChunkLength + 5, 35);
+    data.insert(data.end(), runs.begin(), runs.end());
+    WriteFileBytes(input, data);
+    for (int l = 0; l < LevelCount; ++l) {
+        const Bytes expected = Compress(Level(l), data);
+        for (std::size_t threads : {1u, 3u}) {
+            const std::string out = (dir / ("t" + std::to_string(threads))).string();
+            const FileRunResult r = CompressFile(Level(l), input, out, RunOptions{threads}, nullptr);
+            ASSERT_EQ(r.status, Status::Ok);
+            EXPECT_EQ(r.totals.blocks, 5u);
+            EXPECT_TRUE(ReadFileBytes(out) == expected) << "level " << l << ", " << threads << " threads";
+            const std::string back = out + ".back";
+            ASSERT_EQ(DecompressFile(Level(l), out, back, RunOptions{threads}, nullptr).status, Status::Ok);
+            EXPECT_TRUE(ReadFileBytes(back) == data);
+            EXPECT_EQ(VerifyContainer(Level(l), out, input, RunOptions{threads}, nullptr).status, Status::Ok);
+        }
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace orsk::test
