@@ -5,6 +5,7 @@
 #include <bit>
 #include <string>
 
+#include "container/sections.h"
 #include "entropy/stream_coder.h"
 #include "test_util.h"
 
@@ -292,6 +293,110 @@ TEST(DecodeStream, RejectsInconsistentHeaders) {
     EXPECT_EQ(decode(MakeBody("qq", 1, 1, 0), 8), Status::Corrupt);   // a symbol twice
     EXPECT_EQ(decode(MakeBody("qrs", 2, 1, 0), 2), Status::Corrupt);  // more symbols than bytes
     EXPECT_EQ(decode(MakeBody("q", 0, 1, 0), 8), Status::Corrupt);    // only LengthCounts[0]
+}
+
+// A body of `words` words: `zeros` zero words (code "0" of the one symbol), then 0xFF
+// words, whose windows start no code: a decoder must stop there.
+Bytes StuckBody(std::size_t words, std::size_t zeros) {
+    Bytes body = MakeBody("q", 1, zeros, 0);
+    body.resize(body.size() + 8 * (words - zeros), 0xFF);
+    return body;
+}
+
+// Bodies decoded side by side: each job's status and bytes equal those of a lone decode,
+// whatever its neighbours (damaged ones among them, more jobs than run at once).
+TEST(DecodeStreams, MatchLoneDecodesWhateverTheNeighbours) {
+    const std::vector<Bytes> data = {test::TextLike(300000, 21), Skewed(70000, 1, 22), Bytes(5000, 'z'),
+                                     test::RandomBytes(2048, 23), test::BinaryLike(120000, 24), Skewed(2100, 5, 25),
+                                     test::TextLike(MaxStreamLength, 26), test::Runs(40000, 27), Skewed(9000, 40, 28)};
+    std::vector<Bytes> bodies;
+    std::vector<std::size_t> counts;
+    for (const Bytes& d : data) {
+        const Bytes coded = Encode(d);
+        bodies.emplace_back(coded.begin() + 8, coded.end());
+        counts.push_back(d.size());
+    }
+    const Bytes text = Encode(test::TextLike(60000, 29));
+    bodies.emplace_back(text.begin() + 8, text.end() - 8);  // a word short
+    counts.push_back(60000);
+    bodies.emplace_back(text.begin() + 8, text.end());  // more symbols asked for than the padding holds
+    counts.push_back(60100);
+    bodies.push_back(StuckBody(4000, 1500));  // stuck in the middle of the untested loop
+    counts.push_back(64 * 4000);
+    bodies.push_back(StuckBody(4000, 3999));  // stuck in the last words
+    counts.push_back(64 * 4000);
+
+    for (std::size_t first : {std::size_t(0), std::size_t(9), std::size_t(11)}) {  // a few orders
+        std::vector<StreamJob> jobs;
+        std::vector<Bytes> outs;
+        std::vector<std::size_t> index;
+        for (std::size_t k = 0; k < bodies.size(); ++k) index.push_back((first + k) % bodies.size());
+        for (std::size_t k : index) outs.emplace_back(counts[k] + SectionSlack, 0);
+        for (std::size_t j = 0; j < index.size(); ++j) {
+            const std::size_t k = index[j];
+            jobs.push_back(StreamJob{bodies[k].data(), bodies[k].size(), outs[j].data(), counts[k]});
+        }
+        std::vector<Status> status(jobs.size(), Status::Ok);
+        DecodeStreams(jobs.data(), int(jobs.size()), status.data());
+        for (std::size_t j = 0; j < index.size(); ++j) {
+            const std::size_t k = index[j];
+            Bytes alone(counts[k] + SectionSlack);
+            const Status expected = DecodeStream(bodies[k].data(), bodies[k].size(), alone.data(), counts[k]);
+            ASSERT_EQ(status[j], expected) << "body " << k;
+            if (k < data.size()) {
+                ASSERT_EQ(expected, Status::Ok) << "body " << k;
+                ASSERT_TRUE(std::equal(data[k].begin(), data[k].end(), outs[j].begin())) << "body " << k;
+            } else {
+                EXPECT_EQ(expected, Status::Corrupt) << "body " << k;
+            }
+        }
+    }
+    DecodeStreams(nullptr, 0, nullptr);  // nothing to do
+}
+
+// The coded sections of a block decode together; the first failure in section order is
+// the one reported, whether a damaged body or a section cut short.
+TEST(Sections, CodedSectionsUnpackTogether) {
+    const Bytes a = test::TextLike(50000, 31);
+    const Bytes b = Skewed(30000, 3, 32);
+    const Bytes c = test::BinaryLike(3000, 33);
+    Bytes block(200000);
+    ByteSink sink{block.data(), block.data(), block.data() + block.size()};
+    ASSERT_EQ(WriteStreamSection(sink, a.data(), a.size(), true), Status::Ok);
+    ASSERT_EQ(WriteRawSection(sink, c.data(), 100), Status::Ok);
+    ASSERT_EQ(WriteStreamSection(sink, b.data(), b.size(), true), Status::Ok);
+    ASSERT_EQ(WriteRawSection(sink, nullptr, 0), Status::Ok);
+    ASSERT_EQ(WriteStreamSection(sink, c.data(), c.size(), true), Status::Ok);
+    block.resize(Written(sink) + StreamReadSlack);
+    const std::size_t length = Written(sink);
+    const std::size_t secondCoded = 1 + 8 + LoadLE32(&block[5]) + 105;
+
+    std::vector<Bytes> memory(MaxSections, Bytes(MaxStreamLength + SectionSlack));
+    DecodeBuffers buffers;
+    for (int i = 0; i < MaxSections; ++i) buffers.stream[i] = memory[i].data();
+    BlockStreams streams;
+    ASSERT_EQ(UnpackSections({block.data(), block.data() + length}, 5, buffers, streams), Status::Ok);
+    const Bytes* expected[] = {&a, nullptr, &b, nullptr, &c};
+    for (int i : {0, 2, 4}) {
+        ASSERT_EQ(Left(streams.stream[i]), expected[i]->size()) << i;
+        EXPECT_TRUE(std::equal(expected[i]->begin(), expected[i]->end(), streams.stream[i].at)) << i;
+    }
+    EXPECT_EQ(Left(streams.stream[1]), 100u);
+    EXPECT_EQ(Left(streams.stream[3]), 0u);
+    EXPECT_EQ(Left(streams.stream[5]), 0u);
+
+    Bytes damaged = block;
+    damaged[secondCoded + 9 + 2] = damaged[secondCoded + 9 + 1];  // second coded body: a symbol twice
+    EXPECT_EQ(UnpackSections({damaged.data(), damaged.data() + length}, 5, buffers, streams), Status::Corrupt);
+    // The damaged section comes before one that is cut short: Corrupt wins; cut before
+    // the damaged one: Truncated.
+    EXPECT_EQ(UnpackSections({damaged.data(), damaged.data() + length - 10}, 5, buffers, streams), Status::Corrupt);
+    EXPECT_EQ(UnpackSections({damaged.data(), damaged.data() + secondCoded + 20}, 5, buffers, streams),
+              Status::Truncated);
+    EXPECT_EQ(UnpackSections({block.data(), block.data() + length - 10}, 5, buffers, streams), Status::Truncated);
+    Bytes zeroCount = block;
+    StoreLE32(&zeroCount[1], 0);  // a coded section that claims no bytes
+    EXPECT_EQ(UnpackSections({zeroCount.data(), zeroCount.data() + length}, 5, buffers, streams), Status::Corrupt);
 }
 
 }  // namespace

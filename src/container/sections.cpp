@@ -47,30 +47,52 @@ Status WriteLiteralSection(ByteSink& block, const std::uint8_t* data, std::size_
 }
 
 Status UnpackSections(ByteCursor payload, int count, DecodeBuffers& buffers, BlockStreams& out) {
+    // Frame every section first, so that the coded ones decode side by side. The first
+    // failure in section order wins: a framing failure ends the sections that follow it.
+    StreamJob jobs[MaxSections] = {};
+    int jobCount = 0;
+    Status framing = Status::Ok;
     for (int i = 0; i < count; ++i) {
         std::uint8_t kind;
-        if (!TakeByte(payload, kind)) return Status::Truncated;
+        if (!TakeByte(payload, kind)) {
+            framing = Status::Truncated;
+            break;
+        }
         if (kind == SectionRaw) {
             std::uint32_t length;
             const std::uint8_t* p;
-            if (!TakeLE32(payload, length) || !Take(payload, length, p)) return Status::Truncated;
+            if (!TakeLE32(payload, length) || !Take(payload, length, p)) {
+                framing = Status::Truncated;
+                break;
+            }
             out.stream[i] = {p, p + length};
         } else if (kind == SectionCoded) {
             std::uint32_t decoded, coded;
             const std::uint8_t* body;
             if (!TakeLE32(payload, decoded) || !TakeLE32(payload, coded) || !Take(payload, coded, body)) {
-                return Status::Truncated;
+                framing = Status::Truncated;
+                break;
             }
             // A writer codes only non-empty streams no longer than a chunk.
-            if (decoded == 0 || decoded > MaxStreamLength) return Status::Corrupt;
+            if (decoded == 0 || decoded > MaxStreamLength) {
+                framing = Status::Corrupt;
+                break;
+            }
             std::uint8_t* buffer = buffers.stream[i];
-            if (Status s = DecodeStream(body, coded, buffer, decoded); s != Status::Ok) return s;
+            jobs[jobCount++] = StreamJob{body, coded, buffer, decoded};
             out.stream[i] = {buffer, buffer + decoded};
         } else {
             // Every other kind byte is an empty stream.
             out.stream[i] = {kZeroStream, kZeroStream};
         }
     }
+
+    Status decoded[MaxSections];
+    DecodeStreams(jobs, jobCount, decoded);
+    for (int j = 0; j < jobCount; ++j) {
+        if (decoded[j] != Status::Ok) return decoded[j];  // sections before the framing failure
+    }
+    if (framing != Status::Ok) return framing;
     for (int i = count; i < MaxSections; ++i) out.stream[i] = {kZeroStream, kZeroStream};
     // A writer's sections end exactly where its block ends.
     return payload.at == payload.end ? Status::Ok : Status::Corrupt;

@@ -19,28 +19,29 @@ static_assert(AbsentWeight > MaxStreamLength);
 
 unsigned CountSymbols(const std::uint8_t* data, std::size_t n, std::uint32_t histogram[256],
                       CodeEntry symbols[256]) {
-    // Four tables break the store-to-load dependency between neighbouring equal bytes:
-    // byte p of every 8-byte word goes to table p mod 4.
-    std::uint32_t table[4][256] = {};
+    // Eight tables break the store-to-load dependency between nearby equal bytes:
+    // byte p goes to table p mod 8.
+    std::uint32_t table[8][256] = {};
     std::size_t i = 0;
-    for (; n - i >= 32; i += 32) {
-        for (std::size_t w = 0; w < 32; w += 8) {
-            const std::uint64_t v = LoadLE64(data + i + w);
-            ++table[0][v & 0xFF];
-            ++table[1][(v >> 8) & 0xFF];
-            ++table[2][(v >> 16) & 0xFF];
-            ++table[3][(v >> 24) & 0xFF];
-            ++table[0][(v >> 32) & 0xFF];
-            ++table[1][(v >> 40) & 0xFF];
-            ++table[2][(v >> 48) & 0xFF];
-            ++table[3][v >> 56];
+    for (; n - i >= 16; i += 16) {
+        const std::uint8_t* p = data + i;
+        for (std::size_t k = 0; k < 16; k += 8) {
+            ++table[0][p[k]];
+            ++table[1][p[k + 1]];
+            ++table[2][p[k + 2]];
+            ++table[3][p[k + 3]];
+            ++table[4][p[k + 4]];
+            ++table[5][p[k + 5]];
+            ++table[6][p[k + 6]];
+            ++table[7][p[k + 7]];
         }
     }
     for (; i < n; ++i) ++table[0][data[i]];
 
     unsigned present = 0;
     for (unsigned v = 0; v < 256; ++v) {
-        histogram[v] = table[0][v] + table[1][v] + table[2][v] + table[3][v];
+        histogram[v] = table[0][v] + table[1][v] + table[2][v] + table[3][v] + table[4][v] + table[5][v] +
+                       table[6][v] + table[7][v];
         if (histogram[v] != 0) {
             symbols[present] = CodeEntry{};
             symbols[present].symbol = std::uint16_t(v);

@@ -51,4 +51,16 @@ std::size_t CodedStreamSize(const std::uint8_t* data, std::size_t n);
 [[nodiscard]] Status DecodeStream(const std::uint8_t* body, std::size_t bodyLength, std::uint8_t* out,
                                   std::size_t n);
 
+// One body for DecodeStreams, with the arguments DecodeStream takes.
+struct StreamJob {
+    const std::uint8_t* body;
+    std::size_t bodyLength;
+    std::uint8_t* out;
+    std::size_t n;
+};
+
+// DecodeStream on each of jobs[0..count), several at a time so that their lookups
+// overlap; status[i] receives the result of jobs[i]. The outputs must not overlap.
+void DecodeStreams(const StreamJob* jobs, int count, Status* status);
+
 }  // namespace orsk

@@ -1,7 +1,9 @@
-// Stream decoder: a coded section body back to its bytes, through a 4096-entry table
-// that turns each 12-bit window into every code it completes (up to twelve symbols).
+// Stream decoder: coded section bodies back to their bytes through a table that turns each
+// 12-bit window into the codes it completes; bodies of one block decode interleaved.
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <utility>
 
 #include "entropy/canonical_code.h"
 
@@ -17,177 +19,240 @@ constexpr std::size_t LengthCountsBytes = 2 * (MaxCodeLength + 1);
 // comes from bits already present while the refill of the low bits completes.
 constexpr unsigned StepsPerBatch = 4;
 constexpr std::size_t BatchMaxBits = StepsPerBatch * MaxCodeLength;
-constexpr std::size_t BatchMaxSymbols = StepsPerBatch * MaxCodeLength;
 static_assert(BatchMaxBits + WindowBits <= 64);
-// A batch starts with fewer than N symbols out, and its last 16-byte store begins at
-// most 3 x 12 symbols later: 52 bytes past N at most.
-constexpr std::size_t StoreWidth = 16;
-constexpr std::size_t DecodeOverrun = (StepsPerBatch - 1) * MaxCodeLength + StoreWidth;
+// A lookup stores one 8-byte word of symbols; a window that completes more codes gives
+// its first eight and leaves the rest to the next lookup.
+constexpr unsigned StepMaxSymbols = 8;
+constexpr std::size_t BatchMaxSymbols = StepsPerBatch * StepMaxSymbols;
+// A batch starts with fewer than N symbols out, and its last store begins at most 3 x 8
+// symbols later: 32 bytes past N at most.
+constexpr std::size_t DecodeOverrun = (StepsPerBatch - 1) * StepMaxSymbols + StepMaxSymbols;
 static_assert(DecodeOverrun <= SectionSlack);
 
-// One entry per 12-bit window: every code completed inside it, in order.
+// Indexed by a 12-bit window; also the layout of the shorter partial decodes the table is
+// built from.
 struct DecodeTable {
-    std::uint8_t used[WindowCount];   // bits of the window those codes take; first, so
-                                      // the lookup on the critical path has no offset
+    std::uint8_t used[WindowCount];   // bits of the window its complete codes take; a byte
+                                      // array, so the lookup on the critical path is a
+                                      // load with an unscaled index
     std::uint8_t count[WindowCount];  // symbols produced (0: the window starts no code)
-    alignas(16) std::uint8_t symbols[WindowCount][StoreWidth];  // the symbols, zero filled
+    std::uint64_t symbols[WindowCount];  // little-endian: the first symbol in the low byte
 };
 
-// The code words of one section: `count` 64-bit little-endian words at `at`.
-struct CodeWords {
-    const std::uint8_t* at;
-    std::size_t count;
+// One body's table and the code lengths the final check needs.
+struct StreamTable {
+    DecodeTable decode;
+    std::uint8_t lengthOf[256];
+};
+
+// Decoder state of one body. The string from bit `position` is `bits | fill`: `bits`
+// holds at least its first 16 bits, `fill` the rest of a 64-bit window. Positions below
+// fastEnd leave two words ahead to read.
+struct Lane {
+    std::uint64_t bits;
+    std::uint64_t fill;
+    std::size_t position;
+    std::uint8_t* out;
+    std::uint8_t* outEnd;
+    StreamTable* table;
+    const std::uint8_t* words;  // wordCount 64-bit little-endian words
+    std::size_t wordCount;
+    std::uint64_t fastEnd;
+    int job;
 };
 
 template <bool Careful>
-inline std::uint64_t Word(CodeWords words, std::size_t index) {
+inline std::uint64_t Word(const Lane& lane, std::size_t index) {
     if constexpr (Careful) {
-        if (index >= words.count) return 0;  // past the end the bit string reads as zeros
+        if (index >= lane.wordCount) return 0;  // past the end the bit string reads as zeros
     }
-    return LoadLE64(words.at + 8 * index);
+    return LoadLE64(lane.words + 8 * index);
 }
 
 // The 64 bits of the string that start at bit `position`.
 template <bool Careful>
-inline std::uint64_t BitsAt(CodeWords words, std::size_t position) {
+inline std::uint64_t BitsAt(const Lane& lane, std::size_t position) {
     const std::size_t index = position >> 6;
     const unsigned shift = unsigned(position & 63);
-    return (Word<Careful>(words, index) << shift) | ((Word<Careful>(words, index + 1) >> 1) >> (63 - shift));
+    return (Word<Careful>(lane, index) << shift) | ((Word<Careful>(lane, index + 1) >> 1) >> (63 - shift));
 }
 
-// The string from bit `position` is `bits | fill`: `bits` holds at least its first 16
-// bits, `fill` the rest of a 64-bit window; `next` holds the 64 bits after that window.
-struct BitWindow {
-    std::uint64_t bits;
-    std::uint64_t fill;
-    std::uint64_t next;
-    std::size_t position;
-};
-
-// One lookup: store the window's 16 symbol bytes, advance by the symbols it completes,
+// One lookup: store the window's symbol word, advance by the symbols it completes,
 // consume the bits they take.
 inline void DecodeStep(const DecodeTable& table, std::size_t w, std::uint64_t& bits, unsigned& used,
                        std::uint8_t*& out) {
     const unsigned step = table.used[w];
-    std::memcpy(out, table.symbols[w], StoreWidth);
+    StoreLE64(out, table.symbols[w]);
     out += table.count[w];
     bits <<= step;
     used += step;
 }
 
-// Four lookups, then the window moves on by the bits they used. The fast shape reads
-// words (position >> 6) + 1 and + 2 of the new position unchecked.
+// Four lookups, then the window moves on by the bits they used. The 64 bits after the
+// window are fetched first, off the chain of lookups, and fill what the lookups freed.
+// The fast shape reads words (position >> 6) + 1 and + 2 unchecked.
 template <bool Careful>
-inline void DecodeBatch(const DecodeTable& table, CodeWords words, BitWindow& window, std::uint8_t*& out) {
+[[gnu::always_inline]] inline void DecodeBatch(Lane& lane) {
     static_assert(StepsPerBatch == 4);
-    std::uint64_t bits = window.bits;
+    const DecodeTable& table = lane.table->decode;
+    const std::uint64_t next = BitsAt<Careful>(lane, lane.position + 64);
+    std::uint64_t bits = lane.bits;
     const auto first = std::size_t(bits >> (64 - WindowBits));  // needs no fill bits
-    bits |= window.fill;
+    bits |= lane.fill;
     unsigned used = 0;
-    DecodeStep(table, first, bits, used, out);
-    DecodeStep(table, std::size_t(bits >> (64 - WindowBits)), bits, used, out);
-    DecodeStep(table, std::size_t(bits >> (64 - WindowBits)), bits, used, out);
-    DecodeStep(table, std::size_t(bits >> (64 - WindowBits)), bits, used, out);
-    window.bits = bits;
-    window.fill = (window.next >> 1) >> (63 - used);
-    window.position += used;
-    window.next = BitsAt<Careful>(words, window.position + 64);
+    DecodeStep(table, first, bits, used, lane.out);
+    DecodeStep(table, std::size_t(bits >> (64 - WindowBits)), bits, used, lane.out);
+    DecodeStep(table, std::size_t(bits >> (64 - WindowBits)), bits, used, lane.out);
+    DecodeStep(table, std::size_t(bits >> (64 - WindowBits)), bits, used, lane.out);
+    lane.bits = bits;
+    lane.fill = (next >> 1) >> (63 - used);
+    lane.position += used;
 }
 
-// Untested batches while neither the output (N) nor the code words can be overrun, at
-// BatchMaxSymbols and BatchMaxBits each. A batch ending at position p reads words up to
-// (p >> 6) + 2, so p must stay below 64 (W - 2). Corrupt when a round makes no
-// progress (a window that completes no code uses no bits, so the state is stuck).
-[[gnu::noinline]] Status DecodeFast(const DecodeTable& table, CodeWords words, BitWindow& window,
-                                    std::uint8_t*& out, std::uint8_t* outEnd) {
-    const std::uint64_t fastEnd = words.count > 2 ? 64 * std::uint64_t(words.count - 2) : 0;
-    // Locals, so that the stores through `o` cannot be taken to alias them.
-    BitWindow w = window;
-    std::uint8_t* o = out;
+// Untested batches the lane can take while neither its output (N) nor its code words
+// can be overrun, at BatchMaxSymbols and BatchMaxBits each. A batch ending at position p
+// reads words up to (p >> 6) + 2, so p must stay below fastEnd = 64 (W - 2).
+inline std::size_t SafeBatches(const Lane& lane) {
+    const std::size_t byOutput = std::size_t(lane.outEnd - lane.out) / BatchMaxSymbols;
+    const std::size_t byWords =
+        lane.position < lane.fastEnd ? std::size_t((lane.fastEnd - 1 - lane.position) / BatchMaxBits) : 0;
+    return std::min(byOutput, byWords);
+}
+
+// Rounds of untested batches on several lanes at once, as many as every lane can take;
+// returns when some lane can take none, or with the index of a lane whose round made no
+// progress (a window that completes no code uses no bits, so its state is stuck). The
+// lanes are spelled out by index so that each one's state stays in registers.
+template <std::size_t... I>
+[[gnu::noinline]] int RunLanes(Lane* lanes, std::index_sequence<I...>) {
+    // Locals, so that the stores through the output pointers cannot be taken to alias them.
+    Lane l[sizeof...(I)] = {lanes[I]...};
+    int stuck = -1;
     for (;;) {
-        const std::size_t byOutput = std::size_t(outEnd - o) / BatchMaxSymbols;
-        const std::size_t byWords =
-            w.position < fastEnd ? std::size_t((fastEnd - 1 - w.position) / BatchMaxBits) : 0;
-        std::size_t batches = std::min(byOutput, byWords);
+        const std::size_t batches = std::min({SafeBatches(l[I])...});
         if (batches == 0) break;
-        const std::size_t start = w.position;
-        while (batches-- != 0) DecodeBatch<false>(table, words, w, o);
-        if (w.position == start) return Status::Corrupt;
+        const std::size_t start[] = {l[I].position...};
+        for (std::size_t b = 0; b < batches; ++b) (DecodeBatch<false>(l[I]), ...);
+        ((stuck = l[I].position == start[I] ? int(I) : stuck), ...);
+        if (stuck >= 0) break;
     }
-    window = w;
-    out = o;
+    ((lanes[I] = l[I]), ...);
+    return stuck;
+}
+
+// Careful batches to the end, then the check that the code words hold exactly the codes
+// of the N symbols. Until N symbols are out, a valid stream still has the next symbol's
+// code ahead, so a batch never starts at or past the last word's end; the final batch may
+// run on into the zeros the reader supplies there.
+Status FinishLane(Lane& lane) {
+    const std::uint64_t bitEnd = 64 * std::uint64_t(lane.wordCount);
+    std::size_t lastPosition = lane.position;
+    std::uint8_t* lastOut = lane.out;
+    while (lane.out < lane.outEnd) {
+        if (lane.position >= bitEnd) return Status::Corrupt;
+        lastPosition = lane.position;
+        lastOut = lane.out;
+        DecodeBatch<true>(lane);
+        if (lane.out == lastOut) return Status::Corrupt;
+    }
+
+    // The writer stores ceil(bits / 64) words and pads the last one with zeros. Anything
+    // else (a word too many or too few, stray padding bits) is a damaged section, even
+    // where the bytes would come out.
+    std::uint64_t bitCount = lastPosition;
+    for (const std::uint8_t* p = lastOut; p < lane.outEnd; ++p) bitCount += lane.table->lengthOf[*p];
+    if (bitCount > bitEnd || bitEnd - bitCount >= 64) return Status::Corrupt;
+    const unsigned padding = unsigned(bitEnd - bitCount);
+    if (padding != 0 &&
+        (LoadLE64(lane.words + 8 * (lane.wordCount - 1)) & ((std::uint64_t(1) << padding) - 1)) != 0) {
+        return Status::Corrupt;
+    }
     return Status::Ok;
 }
 
-// Greedy decodes of r-bit values, r < 12, at index (1 << r) | value; index 0 decodes
-// nothing.
-struct PartialDecodes {
-    std::uint8_t used[WindowCount];
-    std::uint8_t count[WindowCount];
-    alignas(16) std::uint8_t symbols[WindowCount][StoreWidth];
-};
-
-// Where one level's decodes go: the partial table or, for 12 bits, the decode table.
-struct DecodeLevel {
-    std::uint8_t* used;
-    std::uint8_t* count;
-    std::uint8_t (*symbols)[StoreWidth];
-};
-
-// The decode of an r-bit value is its first code followed by the decode of the bits
-// after that code, which has fewer bits and is already known; a value that no code of
-// at most r bits starts decodes to nothing. Codes in canonical value order (the list
-// from its last position) cover the values from 0 up, each a run of 2^(r - length), so
-// every level is filled run by run without a per-value search. Needs validated lengths:
-// LengthCounts sum to the symbol count and the Kraft sum is at most 1.
-void FillLevel(const PartialDecodes& partial, const CodeEntry codes[256], unsigned symbolCount,
-               unsigned minLength, unsigned r, DecodeLevel level) {
+// The decode of an r-bit value, capped at eight symbols, is its first code followed by
+// the capped decode of the bits after that code, which has fewer bits and is already
+// known (when that one is full, its eighth symbol falls off); a value that no code of at
+// most r bits starts decodes to nothing. Codes in canonical value order (the list from its
+// last position) cover the values from 0 up, each a run of 2^(r - length), so every level
+// is filled run by run without a per-value search. Partial level r lives at index 2^r of
+// `partial`. Needs validated lengths: LengthCounts sum to the symbol count and the Kraft
+// sum is at most 1.
+void FillLevel(const DecodeTable& partial, const CodeEntry codes[256], const std::uint8_t lengthOf[256],
+               unsigned symbolCount, unsigned minLength, unsigned r, std::size_t at, DecodeTable& level) {
+    std::uint8_t* const usedOut = level.used + at;
+    std::uint8_t* const countOut = level.count + at;
+    std::uint64_t* const symbolsOut = level.symbols + at;
     std::size_t v = 0;
     for (unsigned i = symbolCount; i-- != 0 && codes[i].length <= r;) {
-        const unsigned restBits = r - codes[i].length;
+        const unsigned length = codes[i].length;
+        const std::uint64_t symbol = codes[i].symbol;
+        const unsigned restBits = r - length;
         const std::size_t run = std::size_t(1) << restBits;
-        // A rest shorter than every code decodes to nothing (index 0).
-        const std::size_t from = restBits >= minLength ? run : 0;
-        const std::size_t stride = restBits >= minLength ? 1 : 0;
-        for (std::size_t j = 0; j < run; ++j, ++v) {
-            const std::size_t rest = from + j * stride;
-            level.used[v] = std::uint8_t(partial.used[rest] + codes[i].length);
-            level.count[v] = std::uint8_t(partial.count[rest] + 1);
-            // Prepend the symbol: a one-byte shift of 16 bytes, as two little-endian halves.
-            const std::uint64_t low = LoadLE64(partial.symbols[rest]);
-            const std::uint64_t high = LoadLE64(partial.symbols[rest] + 8);
-            StoreLE64(level.symbols[v], (low << 8) | codes[i].symbol);
-            StoreLE64(level.symbols[v] + 8, (high << 8) | (low >> 56));
+        if (restBits < minLength) {
+            // A rest shorter than every code decodes to nothing.
+            std::memset(usedOut + v, int(length), run);
+            std::memset(countOut + v, 1, run);
+            for (std::size_t j = 0; j < run; ++j) symbolsOut[v + j] = symbol;
+        } else {
+            const std::uint8_t* restUsed = partial.used + run;
+            const std::uint8_t* restCount = partial.count + run;
+            const std::uint64_t* restSymbols = partial.symbols + run;
+            std::size_t j = 0;
+            // Eight entries at a time, their used and count bytes as one word each (no byte
+            // carries: used stays at most 24, count at most 9). A count of 9 marks a full
+            // rest: back to 8, and its eighth symbol's bits come off.
+            constexpr std::uint64_t ByteOnes = 0x0101010101010101;
+            for (; run - j >= 8; j += 8) {
+                std::uint64_t count8 = LoadLE64(restCount + j) + ByteOnes;
+                std::uint64_t used8 = LoadLE64(restUsed + j) + length * ByteOnes;
+                std::uint64_t rest[8];  // all loads first: a partial level reads and writes `partial`
+                std::memcpy(rest, restSymbols + j, sizeof rest);
+                for (std::uint64_t full = (count8 >> 3) & count8 & ByteOnes; full != 0; full &= full - 1) {
+                    const unsigned k = unsigned(std::countr_zero(full)) / 8;
+                    count8 -= std::uint64_t(1) << (8 * k);
+                    used8 -= std::uint64_t(lengthOf[rest[k] >> 56]) << (8 * k);
+                }
+                StoreLE64(usedOut + v + j, used8);
+                StoreLE64(countOut + v + j, count8);
+                for (std::uint64_t& w : rest) w = (w << 8) | symbol;  // prepend the symbol
+                std::memcpy(symbolsOut + v + j, rest, sizeof rest);
+            }
+            for (; j < run; ++j) {
+                unsigned used = restUsed[j] + length;
+                unsigned count = restCount[j] + 1u;
+                if (count > StepMaxSymbols) {
+                    used -= lengthOf[restSymbols[j] >> 56];
+                    count = StepMaxSymbols;
+                }
+                usedOut[v + j] = std::uint8_t(used);
+                countOut[v + j] = std::uint8_t(count);
+                symbolsOut[v + j] = (restSymbols[j] << 8) | symbol;
+            }
         }
+        v += run;
     }
     const std::size_t end = std::size_t(1) << r;
-    std::memset(level.used + v, 0, end - v);
-    std::memset(level.count + v, 0, end - v);
-    std::memset(level.symbols[0] + StoreWidth * v, 0, StoreWidth * (end - v));
+    std::memset(usedOut + v, 0, end - v);
+    std::memset(countOut + v, 0, end - v);
+    std::memset(symbolsOut + v, 0, (end - v) * sizeof(std::uint64_t));
 }
 
-void BuildDecodeTable(const CodeEntry codes[256], unsigned symbolCount, unsigned minLength,
-                      DecodeTable& table) {
+void BuildDecodeTable(const CodeEntry codes[256], unsigned symbolCount, unsigned minLength, StreamTable& table,
+                      DecodeTable& partial) {
     // A window starts with a code of at least minLength bits, so only rests of
     // minLength to 12 - minLength bits are looked up.
-    PartialDecodes partial;
-    partial.used[0] = 0;
-    partial.count[0] = 0;
-    std::memset(partial.symbols[0], 0, StoreWidth);
     for (unsigned r = minLength; r + minLength <= WindowBits; ++r) {
-        const std::size_t at = std::size_t(1) << r;
-        FillLevel(partial, codes, symbolCount, minLength, r,
-                  DecodeLevel{partial.used + at, partial.count + at, partial.symbols + at});
+        FillLevel(partial, codes, table.lengthOf, symbolCount, minLength, r, std::size_t(1) << r, partial);
     }
-    FillLevel(partial, codes, symbolCount, minLength, WindowBits,
-              DecodeLevel{table.used, table.count, table.symbols});
+    FillLevel(partial, codes, table.lengthOf, symbolCount, minLength, WindowBits, 0, table.decode);
 }
 
-}  // namespace
-
-Status DecodeStream(const std::uint8_t* body, std::size_t bodyLength, std::uint8_t* out, std::size_t n) {
+// Reads and checks a body's header, builds its table and sets up its lane.
+Status PrepareLane(const StreamJob& job, StreamTable& table, DecodeTable& partial, Lane& lane) {
+    const std::size_t n = job.n;
     if (n == 0 || n > MaxStreamLength) return Status::Corrupt;
-    ByteCursor in{body, body + bodyLength};
+    ByteCursor in{job.body, job.body + job.bodyLength};
     std::uint8_t countByte;
     if (!TakeByte(in, countByte)) return Status::Corrupt;
     const unsigned symbolCount = countByte + 1u;
@@ -195,8 +260,7 @@ Status DecodeStream(const std::uint8_t* body, std::size_t bodyLength, std::uint8
     const std::uint8_t* lengthBytes;
     if (!Take(in, symbolCount, symbolBytes) || !Take(in, LengthCountsBytes, lengthBytes)) return Status::Corrupt;
     if (Left(in) % 8 != 0) return Status::Corrupt;  // the rest is whole code words
-    const CodeWords words{in.at, Left(in) / 8};
-    if (symbolCount > n) return Status::Corrupt;  // every recorded symbol occurs
+    if (symbolCount > n) return Status::Corrupt;     // every recorded symbol occurs
 
     bool seen[256] = {};
     for (unsigned i = 0; i < symbolCount; ++i) {
@@ -222,43 +286,95 @@ Status DecodeStream(const std::uint8_t* body, std::size_t bodyLength, std::uint8
         codes[i].symbol = symbolBytes[i];
     }
     AssignCanonicalCodes(lengthCounts, symbolCount, codes);
-    DecodeTable table;
+    std::memset(table.lengthOf, 0, sizeof table.lengthOf);
+    for (unsigned i = 0; i < symbolCount; ++i) table.lengthOf[codes[i].symbol] = std::uint8_t(codes[i].length);
     unsigned minLength = 1;
     while (lengthCounts[minLength] == 0) ++minLength;
-    BuildDecodeTable(codes, symbolCount, minLength, table);
+    BuildDecodeTable(codes, symbolCount, minLength, table, partial);
 
-    std::uint8_t* o = out;
-    std::uint8_t* const outEnd = out + n;
-    BitWindow window{BitsAt<true>(words, 0), 0, BitsAt<true>(words, 64), 0};
-    if (Status st = DecodeFast(table, words, window, o, outEnd); st != Status::Ok) return st;
-
-    // Careful batches to the end. Until N symbols are out, a valid stream still has the
-    // next symbol's code ahead, so a batch never starts at or past the last word's end;
-    // the final batch may run on into the zeros the reader supplies there.
-    const std::uint64_t bitEnd = 64 * std::uint64_t(words.count);
-    std::size_t lastPosition = window.position;
-    std::uint8_t* lastOut = o;
-    while (o < outEnd) {
-        if (window.position >= bitEnd) return Status::Corrupt;
-        lastPosition = window.position;
-        lastOut = o;
-        DecodeBatch<true>(table, words, window, o);
-        if (o == lastOut) return Status::Corrupt;
-    }
-
-    // The exact code bits of the N symbols: the writer stores ceil(bits / 64) words and
-    // pads the last one with zeros. Anything else (a word too many or too few, stray
-    // padding bits) is a damaged section, even where the bytes would come out.
-    std::uint8_t lengthOf[256] = {};
-    for (unsigned i = 0; i < symbolCount; ++i) lengthOf[codes[i].symbol] = std::uint8_t(codes[i].length);
-    std::uint64_t bitCount = lastPosition;
-    for (const std::uint8_t* p = lastOut; p < outEnd; ++p) bitCount += lengthOf[*p];
-    if (bitCount > bitEnd || bitEnd - bitCount >= 64) return Status::Corrupt;
-    const unsigned padding = unsigned(bitEnd - bitCount);
-    if (padding != 0 && (LoadLE64(words.at + 8 * (words.count - 1)) & ((std::uint64_t(1) << padding) - 1)) != 0) {
-        return Status::Corrupt;
-    }
+    lane.table = &table;
+    lane.words = in.at;
+    lane.wordCount = Left(in) / 8;
+    lane.fastEnd = lane.wordCount > 2 ? 64 * std::uint64_t(lane.wordCount - 2) : 0;
+    lane.out = job.out;
+    lane.outEnd = job.out + n;
+    lane.position = 0;
+    lane.bits = BitsAt<true>(lane, 0);
+    lane.fill = 0;
     return Status::Ok;
+}
+
+// Bodies decoded side by side; each finished lane's table takes the next body. Two lanes
+// hide most of the latency of a lookup chain; a third costs more in spilled registers
+// than it gains (measured on text and executables at level 3).
+constexpr int MaxLanes = 2;
+
+// RunLanes on the first `active` lanes (1..MaxLanes).
+template <std::size_t... K>
+int RunActiveLanes(Lane* lanes, int active, std::index_sequence<K...>) {
+    int stuck = -1;
+    ((active == int(K) + 1 ? stuck = RunLanes(lanes, std::make_index_sequence<K + 1>()) : 0), ...);
+    return stuck;
+}
+
+// Bodies ordered per call (a block has at most seven sections); more go in groups.
+constexpr int MaxJobs = 8;
+
+}  // namespace
+
+void DecodeStreams(const StreamJob* jobs, int count, Status* status) {
+    for (; count > MaxJobs; count -= MaxJobs, jobs += MaxJobs, status += MaxJobs) {
+        DecodeStreams(jobs, MaxJobs, status);
+    }
+    StreamTable tables[MaxLanes];
+    DecodeTable partial;
+    Lane lanes[MaxLanes];
+    int active = 0;
+    int next = 0;
+    // Longest bodies first, so that the lanes tend to run out together (a body's lookups
+    // go with its code bits) and little work is left for fewer lanes at the end.
+    int order[MaxJobs];
+    for (int j = 0; j < count; ++j) {
+        int at = j;
+        for (; at > 0 && jobs[order[at - 1]].bodyLength < jobs[j].bodyLength; --at) order[at] = order[at - 1];
+        order[at] = j;
+    }
+    // Starts the next body that passes its checks on `table`; false when none is left.
+    const auto start = [&](StreamTable& table) {
+        while (next < count) {
+            const int j = order[next++];
+            Lane lane;
+            status[j] = PrepareLane(jobs[j], table, partial, lane);
+            if (status[j] == Status::Ok) {
+                lane.job = j;
+                lanes[active++] = lane;
+                return true;
+            }
+        }
+        return false;
+    };
+    for (int s = 0; s < MaxLanes && start(tables[s]); ++s) {
+    }
+    while (active > 0) {
+        const int stuck = RunActiveLanes(lanes, active, std::make_index_sequence<MaxLanes>());
+        // Lanes that can take no untested batch finish carefully and hand their table on.
+        // Going down, the lane moved into a freed place and the one started there have
+        // both been looked at already.
+        for (int k = active; k-- != 0;) {
+            if (k != stuck && SafeBatches(lanes[k]) != 0) continue;
+            status[lanes[k].job] = k == stuck ? Status::Corrupt : FinishLane(lanes[k]);
+            StreamTable& table = *lanes[k].table;
+            lanes[k] = lanes[--active];
+            start(table);
+        }
+    }
+}
+
+Status DecodeStream(const std::uint8_t* body, std::size_t bodyLength, std::uint8_t* out, std::size_t n) {
+    const StreamJob job{body, bodyLength, out, n};
+    Status status = Status::Corrupt;
+    DecodeStreams(&job, 1, &status);
+    return status;
 }
 
 }  // namespace orsk

@@ -13,6 +13,9 @@ namespace orsk {
 namespace {
 
 constexpr int BestRecentSlots = 6;
+// Four links per chain entry: walks of up to 513 candidates take a quarter of the
+// dependent loads.
+constexpr int BestLinkLanes = 4;
 constexpr unsigned NewDistanceClass = BestRecentSlots;   // offset class 6
 constexpr std::uint8_t MatchOnlyTokenBase = 7;           // tokens 7..13: no literals
 constexpr std::uint8_t LiteralOnlyToken = 14;
@@ -87,9 +90,8 @@ struct BestStreams {
 Status BestCompressBlock(const BestSettings& settings, EncoderScratch& scratch, const std::uint8_t* chunk,
                          std::size_t n, ByteSink& block) {
     if (n == 0 || n > MaxChunkLength) return Status::Corrupt;
-    ChainFinder finder{chunk, std::uint32_t(n), settings.window, settings.maxChainSteps, scratch.hashHead,
-                       scratch.hashChain};
-    ResetChainFinder(finder);
+    auto finder =
+        MakeChainFinder<BestLinkLanes>(scratch, chunk, std::uint32_t(n), settings.window, settings.maxChainSteps);
 
     std::uint8_t* const tokens = scratch.stream[0];
     std::uint8_t* const literalLengths = scratch.stream[1];
@@ -147,28 +149,30 @@ Status BestDecodeBlock(const BlockStreams& in, ByteSink& out) {
     ByteCursor literalLengths = in.stream[LiteralLengthSection];
     ByteCursor matchLengths = in.stream[MatchLengthSection];
     ByteCursor offsetHigh = in.stream[OffsetHighSection];
-    ByteCursor literals = in.stream[LiteralSection];
+    const ByteCursor literals = in.stream[LiteralSection];
     ByteCursor offsetLow = in.offsetLow;
     // One token per sequence, and every token must be used.
     if (Left(tokens) != in.sequenceCount) return Status::Corrupt;
 
-    std::uint32_t rep[BestRecentSlots] = {};
+    RecentSlots<BestRecentSlots> rep;
+    const std::uint8_t* lit = literals.at;
+    const std::uint8_t* const litEnd = literals.end;
     std::uint8_t* op = out.at;
+    std::uint8_t* const outBegin = out.begin;
     std::uint8_t* const outEnd = out.end;
     for (const std::uint8_t* t = tokens.at; t != tokens.end; ++t) {
         const std::uint8_t token = *t;
-        unsigned j;
+        unsigned j = token;
         if (token < MatchOnlyTokenBase || token >= LiteralOnlyToken) {
             std::uint32_t count;
             if (!ReadExtraLength(literalLengths, count)) return Status::Corrupt;
-            if (!Holds(literals, count) || count > std::size_t(outEnd - op)) return Status::Corrupt;
+            if (count > std::size_t(litEnd - lit) || count > std::size_t(outEnd - op)) return Status::Corrupt;
             // The count fits both: the 16-byte steps read at most 15 bytes into the
             // stream's read slack and write at most 15 into the output's CopySlack.
-            CopyWide16(op, literals.at, count);
-            literals.at += count;
+            CopyWide16(op, lit, count);
+            lit += count;
             op += count;
-            if (token >= LiteralOnlyToken) continue;
-            j = token;
+            if (token >= LiteralOnlyToken) [[unlikely]] continue;
         } else {
             j = token - MatchOnlyTokenBase;
         }
@@ -176,25 +180,20 @@ Status BestDecodeBlock(const BlockStreams& in, ByteSink& out) {
         std::uint32_t length;
         if (!ReadExtraLength(matchLengths, length)) return Status::Corrupt;
         std::uint32_t d;
-        if (j == 0) {
-            d = rep[0];
-        } else if (j < NewDistanceClass) {
-            d = rep[j];
-            rep[j] = rep[0];
-            rep[0] = d;
+        if (j < NewDistanceClass) {
+            d = rep.Take(j);
         } else {
             if (offsetHigh.at == offsetHigh.end || offsetLow.at == offsetLow.end) return Status::Corrupt;
             d = std::uint32_t(*offsetHigh.at++) << 8 | *offsetLow.at++;
-            for (int k = BestRecentSlots - 1; k > 0; --k) rep[k] = rep[k - 1];
-            rep[0] = d;
+            rep.Push(d);
         }
-        // An empty slot reads as distance 0 and fails here too.
-        if (d == 0 || d > std::size_t(op - out.begin) || length > std::size_t(outEnd - op)) return Status::Corrupt;
+        // 1 <= d <= bytes written; an empty slot's 0 wraps around and fails too.
+        if (d - 1 >= std::size_t(op - outBegin) || length > std::size_t(outEnd - op)) return Status::Corrupt;
         if (length != 0) CopyMatch(op, d, length);
         op += length;
     }
     if (op != outEnd || literalLengths.at != literalLengths.end || matchLengths.at != matchLengths.end ||
-        offsetHigh.at != offsetHigh.end || offsetLow.at != offsetLow.end || literals.at != literals.end) {
+        offsetHigh.at != offsetHigh.end || offsetLow.at != offsetLow.end || lit != litEnd) {
         return Status::Corrupt;
     }
     out.at = op;

@@ -13,10 +13,11 @@ namespace orsk {
 // The longest match at p through a recent offset that is strictly longer than `best`
 // (the lower slot wins a tie), or `best` unchanged. `rep` holds distinct non-zero
 // distances followed by zeros (rep[0] = 0: nothing to try). Candidates obey the
-// finder's window and length limit, and are tested and measured exactly as
-// SearchChain does, so both agree on every length. Callers keep best <= limit + 1.
-template <int Slots>
-inline Match ProbeRecentOffsets(const ChainFinder& f, const std::uint32_t (&rep)[Slots], std::uint32_t p,
+// finder's window and length limit, and are tested and measured exactly as the chain
+// walk (SearchChainFrom) does, so both agree on every length. Callers keep
+// best <= limit + 1.
+template <int Lanes, int Slots>
+inline Match ProbeRecentOffsets(const ChainFinder<Lanes>& f, const std::uint32_t (&rep)[Slots], std::uint32_t p,
                                Match best) {
     if (rep[0] == 0) return best;
     const std::uint32_t left = f.n - p;
@@ -25,18 +26,21 @@ inline Match ProbeRecentOffsets(const ChainFinder& f, const std::uint32_t (&rep)
     const std::uint32_t reach = p > f.window ? f.window : p;
     const std::uint8_t* const here = f.chunk + p;
     const std::uint32_t here4 = LoadLE32(here);
+    std::uint32_t hereAtBest = here[best.length];
     for (int k = 0; k < Slots; ++k) {
         const std::uint32_t d = rep[k];
         if (d == 0) break;
         if (d >= reach) continue;
         const std::uint8_t* const there = here - d;
         // here + best <= chunk end + 1: both reads stay inside the chunk's slack.
-        if (there[best.length] != here[best.length] || LoadLE32(there) != here4) continue;
+        // One branch: the byte that must differ for a longer match, and the first 4.
+        if (((LoadLE32(there) ^ here4) | (there[best.length] ^ hereAtBest)) != 0) continue;
         const std::uint32_t len = ExtendMatch(here, there, 4, limit);
         if (len > best.length) {
             best.length = len;
             best.distance = d;
             if (len == limit) break;
+            hereAtBest = here[len];
         }
     }
     return best;

@@ -10,6 +10,9 @@ namespace orsk {
 
 namespace {
 constexpr int FastRepCount = 4;
+// Five candidates per search: a second link per entry costs more at each insert than it
+// saves in the walk.
+constexpr int FastLinkLanes = 1;
 constexpr SectionRules FastSections{false, false, 0.0};
 }  // namespace
 
@@ -21,9 +24,8 @@ Status FastCompressBlock(const FastSettings& settings, EncoderScratch& scratch, 
     if (n == 0 || n > MaxChunkLength || settings.window > maxWindow) return Status::Corrupt;
     SequenceStreams<FastRepCount> streams;
     if (Status st = streams.Begin(scratch, block); st != Status::Ok) return st;
-    ChainFinder finder{chunk, std::uint32_t(n), settings.window, settings.maxChainSteps, scratch.hashHead,
-                       scratch.hashChain};
-    ResetChainFinder(finder);
+    auto finder =
+        MakeChainFinder<FastLinkLanes>(scratch, chunk, std::uint32_t(n), settings.window, settings.maxChainSteps);
     ParseLazyChain<false>(finder, settings.goodLength, streams);
     return FinishSequenceBlock(block, streams, std::uint32_t(n), FastSections, HeaderOrder::A);
 }

@@ -1,9 +1,12 @@
-// The hash-chain match finder of levels 2 to 5: a head per hash and a ring of
-// previous-position links, searched newest first.
+// The hash-chain match finder of levels 2 to 5: a head per hash and, per position, links
+// back to the previous positions of the same hash, searched newest first.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 #include "codecs/hyperfast/match_length.h"
 #include "container/workspace.h"
@@ -11,59 +14,200 @@
 namespace orsk {
 
 constexpr std::uint32_t MaxMatchLength = 65535;
-constexpr std::uint32_t ChainMask = HashTableEntries - 1;
+
+// The chain is kept as distances: each position's entry holds, in 16-bit lanes, how far
+// back its 1st, 2nd, ... Lanes-th previous position of the same hash lies. A walk then
+// reaches Lanes candidates per dependent load. Entries live in a ring of 2^16 indexed by
+// position: a walk reads the entry of a candidate less than a window (at most 65,535)
+// behind the searched position, and the next position sharing its slot is 65,536 ahead
+// of it, not inserted yet.
+constexpr std::uint32_t MaxChainWindow = 65535;
+constexpr std::uint32_t LinkRingMask = 0xFFFF;
+// A distance this large (or one to no position at all) reaches outside every window, so
+// a lane holds min(distance, FarLink).
+constexpr std::uint32_t FarLink = 0xFFFF;
 
 struct Match {
     std::uint32_t length = 0;
     std::uint32_t distance = 0;
 };
 
+template <int Lanes>
 struct ChainFinder {
+    static_assert(Lanes == 1 || Lanes == 2 || Lanes == 4);
+    using Entry = std::conditional_t<Lanes == 1, std::uint16_t,
+                                     std::conditional_t<Lanes == 2, std::uint32_t, std::uint64_t>>;
+    static_assert(HashTableEntries * sizeof(std::uint32_t) >= (LinkRingMask + 1) * sizeof(Entry));
+
     const std::uint8_t* chunk;
     std::uint32_t n;              // chunk length
-    std::uint32_t window;         // a candidate lies strictly after p - window
+    std::uint32_t window;         // a candidate lies strictly after p - window; <= MaxChainWindow
     std::uint32_t maxChainSteps;  // the walk stops once more than this many were examined
-    std::uint32_t* head;          // cleared per chunk
-    std::uint32_t* chain;         // indexed by position mod 2^18; every entry read was
-                                  // written in this chunk since the window < 2^18
+    std::uint32_t* head;          // reads empty in each chunk; 0 is empty (position 0 is never a candidate)
+    std::uint8_t* links;          // the entry ring, in the scratch's chain table; never cleared
 };
 
-// Empties the heads; the chain ring needs no clearing.
-inline void ResetChainFinder(ChainFinder& f) {
-    for (std::size_t i = 0; i < HashTableEntries; ++i) f.head[i] = 0;
+// Below this chunk length, clearing only the heads the chunk's positions hash to is
+// cheaper than clearing all 2^18 (1 MiB).
+constexpr std::uint32_t SparseClearLength = 8192;
+
+// A finder over chunk[0..n) whose heads read empty: every head a parse reads belongs
+// to a position below n, so a short chunk clears just those.
+template <int Lanes>
+inline ChainFinder<Lanes> MakeChainFinder(EncoderScratch& scratch, const std::uint8_t* chunk, std::uint32_t n,
+                                          std::uint32_t window, std::uint32_t maxChainSteps) {
+    assert(window <= MaxChainWindow);
+    ChainFinder<Lanes> f{chunk, n, window, maxChainSteps, scratch.hashHead,
+                         reinterpret_cast<std::uint8_t*>(scratch.hashChain)};
+    if (n <= SparseClearLength) {
+        for (std::uint32_t p = 0; p < n; ++p) f.head[HashPosition(chunk + p)] = 0;
+    } else {
+        std::memset(f.head, 0, HashTableEntries * sizeof(std::uint32_t));
+    }
+    return f;
 }
 
-inline void InsertPosition(ChainFinder& f, std::uint32_t p) {
-    const std::uint32_t h = HashPosition(f.chunk + p);
-    f.chain[p & ChainMask] = f.head[h];
+// A hint only: the offset may be garbage (it is then never read), so it is added as
+// an integer rather than forming an out-of-bounds pointer.
+inline void PrefetchAt(const std::uint8_t* base, std::uint32_t offset) {
+    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(base) + offset));
+}
+
+template <int Lanes>
+inline void PrefetchHead(const ChainFinder<Lanes>& f, std::uint32_t h) {
+    __builtin_prefetch(f.head + h, 1, 3);
+}
+
+template <int Lanes>
+inline std::uint64_t LoadEntry(const std::uint8_t* links, std::uint32_t p) {
+    typename ChainFinder<Lanes>::Entry v;
+    std::memcpy(&v, links + std::size_t(p & LinkRingMask) * sizeof(v), sizeof(v));
+    return v;
+}
+
+// The entry of p, whose head entry (read after every earlier insert) is `prev`: heads
+// only grow, so prev < p. Lane k + 1 is the first lane plus prev's lane k, exact when
+// the first lane names a real position (non-zero, less than FarLink back, so its slot
+// is still its own). Otherwise the later lanes are filler: a walk reads lane k + 1
+// only after lanes 1..k named candidates.
+template <int Lanes>
+inline void StoreEntry(std::uint8_t* links, std::uint32_t p, std::uint32_t prev) {
+    using Entry = typename ChainFinder<Lanes>::Entry;
+    const std::uint32_t gap = p - prev;
+    const std::uint32_t first = gap < FarLink ? gap : FarLink;
+    std::uint64_t e = first;
+    if constexpr (Lanes > 1) {
+        // Filler comes from a zero entry rather than prev's slot, which may never have
+        // been written; a pointer select keeps this free of branches.
+        static constexpr Entry zero = 0;
+        const bool real = prev != 0 && gap < FarLink;
+        const std::uint8_t* const from = real ? links + std::size_t(prev & LinkRingMask) * sizeof(Entry)
+                                              : reinterpret_cast<const std::uint8_t*>(&zero);
+        Entry back;
+        std::memcpy(&back, from, sizeof(back));
+        for (int k = 1; k < Lanes; ++k) {
+            const std::uint32_t sum = first + std::uint32_t(std::uint64_t(back) >> (16 * (k - 1)) & 0xFFFF);
+            e |= std::uint64_t(sum < FarLink ? sum : FarLink) << (16 * k);
+        }
+    }
+    const Entry v = Entry(e);
+    std::memcpy(links + std::size_t(p & LinkRingMask) * sizeof(v), &v, sizeof(v));
+}
+
+// Inserts p, whose hash is h and whose head entry is prev.
+template <int Lanes>
+inline void InsertWithHead(ChainFinder<Lanes>& f, std::uint32_t p, std::uint32_t h, std::uint32_t prev) {
+    StoreEntry<Lanes>(f.links, p, prev);
     f.head[h] = p;
 }
 
+// How many inserts ahead InsertPositions requests a head (a random read that misses
+// L2): enough iterations to cover a trip to L3.
+constexpr std::uint32_t InsertPrefetchDistance = 16;
+
+// Requests the heads of positions [from, from + count), which are read soon; the
+// hashed bytes must lie inside the chunk's slack.
+template <int Lanes>
+inline void PrefetchHeads(const ChainFinder<Lanes>& f, std::uint32_t from, std::uint32_t count) {
+    for (std::uint32_t q = from; q < from + count; ++q) PrefetchHead(f, HashPosition(f.chunk + q));
+}
+
+// Inserts the positions [from, to) in order.
+template <int Lanes>
+inline void InsertPositions(ChainFinder<Lanes>& f, std::uint32_t from, std::uint32_t to) {
+    // Locals: the stores below could otherwise alias the finder's fields.
+    const std::uint8_t* const chunk = f.chunk;
+    std::uint32_t* const head = f.head;
+    std::uint8_t* const links = f.links;
+    for (std::uint32_t p = from; p < to; ++p) {
+        // Heads are random reads far beyond L1: request them a few inserts ahead (p +
+        // InsertPrefetchDistance + 3 stays inside the chunk's slack).
+        __builtin_prefetch(head + HashPosition(chunk + p + InsertPrefetchDistance), 1, 3);
+        const std::uint32_t h = HashPosition(chunk + p);
+        StoreEntry<Lanes>(links, p, head[h]);
+        head[h] = p;
+    }
+}
+
 // The longest match at p strictly longer than `best` (ties keep the nearest, found
-// first), or `best` unchanged.
-inline Match SearchChain(const ChainFinder& f, std::uint32_t p, Match best) {
+// first), or `best` unchanged; `cand` is the head of p's hash. At most
+// maxChainSteps + 1 candidates are examined, newest first, while they lie after
+// p - window; the walk ends early at a match of the length limit.
+template <int Lanes>
+[[gnu::always_inline]] inline Match SearchChainFrom(const ChainFinder<Lanes>& f, std::uint32_t p, std::uint32_t cand,
+                                                    Match best) {
+    const std::uint32_t lower = p > f.window ? p - f.window : 0;
+    if (cand <= lower) return best;
     const std::uint32_t left = f.n - p;
     const std::uint32_t limit = left < MaxMatchLength ? left : MaxMatchLength;
-    const std::uint32_t lower = p > f.window ? p - f.window : 0;
-    const std::uint8_t* const here = f.chunk + p;
+    const std::uint8_t* const chunk = f.chunk;
+    const std::uint8_t* const links = f.links;
+    const std::uint8_t* const here = chunk + p;
     const std::uint32_t here4 = LoadLE32(here);
-    std::uint32_t cand = f.head[HashPosition(here)];
-    std::uint32_t examined = 0;
-    while (cand > lower) {
-        const std::uint8_t* const there = f.chunk + cand;
-        PrefetchCandidate(there + best.length);
-        if (there[best.length] == here[best.length] && LoadLE32(there) == here4) {
+    std::uint32_t bestLength = best.length;
+    std::uint32_t bestCand = p - best.distance;
+    // here + bestLength <= chunk end + 1 (callers keep best <= limit + 1): inside the slack.
+    std::uint32_t hereAtBest = here[bestLength];
+    std::uint32_t steps = f.maxChainSteps;
+    // Examines candidate c; true when the walk ends (the step budget is spent, or a
+    // match reached the length limit).
+    auto examine = [&](std::uint32_t c) {
+        const std::uint8_t* const there = chunk + c;
+        // One branch: the byte that must differ for a longer match, and the first 4.
+        if (((LoadLE32(there) ^ here4) | (there[bestLength] ^ hereAtBest)) == 0) [[unlikely]] {
             const std::uint32_t len = ExtendMatch(here, there, 4, limit);
-            if (len > best.length) {
-                best.length = len;
-                best.distance = p - cand;
-                if (len == limit) break;
+            if (len > bestLength) {
+                bestLength = len;
+                bestCand = c;
+                if (len == limit) return true;
+                hereAtBest = here[len];
             }
         }
-        if (++examined > f.maxChainSteps) break;
-        cand = f.chain[cand & ChainMask];
+        return steps-- == 0;
+    };
+    auto lane = [](std::uint64_t entry, int k) { return std::uint32_t(entry >> (16 * k) & 0xFFFF); };
+    for (;;) {
+        const std::uint64_t entry = LoadEntry<Lanes>(links, cand);
+        // A linked position cand - gap is a candidate when it lies above lower.
+        const std::uint32_t reach = cand - lower;
+        // The entry names the next candidates: request their bytes and the next entry
+        // before this one's compares, so a mispredicted compare cannot delay them.
+        for (int k = 0; k < Lanes - 1; ++k) PrefetchAt(chunk, cand - lane(entry, k));
+        __builtin_prefetch(links + std::size_t((cand - lane(entry, Lanes - 1)) & LinkRingMask) * sizeof(
+                                       typename ChainFinder<Lanes>::Entry));
+        if (examine(cand)) break;
+        if constexpr (Lanes > 1) {
+            if (lane(entry, 0) >= reach || examine(cand - lane(entry, 0))) break;
+        }
+        if constexpr (Lanes > 2) {
+            if (lane(entry, 1) >= reach || examine(cand - lane(entry, 1))) break;
+            if (lane(entry, 2) >= reach || examine(cand - lane(entry, 2))) break;
+        }
+        const std::uint32_t gap = lane(entry, Lanes - 1);
+        if (gap >= reach) break;
+        cand -= gap;
     }
-    return best;
+    return Match{bestLength, p - bestCand};
 }
 
 }  // namespace orsk

@@ -201,6 +201,44 @@ template <int RepCount>
     return Status::Ok;
 }
 
+// The recent-offset slots of a decoder, kept in registers (an array indexed by the
+// code would live on the stack, and shifting it there stalls on store forwarding).
+// Slots past Count stay 0 and are never selected.
+template <int Count>
+struct RecentSlots {
+    static_assert(Count >= 1 && Count <= 6);
+    std::uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0, s5 = 0;
+
+    // Slot k (k < Count): its distance moves to slot 0 and slot 0's to slot k.
+    std::uint32_t Take(std::uint32_t k) {
+        std::uint32_t d;
+        if constexpr (Count <= 5) {
+            d = k == 0 ? s0 : k == 1 ? s1 : k == 2 ? s2 : k == 3 ? s3 : s4;
+        } else {
+            // Six conditionals become a jump table, whose indirect jump mispredicts on
+            // a random k; masks stay branch-free.
+            auto is = [k](std::uint32_t slot) { return 0u - std::uint32_t(k == slot); };
+            d = (s0 & is(0)) | (s1 & is(1)) | (s2 & is(2)) | (s3 & is(3)) | (s4 & is(4)) | (s5 & is(5));
+        }
+        s1 = k == 1 ? s0 : s1;
+        s2 = k == 2 ? s0 : s2;
+        s3 = k == 3 ? s0 : s3;
+        s4 = k == 4 ? s0 : s4;
+        if constexpr (Count > 5) s5 = k == 5 ? s0 : s5;
+        s0 = d;
+        return d;
+    }
+    // A new distance enters slot 0; the others move down one, the last drops out.
+    void Push(std::uint32_t d) {
+        if constexpr (Count > 5) s5 = s4;
+        if constexpr (Count > 4) s4 = s3;
+        if constexpr (Count > 3) s3 = s2;
+        if constexpr (Count > 2) s2 = s1;
+        if constexpr (Count > 1) s1 = s0;
+        s0 = d;
+    }
+};
+
 // The token loop of levels 2 to 4 with every limit checked once per sequence. `out`
 // runs from the chunk's start to its end with CopySlack writable bytes behind it; every
 // cursor in `in` may be read StreamReadSlack bytes past its end. On Ok the chunk is
@@ -218,55 +256,58 @@ template <int RepCount>
     const std::uint8_t* const matchCodes = in.stream[S::MatchLengthCodes].at;
     ByteCursor litExtras = in.stream[S::LiteralLengthExtras];
     ByteCursor matchExtras = in.stream[S::MatchLengthExtras];
-    ByteCursor offsets = in.stream[S::OffsetCodes];
-    ByteCursor literals = in.stream[S::Literals];
-    ByteCursor low = in.offsetLow;
+    const std::uint8_t* offsetAt = in.stream[S::OffsetCodes].at;
+    const std::uint8_t* const offsetEnd = in.stream[S::OffsetCodes].end;
+    const std::uint8_t* lit = in.stream[S::Literals].at;
+    const std::uint8_t* const litEnd = in.stream[S::Literals].end;
+    const std::uint8_t* lowAt = in.offsetLow.at;
+    const std::uint8_t* const lowEnd = in.offsetLow.end;
     std::uint8_t* const outBegin = out.begin;
     std::uint8_t* const outEnd = out.end;
     std::uint8_t* o = out.at;
-    std::uint32_t rep[RepCount] = {};
+    RecentSlots<RepCount> rep;
 
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t n = litCodes[i];
         std::uint32_t length = matchCodes[i];
-        if (n >= LengthCodeEscape) {
+        if (n >= LengthCodeEscape) [[unlikely]] {
             std::uint32_t v;
             if (!ReadExtraLength(litExtras, v)) return Status::Corrupt;
             n = LengthCodeEscape + v;
         }
-        if (length >= LengthCodeEscape) {
+        if (length >= LengthCodeEscape) [[unlikely]] {
             std::uint32_t v;
             if (!ReadExtraLength(matchExtras, v)) return Status::Corrupt;
             length = LengthCodeEscape + v;
         }
-        if (n > Left(literals) || std::size_t(n) + length > std::size_t(outEnd - o)) return Status::Corrupt;
+        if (n > std::size_t(litEnd - lit) || std::size_t(n) + length > std::size_t(outEnd - o)) {
+            return Status::Corrupt;
+        }
         // Both sides have 16 bytes of slack (checked above against their true ends).
-        CopyWide16(o, literals.at, n);
+        CopyWide16(o, lit, n);
         o += n;
-        literals.at += n;
-        if (length == 0) continue;
+        lit += n;
+        if (length == 0) [[unlikely]] continue;
 
-        if (offsets.at == offsets.end) return Status::Corrupt;
-        const std::uint32_t code = *offsets.at++;
+        if (offsetAt == offsetEnd) return Status::Corrupt;
+        const std::uint32_t code = *offsetAt++;
         std::uint32_t d;
         if (code < std::uint32_t(RepCount)) {
-            d = rep[code];
-            rep[code] = rep[0];
-            rep[0] = d;
+            d = rep.Take(code);
         } else {
-            if (low.at == low.end) return Status::Corrupt;
-            d = ((code - RepCount) << 8) | *low.at++;
-            for (int k = RepCount - 1; k > 0; --k) rep[k] = rep[k - 1];
-            rep[0] = d;
+            if (lowAt == lowEnd) return Status::Corrupt;
+            d = ((code - RepCount) << 8) | *lowAt++;
+            rep.Push(d);
         }
-        if (d == 0 || d > std::size_t(o - outBegin)) return Status::Corrupt;
+        // 1 <= d <= bytes written (an empty slot's 0 wraps around and fails too).
+        if (d - 1 >= std::size_t(o - outBegin)) return Status::Corrupt;
         // o + length <= outEnd was checked with the literals; CopyMatch overruns by at
         // most CopyMatchOverrun bytes, inside CopySlack.
         CopyMatch(o, d, length);
         o += length;
     }
     if (o != outEnd || litExtras.at != litExtras.end || matchExtras.at != matchExtras.end ||
-        offsets.at != offsets.end || literals.at != literals.end || low.at != low.end) {
+        offsetAt != offsetEnd || lit != litEnd || lowAt != lowEnd) {
         return Status::Corrupt;
     }
     out.at = o;

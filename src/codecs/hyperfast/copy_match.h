@@ -15,6 +15,13 @@ namespace orsk {
 constexpr std::size_t CopyMatchOverrun = 15;
 static_assert(CopySlack >= CopyMatchOverrun);
 
+// For a distance d of 1..7: PatternOffset[d] shifts the source of the second 4-byte
+// word so that it ends inside the first, in phase (4 - PatternOffset[d] is a multiple
+// of d); PatternPeriod[d] is the smallest multiple of d that is at least 8, the
+// distance at which 8-byte words then repeat the pattern.
+inline constexpr std::uint8_t PatternOffset[8] = {0, 1, 2, 1, 0, 4, 4, 4};
+inline constexpr std::uint8_t PatternPeriod[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+
 // Copies `length` bytes (length >= 1) from op - distance to op, forward, so that a
 // distance below the length repeats the last `distance` bytes. Requires
 // 1 <= distance <= bytes written before op, and CopyMatchOverrun writable bytes past
@@ -37,15 +44,16 @@ inline void CopyMatch(std::uint8_t* op, std::size_t distance, std::size_t length
         } while (i < length);
         return;
     }
-    // Distance 1..7: lay down the first 16 bytes of the repeating pattern one by one,
-    // then store that pattern again every `step` bytes. step is the largest multiple
-    // of the distance not above 16, so every store continues the pattern in phase.
-    for (std::size_t i = 0; i < 16; ++i) op[i] = src[i];
-    if (length <= 16) return;
-    std::uint8_t pattern[16];
-    std::memcpy(pattern, op, 16);
-    const std::size_t step = 16 - 16 % distance;
-    for (std::size_t i = step; i < length; i += step) std::memcpy(op + i, pattern, 16);
+    // Distance 1..7: the first 8 bytes as four single bytes and a 4-byte word read
+    // from inside them, then 8-byte words from PatternPeriod bytes back, which is at
+    // least 8, so each word read ends before the word it is stored to.
+    op[0] = src[0];
+    op[1] = src[1];
+    op[2] = src[2];
+    op[3] = src[3];
+    StoreLE32(op + 4, LoadLE32(src + PatternOffset[distance]));
+    const std::size_t period = PatternPeriod[distance];
+    for (std::size_t i = 8; i < length; i += 8) StoreLE64(op + i, LoadLE64(op + i - period));
 }
 
 }  // namespace orsk

@@ -7,6 +7,7 @@
 
 #include "codecs/hyperfast/match_length.h"
 #include "codecs/hyperfast/sequence_streams.h"
+#include "codecs/hyperfast/slot_table.h"
 
 namespace orsk {
 namespace {
@@ -18,19 +19,21 @@ constexpr std::size_t UnsearchedTail = 9;
 // Level 0's offset stream holds each match's distance >> 8.
 constexpr int OffsetHighStream = OffsetStream;
 
-// Distances from the high-byte stream and the low bytes behind the header, in step.
+// Distances from the high-byte stream and the low bytes behind the header, in step
+// (the decoder checks that both hold one byte per match).
 struct HyperfastOffsets {
     const std::uint8_t* high;
     const std::uint8_t* low;
-    std::size_t left;
+    const std::uint8_t* highEnd;
 
-    bool Next(std::uint32_t& distance) {
-        if (left == 0) return false;
-        distance = std::uint32_t(*high++) << 8 | *low++;
-        --left;
-        return true;
+    std::size_t Unchecked() const { return std::size_t(highEnd - high); }
+    template <bool Checked>
+    std::uint32_t Next() {
+        if (Checked && high == highEnd) return 0;
+        const std::uint32_t distance = std::uint32_t(*high++) << 8 | *low++;
+        return distance;
     }
-    bool Finished() const { return left == 0; }
+    bool Finished() const { return high == highEnd; }
 };
 
 }  // namespace
@@ -49,70 +52,77 @@ Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch&
                      scratch.stream[LiteralStream]};
     std::uint8_t* high = scratch.stream[OffsetHighStream];
     std::uint32_t* const table = scratch.hashHead;
-    std::memset(table, 0, HashTableEntries * sizeof(std::uint32_t));
+    ClearSlotTable(table, HashTableEntries, chunk, n);
 
     const std::uint32_t size = std::uint32_t(n);
     const std::uint32_t window = settings.window;
     std::uint32_t pos = 0;
-    std::uint32_t pending = 0;  // literals since the last sequence, ending before pos
-    std::uint32_t sequenceCount = 0;
+    std::uint32_t anchor = 0;  // [anchor, pos): literals since the last sequence
+    // A literal step at this position completes a run of MaxLiteralRun bytes.
+    std::uint32_t runLast = MaxLiteralRun - 1;
 
     if (size > UnsearchedTail) {
         const std::uint32_t searchEnd = size - std::uint32_t(UnsearchedTail);
-        // Invariant: [0, pos - pending) is emitted; pos < searchEnd, so the 4-byte
-        // group at pos and any match (capped at size - pos) lie in the chunk.
+        // Each step enters with its slot h and the candidate read from it. The next
+        // position's slot and candidate are read before the step branches, so a
+        // mispredicted branch into the literal path finds them ready.
+        std::uint32_t h = HashPosition(chunk);
+        std::uint32_t cand = table[h];
+        // Invariant: [0, anchor) is emitted; pos < searchEnd, so the 4-byte
+        // groups at pos and pos + 1 and any match (capped at size - pos) lie in the
+        // chunk.
         while (pos < searchEnd) {
             const std::uint8_t* const here = chunk + pos;
             const std::uint32_t group = LoadLE32(here);
-            const std::uint32_t h = HashPosition(here);
-            const std::uint32_t cand = table[h];
             table[h] = pos;
+            // Read after the store above, so a slot shared with pos yields pos.
+            const std::uint32_t nextH = HashPosition(here + 1);
+            const std::uint32_t nextCand = table[nextH];
             // An entry of 0 is empty, so cand > lower also rules it out.
             const std::uint32_t lower = pos > window ? pos - window : 0;
-            if (cand > lower) {
-                const std::uint8_t* const there = chunk + cand;
-                PrefetchCandidate(there);
-                if (there[0] == std::uint8_t(group) && LoadLE32(there) == group) {
-                    const std::uint32_t left = size - pos;
-                    const std::uint32_t cap = left < MaxMatchRun ? left : MaxMatchRun;
-                    const std::uint32_t length = ExtendMatch(here, there, 4, cap);
-                    const std::uint32_t distance = pos - cand;
-                    if (low == lowEnd) return Status::NoRoom;
-                    PutLiteralRun(w, here - pending, pending);
-                    PutMatchLength(w, length);
-                    *high++ = std::uint8_t(distance >> 8);
-                    *low++ = std::uint8_t(distance);
-                    ++sequenceCount;
-                    pending = 0;
-                    pos += length;  // positions inside the match are not indexed
-                    continue;
-                }
+            const std::uint8_t* const there = chunk + cand;
+            if (cand > lower && LoadLE32(there) == group) {
+                // here + 12 lies at most 2 bytes past the chunk, inside its slack.
+                PrefetchSlotsAfterMatch(table, here);
+                const std::uint32_t left = size - pos;
+                const std::uint32_t cap = left < MaxMatchRun ? left : MaxMatchRun;
+                const std::uint32_t length = ExtendMatch(here, there, 4, cap);
+                const std::uint32_t distance = pos - cand;
+                if (low == lowEnd) return Status::NoRoom;
+                PutLiteralRun(w, chunk + anchor, pos - anchor);
+                PutMatchLength(w, length);
+                *high++ = std::uint8_t(distance >> 8);
+                *low++ = std::uint8_t(distance);
+                pos += length;  // positions inside the match are not indexed
+                anchor = pos;
+                runLast = anchor + MaxLiteralRun - 1;
+                // pos <= size: the group read lies in the chunk's slack at worst.
+                h = HashPosition(chunk + pos);
+                cand = table[h];
+                continue;
             }
-            if (++pending == MaxLiteralRun) {
+            if (pos == runLast) [[unlikely]] {
                 // The run ends at pos itself: positions pos - 65534 .. pos.
-                PutLiteralOnly(w, here + 1 - pending, pending);
-                ++sequenceCount;
-                pending = 0;
+                PutLiteralOnly(w, chunk + anchor, MaxLiteralRun);
+                anchor = pos + 1;
+                runLast = anchor + MaxLiteralRun - 1;
             }
             ++pos;
+            h = nextH;
+            cand = nextCand;
         }
     }
-    // The tail (and anything pending) becomes one final literal-only sequence of at
-    // most 65,534 + 9 bytes.
-    pending += size - pos;
-    if (pending != 0) {
-        PutLiteralOnly(w, chunk + size - pending, pending);
-        ++sequenceCount;
-    }
-
-    return FinishSingleSlotBlock(block, low, scratch, w, high, sequenceCount, size, false);
+    // The tail (and any literals before it) becomes one final literal-only sequence
+    // of at most 65,534 + 9 bytes.
+    if (anchor != size) PutLiteralOnly(w, chunk + anchor, size - anchor);
+    return FinishSingleSlotBlock(block, low, scratch, w, high, size, false);
 }
 
 Status HyperfastDecodeBlock(const BlockStreams& in, ByteSink& out) {
     const ByteCursor& high = in.stream[OffsetHighStream];
     // One high and one low byte per match.
     if (Left(high) != Left(in.offsetLow)) return Status::Corrupt;
-    HyperfastOffsets offsets{high.at, in.offsetLow.at, Left(high)};
+    HyperfastOffsets offsets{high.at, in.offsetLow.at, high.end};
     return ReplaySequences(in, out, offsets);
 }
 

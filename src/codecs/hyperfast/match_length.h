@@ -16,14 +16,12 @@ inline std::uint32_t ExtendMatch(const std::uint8_t* a, const std::uint8_t* b, s
                                  std::uint32_t limit) {
     std::uint32_t len = start;
     for (;;) {
-        std::uint64_t x = LoadLE64(a + len) ^ LoadLE64(b + len);
-        if (x != 0) {
-            len += std::uint32_t(__builtin_ctzll(x)) >> 3;
-            break;
-        }
-        x = LoadLE64(a + len + 8) ^ LoadLE64(b + len + 8);
-        if (x != 0) {
-            len += 8 + (std::uint32_t(__builtin_ctzll(x)) >> 3);
+        // One branch per 16 bytes: most matches end inside the first group.
+        const std::uint64_t x0 = LoadLE64(a + len) ^ LoadLE64(b + len);
+        const std::uint64_t x1 = LoadLE64(a + len + 8) ^ LoadLE64(b + len + 8);
+        if ((x0 | x1) != 0) {
+            const std::uint64_t x = x0 != 0 ? x0 : x1;
+            len += (x0 != 0 ? 0 : 8) + (std::uint32_t(__builtin_ctzll(x)) >> 3);
             break;
         }
         len += 16;
@@ -32,8 +30,11 @@ inline std::uint32_t ExtendMatch(const std::uint8_t* a, const std::uint8_t* b, s
     return len < limit ? len : limit;
 }
 
-// Multiplicative hash of the 4 bytes at p: an 18-bit table index.
-inline std::uint32_t HashPosition(const std::uint8_t* p) { return (LoadLE32(p) * 0x125A517Du) >> 14; }
+// Multiplicative hash of a 4-byte group (little-endian): an 18-bit table index.
+inline std::uint32_t HashGroup(std::uint32_t group) { return (group * 0x125A517Du) >> 14; }
+
+// HashGroup of the 4 bytes at p.
+inline std::uint32_t HashPosition(const std::uint8_t* p) { return HashGroup(LoadLE32(p)); }
 
 // Non-temporal prefetch of a candidate's bytes.
 inline void PrefetchCandidate(const void* p) { __builtin_prefetch(p, 0, 0); }

@@ -94,14 +94,15 @@ inline void PutLiteralOnly(SequenceWriter& w, const std::uint8_t* run, std::uint
 
 // Completes a block whose header starts at block.at and whose OffsetLowBytes end at
 // `lowAt`: the six sections from the scratch streams (the offset stream ends at
-// `offsetsEnd`), then the header. The two code streams are coded together when
+// `offsetsEnd`), then the header. Every sequence wrote one literal-length code, so
+// those codes count the sequences. The two code streams are coded together when
 // `codeLengths` and long enough; the rest stay raw. Advances block.at on Ok only.
 [[nodiscard]] inline Status FinishSingleSlotBlock(ByteSink& block, std::uint8_t* lowAt, const EncoderScratch& scratch,
                                                   const SequenceWriter& w, const std::uint8_t* offsetsEnd,
-                                                  std::uint32_t sequenceCount, std::uint32_t chunkLength,
-                                                  bool codeLengths) {
+                                                  std::uint32_t chunkLength, bool codeLengths) {
     std::uint8_t* const header = block.at;
     const std::uint8_t* const* s = scratch.stream;
+    const std::uint32_t sequenceCount = std::uint32_t(w.literalCodes - s[LiteralCodeStream]);
     ByteSink sections{block.begin, lowAt, block.end};
     const std::size_t rawLengths[4] = {
         std::size_t(w.literalExtras - s[LiteralExtraStream]), std::size_t(w.matchExtras - s[MatchExtraStream]),
@@ -141,9 +142,62 @@ inline void PutLiteralOnly(SequenceWriter& w, const std::uint8_t* run, std::uint
 // Literal copies overrun by up to 15 bytes on both sides; CopyMatch by its own margin.
 static_assert(StreamReadSlack >= 15 && CopySlack >= 15);
 
+// What the token loop carries from one sequence to the next.
+struct ReplayState {
+    const std::uint8_t* literalCodes;
+    const std::uint8_t* matchCodes;
+    ByteCursor literalExtras;
+    ByteCursor matchExtras;
+    const std::uint8_t* lit;
+    const std::uint8_t* litEnd;
+    std::uint8_t* outBegin;
+    std::uint8_t* outEnd;
+    std::uint8_t* op;
+};
+
+// Replays the next sequence; false when it breaks a limit. With Checked false the
+// caller has made sure that the offset streams hold a distance for it.
+template <bool Checked, class Offsets>
+[[nodiscard]] inline bool ReplaySequence(ReplayState& s, Offsets& offsets) {
+    // Both code streams hold one byte per sequence (checked before the loop).
+    std::size_t literalCount = *s.literalCodes++;
+    std::size_t matchLength = *s.matchCodes++;
+    if (literalCount >= LengthEscapeCode) [[unlikely]] {
+        std::uint32_t extra;
+        if (!ReadBiasedExtra(s.literalExtras, extra)) return false;
+        literalCount = LengthEscapeCode + extra;
+    }
+    if (matchLength >= LengthEscapeCode) {
+        std::uint32_t extra;
+        if (!ReadBiasedExtra(s.matchExtras, extra)) return false;
+        matchLength = LengthEscapeCode + extra;
+    }
+    if (literalCount > std::size_t(s.litEnd - s.lit) || literalCount + matchLength > std::size_t(s.outEnd - s.op)) {
+        return false;
+    }
+    // The literal stream is readable StreamReadSlack bytes past its end and the
+    // output writable CopySlack bytes past outEnd, so 16-byte steps may overrun;
+    // one step covers every run a code alone gives.
+    CopyWide16(s.op, s.lit, 16);
+    if (literalCount > 16) [[unlikely]] CopyWide16(s.op + 16, s.lit + 16, literalCount - 16);
+    s.lit += literalCount;
+    s.op += literalCount;
+    if (matchLength != 0) [[likely]] {
+        const std::uint32_t distance = offsets.template Next<Checked>();
+        // Distance 0 (an exhausted stream in the checked form, or an empty slot)
+        // wraps around and fails the same test.
+        if (std::size_t(distance) - 1 >= std::size_t(s.op - s.outBegin)) return false;
+        CopyMatch(s.op, distance, matchLength);
+        s.op += matchLength;
+    }
+    return true;
+}
+
 // Replays in.sequenceCount sequences into out. `offsets` supplies each match's
-// distance (Next: false when its streams are exhausted or name an empty slot) and
-// tells at the end whether its streams were consumed exactly (Finished).
+// distance: Next<true> returns 0 when its streams are exhausted; Next<false> reads
+// without checks, and Unchecked() tells for how many sequences from the start that
+// is safe (each takes at most one byte from each offset stream). Finished tells at
+// the end whether its streams were consumed exactly.
 template <class Offsets>
 [[nodiscard]] inline Status ReplaySequences(const BlockStreams& in, ByteSink& out, Offsets& offsets) {
     const std::uint32_t count = in.sequenceCount;
@@ -151,48 +205,28 @@ template <class Offsets>
     if (Left(in.stream[LiteralCodeStream]) != count || Left(in.stream[MatchCodeStream]) != count) {
         return Status::Corrupt;
     }
-    const std::uint8_t* const literalCodes = in.stream[LiteralCodeStream].at;
-    const std::uint8_t* const matchCodes = in.stream[MatchCodeStream].at;
-    ByteCursor literalExtras = in.stream[LiteralExtraStream];
-    ByteCursor matchExtras = in.stream[MatchExtraStream];
-    ByteCursor literals = in.stream[LiteralStream];
-    std::uint8_t* const outBegin = out.begin;
-    std::uint8_t* const outEnd = out.end;
-    std::uint8_t* op = out.at;
-
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint32_t literalCount = literalCodes[i];
-        std::uint32_t matchLength = matchCodes[i];
-        std::uint32_t extra;
-        if (literalCount >= LengthEscapeCode) {
-            if (!ReadBiasedExtra(literalExtras, extra)) return Status::Corrupt;
-            literalCount = LengthEscapeCode + extra;
-        }
-        if (matchLength >= LengthEscapeCode) {
-            if (!ReadBiasedExtra(matchExtras, extra)) return Status::Corrupt;
-            matchLength = LengthEscapeCode + extra;
-        }
-        if (!Holds(literals, literalCount)) return Status::Corrupt;
-        if (std::size_t(outEnd - op) < std::size_t(literalCount) + matchLength) return Status::Corrupt;
-        // The literal stream is readable StreamReadSlack bytes past its end and the
-        // output writable CopySlack bytes past outEnd, so the 16-byte steps may overrun.
-        CopyWide16(op, literals.at, literalCount);
-        literals.at += literalCount;
-        op += literalCount;
-        if (matchLength != 0) {
-            std::uint32_t distance;
-            if (!offsets.Next(distance)) return Status::Corrupt;
-            // Distance 0 wraps around and fails the same test.
-            if (std::size_t(distance) - 1 >= std::size_t(op - outBegin)) return Status::Corrupt;
-            CopyMatch(op, distance, matchLength);
-            op += matchLength;
-        }
+    ReplayState s{in.stream[LiteralCodeStream].at,
+                  in.stream[MatchCodeStream].at,
+                  in.stream[LiteralExtraStream],
+                  in.stream[MatchExtraStream],
+                  in.stream[LiteralStream].at,
+                  in.stream[LiteralStream].end,
+                  out.begin,
+                  out.end,
+                  out.at};
+    const std::size_t unchecked = offsets.Unchecked();
+    const std::uint32_t fastCount = unchecked < count ? std::uint32_t(unchecked) : count;
+    for (std::uint32_t k = fastCount; k != 0; --k) {
+        if (!ReplaySequence<false>(s, offsets)) return Status::Corrupt;
     }
-    if (op != outEnd || literals.at != literals.end || literalExtras.at != literalExtras.end ||
-        matchExtras.at != matchExtras.end || !offsets.Finished()) {
+    for (std::uint32_t k = count - fastCount; k != 0; --k) {
+        if (!ReplaySequence<true>(s, offsets)) return Status::Corrupt;
+    }
+    if (s.op != s.outEnd || s.lit != s.litEnd || s.literalExtras.at != s.literalExtras.end ||
+        s.matchExtras.at != s.matchExtras.end || !offsets.Finished()) {
         return Status::Corrupt;
     }
-    out.at = op;
+    out.at = s.op;
     return Status::Ok;
 }
 

@@ -8,6 +8,7 @@
 
 #include "codecs/hyperfast/match_length.h"
 #include "codecs/hyperfast/sequence_streams.h"
+#include "codecs/hyperfast/slot_table.h"
 
 namespace orsk {
 namespace {
@@ -34,22 +35,24 @@ struct SuperfastOffsets {
     ByteCursor low;
     RecentOffsets rep;
 
-    bool Next(std::uint32_t& distance) {
-        std::uint8_t code;
-        if (!TakeByte(codes, code)) return false;
+    // A match takes one code and at most one low byte.
+    std::size_t Unchecked() const { return Left(codes) < Left(low) ? Left(codes) : Left(low); }
+    // 0 for an exhausted stream or a slot never filled in this block.
+    template <bool Checked>
+    std::uint32_t Next() {
+        if (Checked && codes.at == codes.end) return 0;
+        const std::uint32_t code = *codes.at++;
         if (code >= NewDistanceCode) {
-            std::uint8_t lowByte;
-            if (!TakeByte(low, lowByte)) return false;
+            if (Checked && low.at == low.end) return 0;
             rep.rep2 = rep.rep1;
             rep.rep1 = rep.rep0;
-            rep.rep0 = (std::uint32_t(code) - NewDistanceCode) << 8 | lowByte;
+            rep.rep0 = (code - NewDistanceCode) << 8 | *low.at++;
         } else if (code == 1) {
             std::swap(rep.rep0, rep.rep1);
         } else if (code == 2) {
             std::swap(rep.rep0, rep.rep2);
         }
-        distance = rep.rep0;
-        return distance != 0;  // a slot never filled in this block
+        return rep.rep0;
     }
     bool Finished() const { return codes.at == codes.end && low.at == low.end; }
 };
@@ -79,56 +82,66 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
                      scratch.stream[LiteralStream]};
     std::uint8_t* codes = scratch.stream[OffsetStream];
     std::uint32_t* const table = scratch.hashHead;
-    std::memset(table, 0, HashTableEntries * sizeof(std::uint32_t));
+    ClearSlotTable(table, HashTableEntries, chunk, n);
 
     const std::uint32_t size = std::uint32_t(n);
     const std::uint32_t window = settings.window;
     const std::uint32_t goodLength = settings.goodLength;
     RecentOffsets rep;
     std::uint32_t pos = 0;
-    std::uint32_t pending = 0;  // literals since the last sequence, ending before pos
-    std::uint32_t sequenceCount = 0;
+    std::uint32_t anchor = 0;  // [anchor, pos): literals since the last sequence
+    // A literal step at this position completes a run of MaxLiteralRun bytes.
+    std::uint32_t runLast = MaxLiteralRun - 1;
 
     if (size > UnsearchedTail) {
         const std::uint32_t searchEnd = size - std::uint32_t(UnsearchedTail);
-        // Invariant: [0, pos - pending) is emitted; pos < searchEnd, so the 4-byte
-        // groups at pos and pos + 1 and any match (capped at the bytes left) lie in
-        // the chunk.
+        // Each step enters with its slot h and the candidate read from it. The next
+        // position's slot and candidate are read before the step branches, so a
+        // mispredicted branch into the literal path or the lazy look finds them ready.
+        std::uint32_t h = HashPosition(chunk);
+        std::uint32_t cand = table[h];
+        // Invariant: [0, anchor) is emitted and pos < searchEnd, so the 4-byte groups
+        // at pos and pos + 1 and any match (capped at the bytes left) lie in the chunk.
         while (pos < searchEnd) {
-            const std::uint8_t* const here = chunk + pos;
-            const std::uint32_t h = HashPosition(here);
-            const std::uint32_t cand = table[h];
-            table[h] = pos;
-            // An entry of 0 is empty, so cand > lower also rules it out.
-            const std::uint32_t lower = pos > window ? pos - window : 0;
-            std::uint32_t best = 0;
-            if (cand > lower) {
+            // Literal steps, an inner loop of their own so that their state stays in
+            // registers: each position is stored in its slot, until one whose
+            // candidate repeats its group.
+            std::uint32_t nextH;
+            std::uint32_t nextCand;
+            for (;;) {
+                const std::uint8_t* const here = chunk + pos;
+                table[h] = pos;
+                // Read after the store above, so a slot shared with pos yields pos.
+                nextH = HashPosition(here + 1);
+                nextCand = table[nextH];
+                // An entry of 0 is empty, so cand > lower also rules it out.
+                const std::uint32_t lower = pos > window ? pos - window : 0;
                 const std::uint8_t* const there = chunk + cand;
-                PrefetchCandidate(there);
-                if (there[0] == here[0] && LoadLE32(there) == LoadLE32(here)) {
-                    best = MatchLengthAt(chunk, size, pos, cand);
-                }
-            }
-            if (best == 0) {
-                if (++pending == MaxLiteralRun) {
+                if (cand > lower && LoadLE32(there) == LoadLE32(here)) break;
+                if (pos == runLast) [[unlikely]] {
                     // The run ends at pos itself: positions pos - 65534 .. pos.
-                    PutLiteralOnly(w, here + 1 - pending, pending);
-                    ++sequenceCount;
-                    pending = 0;
+                    PutLiteralOnly(w, chunk + anchor, MaxLiteralRun);
+                    anchor = pos + 1;
+                    runLast = anchor + MaxLiteralRun - 1;
                 }
-                ++pos;
-                continue;
+                h = nextH;
+                cand = nextCand;
+                if (++pos == searchEnd) break;
             }
+            if (pos == searchEnd) break;
+            const std::uint8_t* const here = chunk + pos;
 
+            // here + 12 lies at most 2 bytes past the chunk, inside its slack.
+            PrefetchSlotsAfterMatch(table, here);
+            std::uint32_t best = MatchLengthAt(chunk, size, pos, cand);
             std::uint32_t start = pos;
             std::uint32_t distance = pos - cand;
             if (best < goodLength) {
                 // One-step lazy look: a strictly longer match at pos + 1 wins, and the
-                // byte at pos joins the literals.
+                // byte at pos joins the literals (a run of at most MaxLiteralRun then).
                 const std::uint32_t q = pos + 1;
-                const std::uint32_t hq = HashPosition(here + 1);
-                const std::uint32_t candQ = table[hq];
-                table[hq] = q;
+                const std::uint32_t candQ = nextCand;
+                table[nextH] = q;
                 const std::uint32_t lowerQ = q > window ? q - window : 0;
                 // A candidate whose byte at offset best differs cannot be longer;
                 // that byte lies at most one past the chunk, inside its slack.
@@ -139,12 +152,11 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
                         best = lengthQ;
                         distance = q - candQ;
                         start = q;
-                        ++pending;
                     }
                 }
             }
 
-            PutLiteralRun(w, chunk + start - pending, pending);
+            PutLiteralRun(w, chunk + anchor, start - anchor);
             PutMatchLength(w, best);
             if (distance == rep.rep0) {
                 *codes++ = 0;
@@ -162,20 +174,18 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
                 rep.rep1 = rep.rep0;
                 rep.rep0 = distance;
             }
-            ++sequenceCount;
-            pending = 0;
             pos = start + best;  // positions inside the match are not indexed
+            anchor = pos;
+            runLast = anchor + MaxLiteralRun - 1;
+            // pos <= size: the group read lies in the chunk's slack at worst.
+            h = HashPosition(chunk + pos);
+            cand = table[h];
         }
     }
-    // The tail (and anything pending) becomes one final literal-only sequence of at
-    // most 65,534 + 9 bytes.
-    pending += size - pos;
-    if (pending != 0) {
-        PutLiteralOnly(w, chunk + size - pending, pending);
-        ++sequenceCount;
-    }
-
-    return FinishSingleSlotBlock(block, low, scratch, w, codes, sequenceCount, size, true);
+    // The tail (and any literals before it) becomes one final literal-only sequence
+    // of at most 65,534 + 9 bytes.
+    if (anchor != size) PutLiteralOnly(w, chunk + anchor, size - anchor);
+    return FinishSingleSlotBlock(block, low, scratch, w, codes, size, true);
 }
 
 Status SuperfastDecodeBlock(const BlockStreams& in, ByteSink& out) {
