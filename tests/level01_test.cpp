@@ -204,6 +204,30 @@ enum { LitCodes, MatchCodes, LitExtras, MatchExtras, Offsets, Literals };
 
 // ---- Worked examples: exact blocks and streams -------------------------------------
 
+TEST_F(Level01, StaleTableEntriesNeverChangeABlock) {
+    // Short chunks clear only the slots they can use: whatever an earlier chunk (or another
+    // level) left in the table must not show through, on both sides of the partial-clear limit.
+    const std::size_t sizes[] = {1, 9, 10, 100, 4096, 16383, 16384, 16385, 70000};
+    for (Level level : kLevels) {
+        for (std::size_t n : sizes) {
+            const Bytes data = TextLike(n, std::uint32_t(n));
+            std::fill(tables_.begin(), tables_.end(), 0u);
+            Bytes clean, stale;
+            ASSERT_EQ(CompressBlock(level, data, clean), Status::Ok) << n;
+            for (std::size_t i = 0; i < HashTableEntries; ++i) {
+                tables_[i] = i % 3 == 0   ? std::uint32_t(i % (n + 64))
+                             : i % 3 == 1 ? 0xFFFFFFFFu
+                                          : std::uint32_t(i * 2654435761u);
+            }
+            ASSERT_EQ(CompressBlock(level, data, stale), Status::Ok) << n;
+            EXPECT_EQ(stale, clean) << "level " << int(level) << " n " << n;
+            ASSERT_EQ(CompressBlock(level, TextLike(n + 777, 99), stale), Status::Ok);
+            ASSERT_EQ(CompressBlock(level, data, stale), Status::Ok) << n;
+            EXPECT_EQ(stale, clean) << "level " << int(level) << " n " << n << " after another chunk";
+        }
+    }
+}
+
 TEST_F(Level01, HundredZerosGiveTheDocumentedLevel0Block) {
     const Bytes zeros(100, 0);
     const Bytes expected = {

@@ -3,7 +3,6 @@
 #include "codecs/hyperfast/hyperfast.h"
 
 #include <cassert>
-#include <cstring>
 
 #include "codecs/hyperfast/match_length.h"
 #include "codecs/hyperfast/sequence_streams.h"
@@ -123,7 +122,8 @@ Status HyperfastDecodeBlock(const BlockStreams& in, ByteSink& out) {
     // One high and one low byte per match.
     if (Left(high) != Left(in.offsetLow)) return Status::Corrupt;
     HyperfastOffsets offsets{high.at, in.offsetLow.at, high.end};
-    return ReplaySequences(in, out, offsets);
+    // Greedy matches seldom reach the escape length.
+    return ReplaySequences<true>(in, out, offsets);
 }
 
 }  // namespace orsk

@@ -155,22 +155,35 @@ struct ReplayState {
     std::uint8_t* op;
 };
 
-// Replays the next sequence; false when it breaks a limit. With Checked false the
-// caller has made sure that the offset streams hold a distance for it.
-template <bool Checked, class Offsets>
-[[nodiscard]] inline bool ReplaySequence(ReplayState& s, Offsets& offsets) {
-    // Both code streams hold one byte per sequence (checked before the loop).
-    std::size_t literalCount = *s.literalCodes++;
-    std::size_t matchLength = *s.matchCodes++;
+// Replaces each escape code (15) by 15 plus its extension; false when one is missing.
+[[nodiscard]] inline bool ReadEscapedLengths(ReplayState& s, std::size_t& literalCount, std::size_t& matchLength) {
+    std::uint32_t extra;
     if (literalCount >= LengthEscapeCode) [[unlikely]] {
-        std::uint32_t extra;
         if (!ReadBiasedExtra(s.literalExtras, extra)) return false;
         literalCount = LengthEscapeCode + extra;
     }
     if (matchLength >= LengthEscapeCode) {
-        std::uint32_t extra;
         if (!ReadBiasedExtra(s.matchExtras, extra)) return false;
         matchLength = LengthEscapeCode + extra;
+    }
+    return true;
+}
+
+// Replays the next sequence; false when it breaks a limit. With Checked false the
+// caller has made sure that the offset streams hold a distance for it. RareEscapes
+// tests both codes for an escape at once, which pays when few sequences have one.
+template <bool RareEscapes, bool Checked, class Offsets>
+[[nodiscard]] inline bool ReplaySequence(ReplayState& s, Offsets& offsets) {
+    // Both code streams hold one byte per sequence (checked before the loop).
+    std::size_t literalCount = *s.literalCodes++;
+    std::size_t matchLength = *s.matchCodes++;
+    if (RareEscapes) {
+        // Either code 15 (then the code plus one reaches 16): one test for both.
+        if (((literalCount + 1) | (matchLength + 1)) >= 16) [[unlikely]] {
+            if (!ReadEscapedLengths(s, literalCount, matchLength)) return false;
+        }
+    } else if (!ReadEscapedLengths(s, literalCount, matchLength)) {
+        return false;
     }
     if (literalCount > std::size_t(s.litEnd - s.lit) || literalCount + matchLength > std::size_t(s.outEnd - s.op)) {
         return false;
@@ -197,8 +210,9 @@ template <bool Checked, class Offsets>
 // distance: Next<true> returns 0 when its streams are exhausted; Next<false> reads
 // without checks, and Unchecked() tells for how many sequences from the start that
 // is safe (each takes at most one byte from each offset stream). Finished tells at
-// the end whether its streams were consumed exactly.
-template <class Offsets>
+// the end whether its streams were consumed exactly. RareEscapes as for
+// ReplaySequence.
+template <bool RareEscapes, class Offsets>
 [[nodiscard]] inline Status ReplaySequences(const BlockStreams& in, ByteSink& out, Offsets& offsets) {
     const std::uint32_t count = in.sequenceCount;
     // One code byte of each kind per sequence, nothing more.
@@ -217,10 +231,10 @@ template <class Offsets>
     const std::size_t unchecked = offsets.Unchecked();
     const std::uint32_t fastCount = unchecked < count ? std::uint32_t(unchecked) : count;
     for (std::uint32_t k = fastCount; k != 0; --k) {
-        if (!ReplaySequence<false>(s, offsets)) return Status::Corrupt;
+        if (!ReplaySequence<RareEscapes, false>(s, offsets)) return Status::Corrupt;
     }
     for (std::uint32_t k = count - fastCount; k != 0; --k) {
-        if (!ReplaySequence<true>(s, offsets)) return Status::Corrupt;
+        if (!ReplaySequence<RareEscapes, true>(s, offsets)) return Status::Corrupt;
     }
     if (s.op != s.outEnd || s.lit != s.litEnd || s.literalExtras.at != s.literalExtras.end ||
         s.matchExtras.at != s.matchExtras.end || !offsets.Finished()) {

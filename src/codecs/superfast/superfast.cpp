@@ -3,7 +3,6 @@
 #include "codecs/superfast/superfast.h"
 
 #include <cassert>
-#include <cstring>
 #include <utility>
 
 #include "codecs/hyperfast/match_length.h"
@@ -190,7 +189,8 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
 
 Status SuperfastDecodeBlock(const BlockStreams& in, ByteSink& out) {
     SuperfastOffsets offsets{in.stream[OffsetStream], in.offsetLow, {}};
-    return ReplaySequences(in, out, offsets);
+    // The lazy look makes long matches, and escaped lengths, common.
+    return ReplaySequences<false>(in, out, offsets);
 }
 
 }  // namespace orsk
