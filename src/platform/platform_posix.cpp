@@ -1,9 +1,9 @@
 // POSIX implementation of the platform layer: clock_gettime, setpriority, plain file
 // descriptors with 64-bit offsets, and a temporary-file-then-rename output.
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
 
 #include <cerrno>
-#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -40,21 +40,7 @@ void OnInterrupt(int sig) {
 
 std::string Reason(int err) { return std::strerror(err); }
 
-// Bytes OutputFile may still write before the injected failure; negative: none.
-std::atomic<std::int64_t> gWriteBudget{-1};
-
-// True when a write of n bytes must fail as injected by a test.
-bool InjectedWriteFailure(std::size_t n) {
-    std::int64_t budget = gWriteBudget.load();
-    if (budget < 0) return false;
-    if (std::int64_t(n) > budget) return true;
-    gWriteBudget.store(budget - std::int64_t(n));
-    return false;
-}
-
 }  // namespace
-
-void InjectWriteFailureAfter(std::int64_t bytes) { gWriteBudget.store(bytes); }
 
 std::int64_t CounterNow() {
     timespec ts;
@@ -63,12 +49,6 @@ std::int64_t CounterNow() {
 }
 
 std::int64_t CounterFrequency() { return NanosPerSecond; }
-
-std::int64_t StageMicros(std::int64_t start, std::int64_t end, std::int64_t frequency) {
-    const std::int64_t d = end - start;
-    // Split so that d x 1e6 never overflows: exact same truncated result.
-    return (d / frequency) * 1000000 + ((d % frequency) * 1000000) / frequency;
-}
 
 void RaisePriority() {
     // The most favourable nice value the system grants; never a real-time class,

@@ -2,13 +2,13 @@
 // priority (attempted), wide-character file names converted from UTF-8, and a
 // temporary-file-then-rename output.
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
 #include <windows.h>
 
-#include <atomic>
 #include <csignal>
 #include <io.h>
 
@@ -43,21 +43,7 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
     return FALSE;  // let the default handler end the process
 }
 
-// Bytes OutputFile may still write before the injected failure; negative: none.
-std::atomic<std::int64_t> gWriteBudget{-1};
-
-// True when a write of n bytes must fail as injected by a test.
-bool InjectedWriteFailure(std::size_t n) {
-    std::int64_t budget = gWriteBudget.load();
-    if (budget < 0) return false;
-    if (std::int64_t(n) > budget) return true;
-    gWriteBudget.store(budget - std::int64_t(n));
-    return false;
-}
-
 }  // namespace
-
-void InjectWriteFailureAfter(std::int64_t bytes) { gWriteBudget.store(bytes); }
 
 std::int64_t CounterNow() {
     LARGE_INTEGER v;
@@ -69,11 +55,6 @@ std::int64_t CounterFrequency() {
     LARGE_INTEGER f;
     QueryPerformanceFrequency(&f);
     return f.QuadPart;
-}
-
-std::int64_t StageMicros(std::int64_t start, std::int64_t end, std::int64_t frequency) {
-    const std::int64_t d = end - start;
-    return (d / frequency) * 1000000 + ((d % frequency) * 1000000) / frequency;
 }
 
 void RaisePriority() {
