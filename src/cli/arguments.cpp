@@ -1,5 +1,5 @@
-// Command-line scan: e/d flags and -m<level> as the tool has always read them, then
-// the two names after -m. Nothing after -m is taken as a flag.
+// Command-line scan: e/d flags and -m<level>, only the first three characters of each
+// argument counting, then the two names after -m. Nothing after -m is taken as a flag.
 #include "cli/arguments.h"
 
 namespace orsk::cli {

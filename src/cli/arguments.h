@@ -1,4 +1,4 @@
-// The command line: the original flag scan (only the first three characters of an
+// The command line: the e/d and -m flag scan (only the first three characters of an
 // argument count) plus this project's own options, which that scan ignores.
 #pragma once
 
@@ -16,7 +16,7 @@ struct Arguments {
     bool namesGiven = false;  // two arguments follow -m
     std::string input;
     std::string output;
-    // Own options (only before -m, where the original scan ignores them).
+    // Own options (only before -m, where the flag scan ignores them).
     bool help = false;
     bool version = false;
     int threads = 0;               // -t<n>: worker threads, 0 = every core, -1 = malformed

@@ -48,16 +48,16 @@ double MBps(std::size_t bytes, double seconds) { return seconds <= 0.0 ? 0.0 : d
 
 }  // namespace
 
-bool ParseBenchLevels(const std::string& spec, BenchOptions& o) {
+bool ParseBenchLevels(const std::string& levels, BenchOptions& o) {
     auto digit = [](char c) { return c >= '0' && c <= '5'; };
-    if (spec.empty()) return true;
-    if (spec.size() == 1 && digit(spec[0])) {
-        o.firstLevel = o.lastLevel = spec[0] - '0';
+    if (levels.empty()) return true;
+    if (levels.size() == 1 && digit(levels[0])) {
+        o.firstLevel = o.lastLevel = levels[0] - '0';
         return true;
     }
-    if (spec.size() == 3 && digit(spec[0]) && spec[1] == '-' && digit(spec[2]) && spec[0] <= spec[2]) {
-        o.firstLevel = spec[0] - '0';
-        o.lastLevel = spec[2] - '0';
+    if (levels.size() == 3 && digit(levels[0]) && levels[1] == '-' && digit(levels[2]) && levels[0] <= levels[2]) {
+        o.firstLevel = levels[0] - '0';
+        o.lastLevel = levels[2] - '0';
         return true;
     }
     return false;

@@ -16,7 +16,7 @@ struct BenchOptions {
 };
 
 // Parses the level range after "-b": "" (all), "3", "2-4". False when malformed.
-bool ParseBenchLevels(const std::string& spec, BenchOptions& options);
+bool ParseBenchLevels(const std::string& levels, BenchOptions& options);
 // Returns the exit code: 0, or 2 when a file cannot be read or a round trip fails.
 int RunBenchmark(const std::vector<std::string>& files, const BenchOptions& options, std::FILE* out);
 

@@ -15,8 +15,10 @@ long long MicrosPart(std::int64_t micros) { return static_cast<long long>(std::u
 }  // namespace
 
 void PrintBanner(std::FILE* out) {
-    std::fprintf(out, "\n %s \n", "ORSK v2.9207\n orsk block compressor and benchmark, by the orsk developers\n"
-                                  " questions and bug reports: see the README of the project");
+    const std::string banner = std::string(VersionLine) +
+                               "\n orsk block compressor and benchmark, by the orsk developers"
+                               "\n questions and bug reports: see the README of the project";
+    std::fprintf(out, "\n %s \n", banner.c_str());
 }
 
 void PrintUsage(std::FILE* out) {
