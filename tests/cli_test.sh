@@ -92,6 +92,14 @@ head -c 1000 big.2 > cut.orsk
 "$ORSK" d -m2 cut.orsk keep.txt > out.txt 2>&1; check "truncated container" 2 $?
 expect_text "names the block" out.txt "block 0"
 [ "$(cat keep.txt)" = keep ]; check "output kept after a bad container" 0 $?
+# A block that does not restore: the level's own word for it, then the reason.
+python3 -c "
+import sys; d = bytearray(open('big.3', 'rb').read()); d[30] ^= 0xFF; open('bad3.orsk', 'wb').write(d)
+d = bytearray(open('big.2', 'rb').read()); d[30] ^= 0xFF; open('bad2.orsk', 'wb').write(d)"
+"$ORSK" d -m3 bad3.orsk keep.txt > out.txt 2>&1; check "damaged NORMAL block" 2 $?
+expect_text "NORMAL's word" out.txt "LZ Error"
+"$ORSK" d -m2 bad2.orsk keep.txt > out.txt 2>&1; check "damaged FAST block" 2 $?
+expect_text "FAST's word" out.txt "ERROR"
 printf 'S\x07' > kind.orsk
 "$ORSK" d -m4 kind.orsk kind.out > out.txt 2>&1; check "unknown kind" 2 $?
 printf 'S\x0f\x01\x00\x00\x00\x02\x00\x00\x00ab' > unequal.orsk

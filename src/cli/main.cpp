@@ -70,7 +70,11 @@ int Run(const cli::Arguments& args) {
                                               : DecompressFile(level, args.input, args.output, options, onBlock);
         progress.Finish();
         const std::int64_t total = platform::StageMicros(start, platform::CounterNow(), frequency);
-        if (r.status != Status::Ok) return Failure(console, r.message);
+        if (r.status != Status::Ok) {
+            // The levels' own word for a block that does not restore, then the reason.
+            if (r.blockFailed) std::fprintf(console, level == Level::Normal ? "\n LZ Error " : "\n ERROR");
+            return Failure(console, r.message);
+        }
         cli::PrintDecompressReport(console, r.bytesOut, total);
         if (args.compress) {
             std::fprintf(console, "\n Verified: %s restores %s exactly\n", container.c_str(), args.input.c_str());

@@ -145,7 +145,10 @@ FileRunResult ReadContainer(Level level, const std::string& input, const RunOpti
     std::size_t failedJob = 0;
     if (Status s = pipeline.Run(produce, work, consume, failedJob); s != Status::Ok) {
         // A block that fails inside a worker carries no message of its own.
-        if (problem.empty()) problem = BlockProblem(s, failedJob, input);
+        if (problem.empty()) {
+            problem = BlockProblem(s, failedJob, input);
+            r.blockFailed = true;
+        }
         return Fail(r, s, problem);
     }
     return r;

@@ -32,6 +32,7 @@ struct FileRunResult {
     std::uint64_t bytesIn = 0;
     std::uint64_t bytesOut = 0;
     RunTotals totals;     // stage times summed over chunks
+    bool blockFailed = false;  // a block was framed but did not restore
 };
 
 using CompressObserver = std::function<void(const CompressEvent&)>;
