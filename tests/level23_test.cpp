@@ -21,7 +21,9 @@
 namespace orsk {
 namespace {
 
+using test::BlockView;
 using test::Bytes;
+using test::ViewBlock;
 using S = SequenceStream;
 
 constexpr Level kLevels[] = {Level::Fast, Level::Normal};
@@ -59,59 +61,6 @@ Status RestoreAt(Level level, const Bytes& block, Bytes& out) {
     return st;
 }
 
-// A compressed block taken apart: header fields in the level's order, the kind of each
-// section and each unpacked stream.
-struct BlockView {
-    std::uint32_t sequenceCount = 0;
-    std::uint32_t chunkLength = 0;
-    std::uint32_t lowLength = 0;
-    std::uint32_t blockLength = 0;
-    Bytes low;
-    std::array<std::uint8_t, 6> kinds{};
-    std::array<Bytes, 6> streams;
-};
-
-BlockView ViewBlock(Level level, const Bytes& block) {
-    BlockView v;
-    if (block.size() < CompressedHeaderLength) {
-        ADD_FAILURE() << "block too short";
-        return v;
-    }
-    EXPECT_EQ(block[0], CompressedBlockKind);
-    const std::uint8_t* h = block.data();
-    if (level == Level::Normal) {
-        v.chunkLength = LoadLE32(h + 1);
-        v.blockLength = LoadLE32(h + 5);
-        v.sequenceCount = LoadLE32(h + 9);
-        v.lowLength = LoadLE32(h + 13);
-    } else {
-        v.sequenceCount = LoadLE32(h + 1);
-        v.chunkLength = LoadLE32(h + 5);
-        v.lowLength = LoadLE32(h + 9);
-        v.blockLength = LoadLE32(h + 13);
-    }
-    EXPECT_EQ(v.blockLength, block.size());
-    std::size_t at = CompressedHeaderLength + v.lowLength;
-    v.low.assign(block.begin() + CompressedHeaderLength, block.begin() + std::ptrdiff_t(at));
-    for (int i = 0; i < 6 && at < block.size(); ++i) {
-        v.kinds[i] = block[at];
-        if (block[at] == SectionRaw) {
-            at += 5 + LoadLE32(h + at + 1);
-        } else if (block[at] == SectionCoded) {
-            at += 9 + LoadLE32(h + at + 5);
-        } else {
-            at += 1;
-        }
-    }
-    EXPECT_EQ(at, block.size());
-    Bytes padded(block);
-    padded.resize(block.size() + StreamReadSlack);
-    BlockStreams bs;
-    ByteCursor payload{padded.data() + CompressedHeaderLength + v.lowLength, padded.data() + block.size()};
-    EXPECT_EQ(UnpackSections(payload, 6, Workspace().decodeBuffers(), bs), Status::Ok);
-    for (int i = 0; i < 6; ++i) v.streams[i].assign(bs.stream[i].at, bs.stream[i].end);
-    return v;
-}
 
 struct Token {
     std::uint32_t literals;

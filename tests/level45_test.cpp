@@ -21,7 +21,9 @@
 namespace orsk {
 namespace {
 
+using test::BlockView;
 using test::Bytes;
+using test::ViewBlock;
 
 BlockWorkspace& Workspace() {
     static BlockWorkspace ws;
@@ -57,49 +59,7 @@ Status RestoreAt(Level level, const Bytes& block, Bytes& out) {
     return st;
 }
 
-int SectionCount(Level level) { return level == Level::Best ? 7 : 6; }
 
-// A compressed block (header order A) taken apart: header, section kinds, streams.
-struct BlockView {
-    std::uint32_t sequenceCount = 0;
-    std::uint32_t chunkLength = 0;
-    Bytes low;
-    std::array<std::uint8_t, 7> kinds{};
-    std::array<Bytes, 7> streams;
-};
-
-BlockView ViewBlock(Level level, const Bytes& block) {
-    BlockView v;
-    if (block.size() < CompressedHeaderLength || block[0] != CompressedBlockKind) {
-        ADD_FAILURE() << "not a compressed block";
-        return v;
-    }
-    const std::uint8_t* h = block.data();
-    v.sequenceCount = LoadLE32(h + 1);
-    v.chunkLength = LoadLE32(h + 5);
-    const std::uint32_t lowLength = LoadLE32(h + 9);
-    EXPECT_EQ(LoadLE32(h + 13), block.size());
-    std::size_t at = CompressedHeaderLength + lowLength;
-    v.low.assign(h + CompressedHeaderLength, h + at);
-    for (int i = 0; i < SectionCount(level) && at < block.size(); ++i) {
-        v.kinds[i] = block[at];
-        if (block[at] == SectionRaw) {
-            at += 5 + LoadLE32(h + at + 1);
-        } else if (block[at] == SectionCoded) {
-            at += 9 + LoadLE32(h + at + 5);
-        } else {
-            at += 1;
-        }
-    }
-    EXPECT_EQ(at, block.size());
-    Bytes padded(block);
-    padded.resize(block.size() + StreamReadSlack);
-    BlockStreams bs;
-    ByteCursor payload{padded.data() + CompressedHeaderLength + lowLength, padded.data() + block.size()};
-    EXPECT_EQ(UnpackSections(payload, SectionCount(level), Workspace().decodeBuffers(), bs), Status::Ok);
-    for (int i = 0; i < SectionCount(level); ++i) v.streams[i].assign(bs.stream[i].at, bs.stream[i].end);
-    return v;
-}
 
 // BEST's section order.
 enum BestStream { Tokens = 0, LiteralLengths = 3, MatchLengths, OffsetHigh, BestLiterals };

@@ -8,7 +8,10 @@
 #include <iterator>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include "container/memory.h"
+#include "container/sections.h"
 
 namespace orsk::test {
 
@@ -121,6 +124,54 @@ std::string TempPath(const std::string& name) {
                      ("orsk-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
     std::filesystem::create_directories(dir);
     return (dir / name).string();
+}
+
+BlockView ViewBlock(Level level, const Bytes& block) {
+    BlockView v;
+    if (block.size() < CompressedHeaderLength || block[0] != CompressedBlockKind) {
+        ADD_FAILURE() << "not a compressed block";
+        return v;
+    }
+    const std::uint8_t* h = block.data();
+    if (level == Level::Normal) {
+        v.chunkLength = LoadLE32(h + 1);
+        v.blockLength = LoadLE32(h + 5);
+        v.sequenceCount = LoadLE32(h + 9);
+        v.lowLength = LoadLE32(h + 13);
+    } else {
+        v.sequenceCount = LoadLE32(h + 1);
+        v.chunkLength = LoadLE32(h + 5);
+        v.lowLength = LoadLE32(h + 9);
+        v.blockLength = LoadLE32(h + 13);
+    }
+    EXPECT_EQ(v.blockLength, block.size());
+    const int sections = level == Level::Best ? 7 : 6;
+    std::size_t at = CompressedHeaderLength + v.lowLength;
+    if (at > block.size()) {
+        ADD_FAILURE() << "distance bytes run past the block";
+        return v;
+    }
+    v.low.assign(h + CompressedHeaderLength, h + at);
+    for (int i = 0; i < sections && at < block.size(); ++i) {
+        v.kinds[std::size_t(i)] = block[at];
+        if (block[at] == SectionRaw) {
+            at += 5 + LoadLE32(h + at + 1);
+        } else if (block[at] == SectionCoded) {
+            at += 9 + LoadLE32(h + at + 5);
+        } else {
+            at += 1;
+        }
+    }
+    EXPECT_EQ(at, block.size());
+    Bytes padded(block);
+    padded.resize(block.size() + StreamReadSlack);
+    static BlockWorkspace ws;
+    if (ws.PrepareDecompress() != Status::Ok) return v;
+    BlockStreams bs;
+    ByteCursor payload{padded.data() + CompressedHeaderLength + v.lowLength, padded.data() + block.size()};
+    EXPECT_EQ(UnpackSections(payload, sections, ws.decodeBuffers(), bs), Status::Ok);
+    for (int i = 0; i < sections; ++i) v.streams[std::size_t(i)].assign(bs.stream[i].at, bs.stream[i].end);
+    return v;
 }
 
 Bytes Compress(Level level, const Bytes& input) {

@@ -1,6 +1,7 @@
 // Shared helpers for the unit tests: deterministic sample data and file access.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,6 +23,20 @@ Bytes ReadFileBytes(const std::string& path);            // empty when unreadabl
 void WriteFileBytes(const std::string& path, const Bytes& data);
 std::string DataPath(const std::string& name);           // tests/data/<name>
 std::string TempPath(const std::string& name);           // a fresh path under the temp dir
+
+// A compressed block taken apart: the header fields in the level's order, the kind of
+// each section and each unpacked stream (six sections, seven at BEST).
+struct BlockView {
+    std::uint32_t sequenceCount = 0;
+    std::uint32_t chunkLength = 0;
+    std::uint32_t lowLength = 0;
+    std::uint32_t blockLength = 0;
+    Bytes low;
+    std::array<std::uint8_t, 7> kinds{};
+    std::array<Bytes, 7> streams;
+};
+// Fails the current test (and returns what it could read) when the block is malformed.
+BlockView ViewBlock(Level level, const Bytes& block);
 
 // Whole-buffer round trip through the library's memory path.
 Bytes Compress(Level level, const Bytes& input);
