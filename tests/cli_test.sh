@@ -92,10 +92,14 @@ head -c 1000 big.2 > cut.orsk
 "$ORSK" d -m2 cut.orsk keep.txt > out.txt 2>&1; check "truncated container" 2 $?
 expect_text "names the block" out.txt "block 0"
 [ "$(cat keep.txt)" = keep ]; check "output kept after a bad container" 0 $?
-# A block that does not restore: the level's own word for it, then the reason.
+# A block that does not restore (its chunk length is off by one): the level's own word
+# for it, then the reason.
+seq 1 300000 > numbers.txt
+"$ORSK" e -m3 numbers.txt n3.orsk > /dev/null 2>&1
+"$ORSK" e -m2 numbers.txt n2.orsk > /dev/null 2>&1
 python3 -c "
-import sys; d = bytearray(open('big.3', 'rb').read()); d[30] ^= 0xFF; open('bad3.orsk', 'wb').write(d)
-d = bytearray(open('big.2', 'rb').read()); d[30] ^= 0xFF; open('bad2.orsk', 'wb').write(d)"
+d = bytearray(open('n3.orsk', 'rb').read()); d[2] ^= 1; open('bad3.orsk', 'wb').write(d)
+d = bytearray(open('n2.orsk', 'rb').read()); d[6] ^= 1; open('bad2.orsk', 'wb').write(d)"
 "$ORSK" d -m3 bad3.orsk keep.txt > out.txt 2>&1; check "damaged NORMAL block" 2 $?
 expect_text "NORMAL's word" out.txt "LZ Error"
 "$ORSK" d -m2 bad2.orsk keep.txt > out.txt 2>&1; check "damaged FAST block" 2 $?
