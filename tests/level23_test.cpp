@@ -420,6 +420,26 @@ TEST(CallAddressFilter, ScansOnlyFromTheFirstSignatureToEightBeforeTheEnd) {
     }
 }
 
+TEST(CallAddressFilter, FindsTheSignatureAmongNearMisses) {
+    // "PE" pairs all over, none followed by two zero bytes, and the signature at every
+    // position that leaves room for an opcode behind it: the opcode before the
+    // signature stays, the one after it is rewritten.
+    const std::size_t n = 80;
+    for (std::size_t at = 5; at + 14 <= n; ++at) {
+        Bytes b(n);
+        for (std::size_t k = 0; k < n; ++k) b[k] = std::uint8_t("PE\0P"[k % 4]);
+        b[at - 5] = 0xE8;
+        PutOperand(b, at - 4, 1);
+        b[at] = 'P', b[at + 1] = 'E', b[at + 2] = 0, b[at + 3] = 0;
+        b[at + 4] = 0xE8;
+        PutOperand(b, at + 5, 1);
+        Bytes expected = b;
+        PutOperand(expected, at + 5, std::int32_t(at + 6));
+        ApplyCallAddressFilter(b.data(), n);
+        EXPECT_EQ(b, expected) << at;
+    }
+}
+
 TEST(CallAddressFilter, InverseRestoresRandomChunks) {
     for (std::uint32_t seed = 1; seed <= 200; ++seed) {
         const std::size_t n = seed < 100 ? 9 + seed : 1000 + seed * 37;

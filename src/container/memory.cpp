@@ -136,14 +136,18 @@ Status CompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::v
 
 Status DecompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out,
                         BlockWorkspace& ws, std::uint64_t* failedBlock) {
-    out.clear();
-    if (n == 0) return Status::Ok;
+    if (n == 0) {
+        out.clear();
+        return Status::Ok;
+    }
     if (Status s = ws.PrepareDecompress(); s != Status::Ok) return s;
     // Size the output to what the headers claim (plus the decoders' slack), but never
     // trust a claim far beyond the input; past it the buffer grows block by block.
     std::uint64_t claimed = 0;
     if (RestoredSize(level, in, n, claimed) != Status::Ok) claimed = 0;
     claimed = std::min<std::uint64_t>(claimed, 64 * std::uint64_t(n) + MaxChunkLength);
+    // Resizing keeps what the vector holds, so a reused vector is not cleared again
+    // (the bytes are overwritten below).
     out.resize(std::size_t(claimed) + CopySlack);
     ByteSink sink{out.data(), out.data(), out.data() + out.size()};
     std::uint64_t index;

@@ -44,13 +44,26 @@ constexpr std::size_t FilterTail = 8;
 std::size_t FindFilterAnchor(const std::uint8_t* b, std::size_t n) {
     if (n <= FilterTail) return n;
     const std::size_t last = n - FilterTail;
-    // memchr finds each candidate 'P' far faster than a byte loop.
-    for (std::size_t i = 0; i < last;) {
-        const void* hit = std::memchr(b + i, 0x50, last - i);
-        if (hit == nullptr) break;
-        i = std::size_t(static_cast<const std::uint8_t*>(hit) - b);
+    // 16 positions per step look for a 'P' followed by an 'E'; only a group with one
+    // is checked position by position. Text is full of 'P's, so stopping at each one
+    // (as a byte search would) costs more than the whole step. The reads at i + 1
+    // end at i + 17 <= last + 1, inside the chunk.
+    using Group = std::uint8_t __attribute__((vector_size(16)));
+    std::size_t i = 0;
+    for (; i + 16 <= last; i += 16) {
+        Group here, next;
+        std::memcpy(&here, b + i, 16);
+        std::memcpy(&next, b + i + 1, 16);
+        const auto pairs = (here == 'P') & (next == 'E');
+        std::uint64_t half[2];
+        std::memcpy(half, &pairs, 16);
+        if ((half[0] | half[1]) == 0) [[likely]] continue;
+        for (std::size_t j = i; j < i + 16; ++j) {
+            if (LoadLE32(b + j) == PeSignature) return j;
+        }
+    }
+    for (; i < last; ++i) {
         if (LoadLE32(b + i) == PeSignature) return i;
-        ++i;
     }
     return n;
 }
