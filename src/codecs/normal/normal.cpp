@@ -40,6 +40,9 @@ constexpr std::uint32_t PeSignature = 0x4550;
 // opcode + 1) always lies inside the chunk.
 constexpr std::size_t FilterTail = 8;
 
+// Sixteen bytes, compared and masked lane by lane (plain vector code on every target).
+using Group = std::uint8_t __attribute__((vector_size(16)));
+
 // Index of the first signature below n - 8, or n when there is none.
 std::size_t FindFilterAnchor(const std::uint8_t* b, std::size_t n) {
     if (n <= FilterTail) return n;
@@ -48,7 +51,6 @@ std::size_t FindFilterAnchor(const std::uint8_t* b, std::size_t n) {
     // is checked position by position. Text is full of 'P's, so stopping at each one
     // (as a byte search would) costs more than the whole step. The reads at i + 1
     // end at i + 17 <= last + 1, inside the chunk.
-    using Group = std::uint8_t __attribute__((vector_size(16)));
     std::size_t i = 0;
     for (; i + 16 <= last; i += 16) {
         Group here, next;
@@ -68,16 +70,18 @@ std::size_t FindFilterAnchor(const std::uint8_t* b, std::size_t n) {
     return n;
 }
 
-// The first E8 or E9 byte in b[i, last), or last. Eight bytes per step while a whole
-// word lies below last (last <= n - 8, so every word read is inside the chunk).
+// The first E8 or E9 byte in b[i, last), or last. Sixteen bytes per step while a
+// whole group lies below last (last <= n - 8, so every group read is inside the chunk).
 std::size_t FindCallOpcode(const std::uint8_t* b, std::size_t i, std::size_t last) {
-    constexpr std::uint64_t Ones = 0x0101010101010101u;
-    for (; i + 8 <= last; i += 8) {
-        // Zero bytes exactly where the byte is E8 or E9; the lowest flagged byte is the
-        // first zero byte (borrows only run upward from a zero byte).
-        const std::uint64_t t = (LoadLE64(b + i) | Ones) ^ (Ones * 0xE9);
-        const std::uint64_t zero = (t - Ones) & ~t & (Ones * 0x80);
-        if (zero != 0) return i + (std::uint32_t(__builtin_ctzll(zero)) >> 3);
+    for (; i + 16 <= last; i += 16) {
+        Group g;
+        std::memcpy(&g, b + i, 16);
+        const auto calls = (g & 0xFE) == 0xE8;
+        std::uint64_t half[2];
+        std::memcpy(half, &calls, 16);
+        // Each flagged byte is all ones: the lowest set bit marks the first opcode.
+        if (half[0] != 0) return i + (std::uint32_t(__builtin_ctzll(half[0])) >> 3);
+        if (half[1] != 0) return i + 8 + (std::uint32_t(__builtin_ctzll(half[1])) >> 3);
     }
     while (i < last && (b[i] & 0xFE) != 0xE8) ++i;
     return i;
