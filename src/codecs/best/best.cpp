@@ -2,6 +2,8 @@
 // One token per sequence joins its shape and offset class; lengths are stored whole.
 #include "codecs/best/best.h"
 
+#include <algorithm>
+
 #include "codecs/better/recent_parse.h"
 #include "codecs/better/recent_probe.h"
 #include "codecs/fast/match_finder.h"
@@ -141,62 +143,105 @@ Status BestCompressBlock(const BestSettings& settings, EncoderScratch& scratch, 
     return Status::Ok;
 }
 
+namespace {
+
+// What BEST's token loop carries from one sequence to the next.
+struct BestReplay {
+    ByteCursor literalLengths;
+    ByteCursor matchLengths;
+    ByteCursor offsetHigh;
+    ByteCursor offsetLow;
+    const std::uint8_t* lit;
+    const std::uint8_t* litEnd;
+    std::uint8_t* op;
+    std::uint8_t* outBegin;
+    std::uint8_t* outEnd;
+    RecentSlots<BestRecentSlots> rep;
+};
+
+// One length; Checked false when the caller knows the cursor holds a whole one.
+template <bool Checked>
+[[nodiscard]] inline bool NextLength(ByteCursor& c, std::uint32_t& v) {
+    if constexpr (Checked) return ReadExtraLength(c, v);
+    v = TakeExtraLength(c);
+    return true;
+}
+
+// Replays the sequence of one token; false when it breaks a limit.
+template <bool Checked>
+[[nodiscard]] inline bool ReplayToken(BestReplay& s, std::uint8_t token) {
+    unsigned j = token;
+    if (token < MatchOnlyTokenBase || token >= LiteralOnlyToken) {
+        std::uint32_t count;
+        if (!NextLength<Checked>(s.literalLengths, count)) return false;
+        if (count > std::size_t(s.litEnd - s.lit) || count > std::size_t(s.outEnd - s.op)) return false;
+        // The count fits both: the 16-byte steps read at most 15 bytes into the
+        // stream's read slack and write at most 15 into the output's CopySlack.
+        CopyWide16(s.op, s.lit, count);
+        s.lit += count;
+        s.op += count;
+        if (token >= LiteralOnlyToken) [[unlikely]] return true;
+    } else {
+        j = token - MatchOnlyTokenBase;
+    }
+
+    std::uint32_t length;
+    if (!NextLength<Checked>(s.matchLengths, length)) return false;
+    std::uint32_t d;
+    if (j < NewDistanceClass) {
+        d = s.rep.Take(j);
+    } else {
+        if (s.offsetHigh.at == s.offsetHigh.end || s.offsetLow.at == s.offsetLow.end) return false;
+        d = std::uint32_t(*s.offsetHigh.at++) << 8 | *s.offsetLow.at++;
+        s.rep.Push(d);
+    }
+    // 1 <= d <= bytes written; an empty slot's 0 wraps around and fails too.
+    if (d - 1 >= std::size_t(s.op - s.outBegin) || length > std::size_t(s.outEnd - s.op)) return false;
+    if (length != 0) CopyMatch(s.op, d, length);
+    s.op += length;
+    return true;
+}
+
+}  // namespace
+
 Status BestDecodeBlock(const BlockStreams& in, ByteSink& out) {
     static_assert(BestSectionCount <= MaxSections);
     // Literal copies overrun by up to 15 bytes on both sides; CopyMatch by its own margin.
     static_assert(StreamReadSlack >= 15 && CopySlack >= 15);
     const ByteCursor tokens = in.stream[TokenSection];
-    ByteCursor literalLengths = in.stream[LiteralLengthSection];
-    ByteCursor matchLengths = in.stream[MatchLengthSection];
-    ByteCursor offsetHigh = in.stream[OffsetHighSection];
-    const ByteCursor literals = in.stream[LiteralSection];
-    ByteCursor offsetLow = in.offsetLow;
     // One token per sequence, and every token must be used.
     if (Left(tokens) != in.sequenceCount) return Status::Corrupt;
 
-    RecentSlots<BestRecentSlots> rep;
-    const std::uint8_t* lit = literals.at;
-    const std::uint8_t* const litEnd = literals.end;
-    std::uint8_t* op = out.at;
-    std::uint8_t* const outBegin = out.begin;
-    std::uint8_t* const outEnd = out.end;
-    for (const std::uint8_t* t = tokens.at; t != tokens.end; ++t) {
-        const std::uint8_t token = *t;
-        unsigned j = token;
-        if (token < MatchOnlyTokenBase || token >= LiteralOnlyToken) {
-            std::uint32_t count;
-            if (!ReadExtraLength(literalLengths, count)) return Status::Corrupt;
-            if (count > std::size_t(litEnd - lit) || count > std::size_t(outEnd - op)) return Status::Corrupt;
-            // The count fits both: the 16-byte steps read at most 15 bytes into the
-            // stream's read slack and write at most 15 into the output's CopySlack.
-            CopyWide16(op, lit, count);
-            lit += count;
-            op += count;
-            if (token >= LiteralOnlyToken) [[unlikely]] continue;
-        } else {
-            j = token - MatchOnlyTokenBase;
+    BestReplay s{in.stream[LiteralLengthSection],
+                 in.stream[MatchLengthSection],
+                 in.stream[OffsetHighSection],
+                 in.offsetLow,
+                 in.stream[LiteralSection].at,
+                 in.stream[LiteralSection].end,
+                 out.at,
+                 out.begin,
+                 out.end,
+                 {}};
+    const std::uint8_t* t = tokens.at;
+    while (t != tokens.end) {
+        // A token reads at most one length from each length stream: rounds of tokens
+        // that both streams can serve whole skip the end tests of the lengths.
+        const std::size_t whole =
+            std::min(Left(s.literalLengths), Left(s.matchLengths)) / MaxExtraLengthBytes;
+        const std::size_t round = std::min(whole, std::size_t(tokens.end - t));
+        if (round == 0) {
+            if (!ReplayToken<true>(s, *t++)) return Status::Corrupt;
+            continue;
         }
-
-        std::uint32_t length;
-        if (!ReadExtraLength(matchLengths, length)) return Status::Corrupt;
-        std::uint32_t d;
-        if (j < NewDistanceClass) {
-            d = rep.Take(j);
-        } else {
-            if (offsetHigh.at == offsetHigh.end || offsetLow.at == offsetLow.end) return Status::Corrupt;
-            d = std::uint32_t(*offsetHigh.at++) << 8 | *offsetLow.at++;
-            rep.Push(d);
+        for (const std::uint8_t* const roundEnd = t + round; t != roundEnd; ++t) {
+            if (!ReplayToken<false>(s, *t)) return Status::Corrupt;
         }
-        // 1 <= d <= bytes written; an empty slot's 0 wraps around and fails too.
-        if (d - 1 >= std::size_t(op - outBegin) || length > std::size_t(outEnd - op)) return Status::Corrupt;
-        if (length != 0) CopyMatch(op, d, length);
-        op += length;
     }
-    if (op != outEnd || literalLengths.at != literalLengths.end || matchLengths.at != matchLengths.end ||
-        offsetHigh.at != offsetHigh.end || offsetLow.at != offsetLow.end || lit != litEnd) {
+    if (s.op != s.outEnd || s.literalLengths.at != s.literalLengths.end || s.matchLengths.at != s.matchLengths.end ||
+        s.offsetHigh.at != s.offsetHigh.end || s.offsetLow.at != s.offsetLow.end || s.lit != s.litEnd) {
         return Status::Corrupt;
     }
-    out.at = op;
+    out.at = s.op;
     return Status::Ok;
 }
 

@@ -71,6 +71,21 @@ inline void PutExtraLength(std::uint8_t*& at, std::uint32_t v) {
     return true;
 }
 
+// The longest ExtraLength: the escape and a u16.
+constexpr std::size_t MaxExtraLengthBytes = 3;
+
+// ReadExtraLength for a cursor known to hold MaxExtraLengthBytes bytes or more.
+inline std::uint32_t TakeExtraLength(ByteCursor& c) {
+    const std::uint8_t b = *c.at;
+    if (b != ExtraEscape) [[likely]] {
+        c.at += 1;
+        return b;
+    }
+    const std::uint32_t v = (std::uint32_t(c.at[1]) << 8) | c.at[2];
+    c.at += 3;
+    return v;
+}
+
 enum class HeaderOrder : std::uint8_t {
     A,  // SequenceCount, ChunkLength, OffsetLowLength, BlockLength
     B,  // ChunkLength, BlockLength, SequenceCount, OffsetLowLength (NORMAL)
