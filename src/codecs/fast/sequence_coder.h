@@ -74,7 +74,7 @@ inline void PutExtraLength(std::uint8_t*& at, std::uint32_t v) {
 // The longest ExtraLength: the escape and a u16.
 constexpr std::size_t MaxExtraLengthBytes = 3;
 
-// ReadExtraLength for a cursor known to hold MaxExtraLengthBytes bytes or more.
+// ReadExtraLength without an end test: reads MaxExtraLengthBytes bytes from c.at.
 inline std::uint32_t TakeExtraLength(ByteCursor& c) {
     const std::uint8_t b = *c.at;
     if (b != ExtraEscape) [[likely]] {
@@ -285,15 +285,15 @@ template <int RepCount>
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t n = litCodes[i];
         std::uint32_t length = matchCodes[i];
+        // An extension is read first and its end tested after: the cursor starts at or
+        // before its end, and the read slack covers the 3 bytes read from there.
         if (n >= LengthCodeEscape) [[unlikely]] {
-            std::uint32_t v;
-            if (!ReadExtraLength(litExtras, v)) return Status::Corrupt;
-            n = LengthCodeEscape + v;
+            n = LengthCodeEscape + TakeExtraLength(litExtras);
+            if (litExtras.at > litExtras.end) return Status::Corrupt;
         }
         if (length >= LengthCodeEscape) [[unlikely]] {
-            std::uint32_t v;
-            if (!ReadExtraLength(matchExtras, v)) return Status::Corrupt;
-            length = LengthCodeEscape + v;
+            length = LengthCodeEscape + TakeExtraLength(matchExtras);
+            if (matchExtras.at > matchExtras.end) return Status::Corrupt;
         }
         if (n > std::size_t(litEnd - lit) || std::size_t(n) + length > std::size_t(outEnd - o)) {
             return Status::Corrupt;
