@@ -60,6 +60,27 @@ TEST(EntropyEstimate, ShortInputsAndTheSampleSchedule) {
     EXPECT_EQ(EntropyEstimate(chunk.data(), chunk.size()), 0.0);
 }
 
+TEST(EntropyEstimate, EveryLengthCountsExactlyTheScheduledSamples) {
+    // Against the schedule spelled out, on random bytes of every length up to 2,000 and
+    // near a full chunk: equal to the last bit.
+    const Bytes data = RandomBytes(MaxChunkLength, 7);
+    const std::vector<std::size_t> pos = SamplePositions(69912);
+    auto expected = [&](std::size_t n) {
+        std::uint32_t counts[256] = {};
+        std::uint32_t samples = 0;
+        for (std::size_t p = 0; pos[p] < n - 13; ++p, ++samples) ++counts[data[pos[p]]];
+        double h = 0.0;
+        for (std::uint32_t c : counts) {
+            if (c != 0) h += std::log2(double(c) / samples) * (double(c) / samples);
+        }
+        return -h;
+    };
+    for (std::size_t n = 14; n <= 2000; ++n) ASSERT_EQ(EntropyEstimate(data.data(), n), expected(n)) << n;
+    for (std::size_t n = MaxChunkLength - 64; n <= MaxChunkLength; ++n) {
+        ASSERT_EQ(EntropyEstimate(data.data(), n), expected(n)) << n;
+    }
+}
+
 TEST(EntropyEstimate, EvenSpreadsAndTheStrictThreshold) {
     // 2,560 samples spread evenly over 256 values: exactly 8.0.
     const auto pos = SamplePositions(2561);
