@@ -165,6 +165,38 @@ TEST(MemoryPath, BoundCoversEveryContainer) {
     }
 }
 
+TEST(MemoryPath, ChunksReadInPlaceGiveTheWorkspaceBlocks) {
+    // Chunks compressed where the caller holds them (all but the last) against every
+    // chunk copied into the workspace first, as the file driver does; also into a sink
+    // of exactly the container's length, too small for BlockBound.
+    Bytes in = TextLike(MaxChunkLength + 1, 3);
+    const Bytes random = RandomBytes(MaxChunkLength, 4);
+    in.insert(in.end(), random.begin(), random.end());
+    const Bytes exe = BinaryLike(MaxChunkLength / 2, 5);
+    in.insert(in.end(), exe.begin(), exe.end());
+    const Bytes original = in;
+    BlockWorkspace ws;
+    ASSERT_EQ(ws.PrepareCompress(), Status::Ok);
+    for (int l = 0; l < LevelCount; ++l) {
+        SCOPED_TRACE(l);
+        Bytes expected{ContainerMagic};
+        for (std::size_t done = 0; done < in.size();) {
+            const std::size_t length = std::min(in.size() - done, MaxChunkLength);
+            std::copy(in.begin() + std::ptrdiff_t(done), in.begin() + std::ptrdiff_t(done + length), ws.chunk());
+            ChunkOutcome o;
+            ASSERT_EQ(CompressChunk(Level(l), ws, length, o), Status::Ok);
+            expected.insert(expected.end(), ws.block(), ws.block() + o.blockLength);
+            done += length;
+        }
+        EXPECT_EQ(Compress(Level(l), in), expected);
+        EXPECT_EQ(in, original);
+        Bytes exact(expected.size());
+        ByteSink sink{exact.data(), exact.data(), exact.data() + exact.size()};
+        ASSERT_EQ(CompressInto(Level(l), in.data(), in.size(), sink, ws), Status::Ok);
+        EXPECT_EQ(exact, expected);
+    }
+}
+
 TEST(Framing, RejectsWhatNoWriterMakes) {
     Bytes back;
     const Bytes badMagic{84, 15, 1, 0, 0, 0, 1, 0, 0, 0, 'x'};

@@ -57,10 +57,15 @@ std::size_t WriteStoredBlock(std::uint8_t* block, const std::uint8_t* chunk, std
 
 }  // namespace
 
-Status CompressChunk(Level level, JobBuffers& job, CodecScratch& scratch, std::size_t n, ChunkOutcome& out) {
+namespace {
+
+// The store decision and the level's compressor for chunk[0..n), written to `block`
+// (BlockBound(n) bytes of room). `filterable` is the same chunk when it may be changed
+// in place, which NORMAL's filter needs; null otherwise (never at NORMAL).
+Status CompressChunkTo(Level level, CodecScratch& scratch, const std::uint8_t* chunk, std::uint8_t* filterable,
+                       std::size_t n, std::uint8_t* block, ChunkOutcome& out) {
     if (n == 0 || n > MaxChunkLength) return Status::Corrupt;
-    std::uint8_t* const chunk = job.chunk();
-    std::uint8_t* const block = job.block();
+    if (level == Level::Normal && filterable != chunk) return Status::Corrupt;
     const std::int64_t frequency = platform::CounterFrequency();
 
     const std::int64_t t0 = platform::CounterNow();
@@ -72,7 +77,7 @@ Status CompressChunk(Level level, JobBuffers& job, CodecScratch& scratch, std::s
     bool compressed = StoreThreshold(level) > out.entropy;
     if (compressed) {
         const std::int64_t t2 = platform::CounterNow();
-        if (level == Level::Normal) ApplyCallAddressFilter(chunk, n);
+        if (level == Level::Normal) ApplyCallAddressFilter(filterable, n);
         // No block may outgrow BlockBound (the memory path's promise to callers).
         ByteSink sink{block, block, block + BlockBound(n)};
         const Status s = CompressWithLevel(level, scratch.encoder(), chunk, n, sink);
@@ -84,11 +89,22 @@ Status CompressChunk(Level level, JobBuffers& job, CodecScratch& scratch, std::s
             // Levels 0 and 1 keep a block only when it is shorter than its chunk.
             if ((level == Level::Hyperfast || level == Level::Superfast) && out.blockLength >= n) compressed = false;
         }
-        if (!compressed && level == Level::Normal) RevertCallAddressFilter(chunk, n);
+        if (!compressed && level == Level::Normal) RevertCallAddressFilter(filterable, n);
     }
     if (!compressed) out.blockLength = WriteStoredBlock(block, chunk, n);
     out.stored = !compressed;
     return Status::Ok;
+}
+
+}  // namespace
+
+Status CompressChunk(Level level, JobBuffers& job, CodecScratch& scratch, std::size_t n, ChunkOutcome& out) {
+    return CompressChunkTo(level, scratch, job.chunk(), job.chunk(), n, job.block(), out);
+}
+
+Status CompressChunkInPlace(Level level, CodecScratch& scratch, const std::uint8_t* chunk, std::size_t n,
+                            std::uint8_t* block, ChunkOutcome& out) {
+    return CompressChunkTo(level, scratch, chunk, nullptr, n, block, out);
 }
 
 std::size_t BlockHeaderLength(Level level, std::uint8_t kind) {

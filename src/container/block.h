@@ -33,6 +33,13 @@ struct ChunkOutcome {
     return CompressChunk(level, ws.job, ws.codec, n, out);
 }
 
+// The same for a chunk left where the caller holds it, written straight to `block`
+// (BlockBound(n) bytes of room), so that neither is copied. The chunk is only read: not
+// for NORMAL, whose filter changes it (Corrupt). InputSlack readable bytes must follow
+// it; the blocks do not depend on them.
+[[nodiscard]] Status CompressChunkInPlace(Level level, CodecScratch& scratch, const std::uint8_t* chunk,
+                                          std::size_t n, std::uint8_t* block, ChunkOutcome& out);
+
 // Bytes of fixed header (kind byte included) a reader needs to know a block's length;
 // 0 for a kind byte the format does not know.
 std::size_t BlockHeaderLength(Level level, std::uint8_t kind);

@@ -47,10 +47,20 @@ Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink
     if (!PutByte(out, ContainerMagic)) return Status::NoRoom;
     for (std::size_t done = 0; done < n;) {
         const std::size_t length = n - done < MaxChunkLength ? n - done : MaxChunkLength;
-        std::memcpy(ws.chunk(), in + done, length);
         ChunkOutcome outcome;
-        if (Status s = CompressChunk(level, ws, length, outcome); s != Status::Ok) return s;
-        if (!PutBytes(out, ws.block(), outcome.blockLength)) return Status::NoRoom;
+        // A chunk with the compressors' slack behind it in the caller's buffer is read
+        // where it lies and its block written straight out, unless NORMAL's filter must
+        // change it; the others go through the workspace.
+        if (level != Level::Normal && n - done - length >= InputSlack && Room(out) >= BlockBound(length)) {
+            if (Status s = CompressChunkInPlace(level, ws.codec, in + done, length, out.at, outcome); s != Status::Ok) {
+                return s;
+            }
+            out.at += outcome.blockLength;
+        } else {
+            std::memcpy(ws.chunk(), in + done, length);
+            if (Status s = CompressChunk(level, ws, length, outcome); s != Status::Ok) return s;
+            if (!PutBytes(out, ws.block(), outcome.blockLength)) return Status::NoRoom;
+        }
         if (totals != nullptr) {
             totals->entropyMicros += outcome.entropyMicros;
             totals->lzMicros += outcome.lzMicros;
