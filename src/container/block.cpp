@@ -55,10 +55,6 @@ std::size_t WriteStoredBlock(std::uint8_t* block, const std::uint8_t* chunk, std
     return StoredHeaderLength + n;
 }
 
-}  // namespace
-
-namespace {
-
 // The store decision and the level's compressor for chunk[0..n), written to `block`
 // (BlockBound(n) bytes of room). `filterable` is the same chunk when it may be changed
 // in place, which NORMAL's filter needs; null otherwise (never at NORMAL).
@@ -102,7 +98,7 @@ Status CompressChunk(Level level, JobBuffers& job, CodecScratch& scratch, std::s
     return CompressChunkTo(level, scratch, job.chunk(), job.chunk(), n, job.block(), out);
 }
 
-Status CompressChunkInPlace(Level level, CodecScratch& scratch, const std::uint8_t* chunk, std::size_t n,
+Status CompressChunkAt(Level level, CodecScratch& scratch, const std::uint8_t* chunk, std::size_t n,
                             std::uint8_t* block, ChunkOutcome& out) {
     return CompressChunkTo(level, scratch, chunk, nullptr, n, block, out);
 }

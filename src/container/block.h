@@ -37,7 +37,7 @@ struct ChunkOutcome {
 // (BlockBound(n) bytes of room), so that neither is copied. The chunk is only read: not
 // for NORMAL, whose filter changes it (Corrupt). InputSlack readable bytes must follow
 // it; the blocks do not depend on them.
-[[nodiscard]] Status CompressChunkInPlace(Level level, CodecScratch& scratch, const std::uint8_t* chunk,
+[[nodiscard]] Status CompressChunkAt(Level level, CodecScratch& scratch, const std::uint8_t* chunk,
                                           std::size_t n, std::uint8_t* block, ChunkOutcome& out);
 
 // Bytes of fixed header (kind byte included) a reader needs to know a block's length;

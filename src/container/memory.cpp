@@ -52,9 +52,8 @@ Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink
         // where it lies and its block written straight out, unless NORMAL's filter must
         // change it; the others go through the workspace.
         if (level != Level::Normal && n - done - length >= InputSlack && Room(out) >= BlockBound(length)) {
-            if (Status s = CompressChunkInPlace(level, ws.codec, in + done, length, out.at, outcome); s != Status::Ok) {
-                return s;
-            }
+            const Status s = CompressChunkAt(level, ws.codec, in + done, length, out.at, outcome);
+            if (s != Status::Ok) return s;
             out.at += outcome.blockLength;
         } else {
             std::memcpy(ws.chunk(), in + done, length);
