@@ -3,6 +3,9 @@
 # zstd -1/-3/-9/-19 (their own in-memory benchmark modes), each best of several runs,
 # pinned to one core. Then a whole-process file-to-file table with hyperfine.
 # Usage: bench/run.sh [FILE...]   (default: the corpus of bench/corpus.sh)
+# ORSK_BENCH_ROUNDS=N (default 1) measures every codec N times, the rounds interleaved
+# so that a shared machine's slow spells fall on all of them, and keeps each codec's
+# best figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
@@ -19,15 +22,16 @@ if [ $# -eq 0 ]; then
 fi
 pin=(taskset -c "$(($(nproc) - 1))")
 echo "# $(date -u +%Y-%m-%d) $(lscpu | sed -n 's/^Model name: *//p'), orsk $(git rev-parse --short HEAD 2>/dev/null || echo '?'), $(lz4 --version 2>&1 | grep -o 'v[0-9.]*' | head -1) lz4, $(zstd --version | grep -o 'v[0-9.]*') zstd"
+rounds="${ORSK_BENCH_ROUNDS:-1}"
 for f in "$@"; do
-    {
+    for ((r = 0; r < rounds; r++)); do
         "${pin[@]}" ./build/release/orsk -b "$f" | sed -n 's/^ \([0-5]\) \([A-Z]*\) .*/&/p'
         for l in 1; do echo "lz4 -$l $("${pin[@]}" lz4 -b$l -i3 "$f" 2>&1 | tr '\r' '\n' | grep -E 'MB/s *, *[0-9.]+ MB/s' | tail -1)"; done
         for l in 1 3 9 19; do
             it=3; [ $l -ge 19 ] && it=1
             echo "zstd -$l $("${pin[@]}" zstd -b$l -i$it "$f" 2>&1 | tr '\r' '\n' | grep -E 'MB/s *, *[0-9.]+ MB/s' | tail -1)"
         done
-    } | python3 bench/table.py "$f"
+    done | python3 bench/table.py "$f"
 done
 if [ "${ORSK_BENCH_PROCESS:-1}" = 1 ]; then
     f="$1"
