@@ -172,8 +172,8 @@ TEST(MemoryPath, ChunksReadInPlaceGiveTheWorkspaceBlocks) {
     Bytes in = TextLike(MaxChunkLength + 1, 3);
     const Bytes random = RandomBytes(MaxChunkLength, 4);
     in.insert(in.end(), random.begin(), random.end());
-    const Bytes exe = BinaryLike(MaxChunkLength / 2, 5);
-    in.insert(in.end(), exe.begin(), exe.end());
+    const Bytes records = BinaryLike(MaxChunkLength / 2, 5);
+    in.insert(in.end(), records.begin(), records.end());
     const Bytes original = in;
     BlockWorkspace ws;
     ASSERT_EQ(ws.PrepareCompress(), Status::Ok);
