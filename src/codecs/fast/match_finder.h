@@ -149,6 +149,56 @@ inline void InsertPositions(ChainFinder<Lanes>& f, std::uint32_t from, std::uint
     }
 }
 
+// NORMAL, BETTER and BEST add the positions a match covers to the chains: from its
+// start + 2 (start + 1 was searched by the lazy look) up to, not including, start +
+// min(length, CoveredInsertLimit).
+constexpr std::uint32_t CoveredInsertLimit = 255;
+
+// Requests the heads of the first covered positions of a match of `length` at pos before
+// the lazy look decides between it and the next position's, which cover the same ones.
+template <int Lanes>
+inline void PrefetchCoveredHeads(const ChainFinder<Lanes>& f, std::uint32_t pos, std::uint32_t length) {
+    const std::uint32_t ahead = length - 2;
+    PrefetchHeads(f, pos + 2, ahead < InsertPrefetchDistance ? ahead : InsertPrefetchDistance);
+}
+
+template <int Lanes>
+inline void InsertCoveredPositions(ChainFinder<Lanes>& f, std::uint32_t pos, std::uint32_t length) {
+    InsertPositions(f, pos + 2, pos + (length < CoveredInsertLimit ? length : CoveredInsertLimit));
+}
+
+// The position of a parse with a one-position lazy look, and the hashes of it and of the
+// next two positions, whose heads are requested ahead of their reads. Hashes read 4
+// bytes at most at n + 4, inside the chunk's slack.
+struct LazyCursor {
+    std::uint32_t pos = 0;
+    std::uint32_t h = 0;   // of pos
+    std::uint32_t h1 = 0;  // of pos + 1, the lazy look
+    std::uint32_t h2 = 0;  // of pos + 2, once RequestAhead ran for this step
+
+    // Moves the parse to p, requesting the heads of its step and lazy look.
+    template <int Lanes>
+    void JumpTo(const ChainFinder<Lanes>& f, std::uint32_t p) {
+        pos = p;
+        h = HashPosition(f.chunk + p);
+        h1 = HashPosition(f.chunk + p + 1);
+        PrefetchHead(f, h);
+        PrefetchHead(f, h1);
+    }
+    // At the start of a step: pos + 2 is the next step's lazy look, or the step after it.
+    template <int Lanes>
+    void RequestAhead(const ChainFinder<Lanes>& f) {
+        h2 = HashPosition(f.chunk + pos + 2);
+        PrefetchHead(f, h2);
+    }
+    // After a literal step: on to pos + 1.
+    void StepOne() {
+        ++pos;
+        h = h1;
+        h1 = h2;
+    }
+};
+
 // The longest match at p strictly longer than `best` (ties keep the nearest, found
 // first), or `best` unchanged; `cand` is the head of p's hash. At most
 // maxChainSteps + 1 candidates are examined, newest first, while they lie after
