@@ -46,9 +46,7 @@ Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch&
     std::uint8_t* low = header + CompressedHeaderLength;
     std::uint8_t* const lowEnd = block.end;
 
-    SequenceWriter w{scratch.stream[LiteralCodeStream], scratch.stream[MatchCodeStream],
-                     scratch.stream[LiteralExtraStream], scratch.stream[MatchExtraStream],
-                     scratch.stream[LiteralStream]};
+    SequenceWriter w = MakeSequenceWriter(scratch);
     std::uint8_t* high = scratch.stream[OffsetHighStream];
     std::uint32_t* const table = scratch.hashHead;
     ClearSlotTable(table, HashTableEntries, chunk, n);
@@ -56,9 +54,7 @@ Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch&
     const std::uint32_t size = std::uint32_t(n);
     const std::uint32_t window = settings.window;
     std::uint32_t pos = 0;
-    std::uint32_t anchor = 0;  // [anchor, pos): literals since the last sequence
-    // A literal step at this position completes a run of MaxLiteralRun bytes.
-    std::uint32_t runLast = MaxLiteralRun - 1;
+    PendingLiterals run;
 
     if (size > UnsearchedTail) {
         const std::uint32_t searchEnd = size - std::uint32_t(UnsearchedTail);
@@ -67,7 +63,7 @@ Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch&
         // mispredicted branch into the literal path finds them ready.
         std::uint32_t h = HashPosition(chunk);
         std::uint32_t cand = table[h];
-        // Invariant: [0, anchor) is emitted; pos < searchEnd, so the 4-byte
+        // Invariant: [0, run.anchor) is emitted; pos < searchEnd, so the 4-byte
         // groups at pos and pos + 1 and any match (capped at size - pos) lie in the
         // chunk.
         while (pos < searchEnd) {
@@ -88,32 +84,24 @@ Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch&
                 const std::uint32_t length = ExtendMatch(here, there, 4, cap);
                 const std::uint32_t distance = pos - cand;
                 if (low == lowEnd) return Status::NoRoom;
-                PutLiteralRun(w, chunk + anchor, pos - anchor);
+                PutLiteralRun(w, chunk + run.anchor, pos - run.anchor);
                 PutMatchLength(w, length);
                 *high++ = std::uint8_t(distance >> 8);
                 *low++ = std::uint8_t(distance);
                 pos += length;  // positions inside the match are not indexed
-                anchor = pos;
-                runLast = anchor + MaxLiteralRun - 1;
+                run.RestartAt(pos);
                 // pos <= size: the group read lies in the chunk's slack at worst.
                 h = HashPosition(chunk + pos);
                 cand = table[h];
                 continue;
             }
-            if (pos == runLast) [[unlikely]] {
-                // The run ends at pos itself: positions pos - 65534 .. pos.
-                PutLiteralOnly(w, chunk + anchor, MaxLiteralRun);
-                anchor = pos + 1;
-                runLast = anchor + MaxLiteralRun - 1;
-            }
+            run.AfterLiteral(w, chunk, pos);
             ++pos;
             h = nextH;
             cand = nextCand;
         }
     }
-    // The tail (and any literals before it) becomes one final literal-only sequence
-    // of at most 65,534 + 9 bytes.
-    if (anchor != size) PutLiteralOnly(w, chunk + anchor, size - anchor);
+    run.Finish(w, chunk, size);
     return FinishSingleSlotBlock(block, low, scratch, w, high, size, false);
 }
 

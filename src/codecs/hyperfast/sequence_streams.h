@@ -92,6 +92,38 @@ inline void PutLiteralOnly(SequenceWriter& w, const std::uint8_t* run, std::uint
     PutMatchLength(w, 0);
 }
 
+// The writer over a compressor's stream buffers, each at its start.
+inline SequenceWriter MakeSequenceWriter(const EncoderScratch& scratch) {
+    return {scratch.stream[LiteralCodeStream], scratch.stream[MatchCodeStream], scratch.stream[LiteralExtraStream],
+            scratch.stream[MatchExtraStream], scratch.stream[LiteralStream]};
+}
+
+// The literals of a one-slot parse not yet in a sequence, [anchor, pos), cut into
+// literal-only sequences of exactly MaxLiteralRun bytes while the run grows.
+struct PendingLiterals {
+    std::uint32_t anchor = 0;
+    std::uint32_t runLast = MaxLiteralRun - 1;  // a literal step here completes a run
+
+    // The run starts afresh at p (after a sequence that ends there).
+    void RestartAt(std::uint32_t p) {
+        anchor = p;
+        runLast = p + MaxLiteralRun - 1;
+    }
+    // After a literal step at pos: a run that pos completes (positions pos - 65534 ..
+    // pos) becomes a literal-only sequence.
+    void AfterLiteral(SequenceWriter& w, const std::uint8_t* chunk, std::uint32_t pos) {
+        if (pos == runLast) [[unlikely]] {
+            PutLiteralOnly(w, chunk + anchor, MaxLiteralRun);
+            RestartAt(pos + 1);
+        }
+    }
+    // The tail from anchor to the chunk's end (at most 65,534 + 9 bytes) as the final
+    // literal-only sequence, if there is one.
+    void Finish(SequenceWriter& w, const std::uint8_t* chunk, std::uint32_t size) const {
+        if (anchor != size) PutLiteralOnly(w, chunk + anchor, size - anchor);
+    }
+};
+
 // Completes a block whose header starts at block.at and whose OffsetLowBytes end at
 // `lowAt`: the six sections from the scratch streams (the offset stream ends at
 // `offsetsEnd`), then the header. Every sequence wrote one literal-length code, so

@@ -76,9 +76,7 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
     std::uint8_t* low = header + CompressedHeaderLength;
     std::uint8_t* const lowEnd = block.end;
 
-    SequenceWriter w{scratch.stream[LiteralCodeStream], scratch.stream[MatchCodeStream],
-                     scratch.stream[LiteralExtraStream], scratch.stream[MatchExtraStream],
-                     scratch.stream[LiteralStream]};
+    SequenceWriter w = MakeSequenceWriter(scratch);
     std::uint8_t* codes = scratch.stream[OffsetStream];
     std::uint32_t* const table = scratch.hashHead;
     ClearSlotTable(table, HashTableEntries, chunk, n);
@@ -88,9 +86,7 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
     const std::uint32_t goodLength = settings.goodLength;
     RecentOffsets rep;
     std::uint32_t pos = 0;
-    std::uint32_t anchor = 0;  // [anchor, pos): literals since the last sequence
-    // A literal step at this position completes a run of MaxLiteralRun bytes.
-    std::uint32_t runLast = MaxLiteralRun - 1;
+    PendingLiterals run;
 
     if (size > UnsearchedTail) {
         const std::uint32_t searchEnd = size - std::uint32_t(UnsearchedTail);
@@ -99,7 +95,7 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
         // mispredicted branch into the literal path or the lazy look finds them ready.
         std::uint32_t h = HashPosition(chunk);
         std::uint32_t cand = table[h];
-        // Invariant: [0, anchor) is emitted and pos < searchEnd, so the 4-byte groups
+        // Invariant: [0, run.anchor) is emitted and pos < searchEnd, so the 4-byte groups
         // at pos and pos + 1 and any match (capped at the bytes left) lie in the chunk.
         while (pos < searchEnd) {
             // Literal steps, an inner loop of their own so that their state stays in
@@ -117,12 +113,7 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
                 const std::uint32_t lower = pos > window ? pos - window : 0;
                 const std::uint8_t* const there = chunk + cand;
                 if (cand > lower && LoadLE32(there) == LoadLE32(here)) break;
-                if (pos == runLast) [[unlikely]] {
-                    // The run ends at pos itself: positions pos - 65534 .. pos.
-                    PutLiteralOnly(w, chunk + anchor, MaxLiteralRun);
-                    anchor = pos + 1;
-                    runLast = anchor + MaxLiteralRun - 1;
-                }
+                run.AfterLiteral(w, chunk, pos);
                 h = nextH;
                 cand = nextCand;
                 if (++pos == searchEnd) break;
@@ -155,7 +146,7 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
                 }
             }
 
-            PutLiteralRun(w, chunk + anchor, start - anchor);
+            PutLiteralRun(w, chunk + run.anchor, start - run.anchor);
             PutMatchLength(w, best);
             if (distance == rep.rep0) {
                 *codes++ = 0;
@@ -174,16 +165,13 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
                 rep.rep0 = distance;
             }
             pos = start + best;  // positions inside the match are not indexed
-            anchor = pos;
-            runLast = anchor + MaxLiteralRun - 1;
+            run.RestartAt(pos);
             // pos <= size: the group read lies in the chunk's slack at worst.
             h = HashPosition(chunk + pos);
             cand = table[h];
         }
     }
-    // The tail (and any literals before it) becomes one final literal-only sequence
-    // of at most 65,534 + 9 bytes.
-    if (anchor != size) PutLiteralOnly(w, chunk + anchor, size - anchor);
+    run.Finish(w, chunk, size);
     return FinishSingleSlotBlock(block, low, scratch, w, codes, size, true);
 }
 
