@@ -23,44 +23,15 @@ namespace {
 
 using test::BlockView;
 using test::Bytes;
+using test::CompressBlock;
+using test::RestoreAt;
 using test::ViewBlock;
+using test::Workspace;
 using S = SequenceStream;
 
 constexpr Level kLevels[] = {Level::Fast, Level::Normal};
 
-BlockWorkspace& Workspace() {
-    static BlockWorkspace ws;
-    EXPECT_EQ(ws.PrepareCompress(), Status::Ok);
-    EXPECT_EQ(ws.PrepareDecompress(), Status::Ok);
-    return ws;
-}
-
 std::string Name(Level level) { return level == Level::Fast ? "FAST" : "NORMAL"; }
-
-// The level's block compressor alone: no store decision, no filter.
-Bytes CompressBlock(Level level, const Bytes& chunk) {
-    BlockWorkspace& ws = Workspace();
-    std::memcpy(ws.chunk(), chunk.data(), chunk.size());
-    std::memset(ws.chunk() + chunk.size(), 0, InputSlack);
-    ByteSink sink{ws.block(), ws.block(), ws.block() + OutputBlockBufferSize};
-    const Status st = level == Level::Fast
-                          ? FastCompressBlock(FastSettings{}, ws.scratch(), ws.chunk(), chunk.size(), sink)
-                          : NormalCompressBlock(NormalSettings{}, ws.scratch(), ws.chunk(), chunk.size(), sink);
-    EXPECT_EQ(st, Status::Ok);
-    return Bytes(ws.block(), sink.at);
-}
-
-// Restores one block from a copy that ends StreamReadSlack bytes after it, so reads
-// beyond the promised slack reach ASan's redzone.
-Status RestoreAt(Level level, const Bytes& block, Bytes& out) {
-    Bytes padded(block);
-    padded.resize(block.size() + StreamReadSlack);
-    RestoredBlock restored;
-    const Status st = RestoreBlock(level, Workspace(), padded.data(), block.size(), restored);
-    if (st == Status::Ok) out.assign(restored.data, restored.data + restored.length);
-    return st;
-}
-
 
 struct Token {
     std::uint32_t literals;

@@ -23,43 +23,12 @@ namespace {
 
 using test::BlockView;
 using test::Bytes;
+using test::CompressBlock;
+using test::RestoreAt;
 using test::ViewBlock;
-
-BlockWorkspace& Workspace() {
-    static BlockWorkspace ws;
-    EXPECT_EQ(ws.PrepareCompress(), Status::Ok);
-    EXPECT_EQ(ws.PrepareDecompress(), Status::Ok);
-    return ws;
-}
+using test::Workspace;
 
 std::string Name(Level level) { return level == Level::Better ? "BETTER" : "BEST"; }
-
-// The level's block compressor alone (no store decision); the bytes behind the chunk
-// are set to `slack`, which must not change the block.
-Bytes CompressBlock(Level level, const Bytes& chunk, std::uint8_t slack = 0) {
-    BlockWorkspace& ws = Workspace();
-    std::memcpy(ws.chunk(), chunk.data(), chunk.size());
-    std::memset(ws.chunk() + chunk.size(), slack, InputSlack);
-    ByteSink sink{ws.block(), ws.block(), ws.block() + OutputBlockBufferSize};
-    const Status st = level == Level::Better
-                          ? BetterCompressBlock(BetterSettings{}, ws.scratch(), ws.chunk(), chunk.size(), sink)
-                          : BestCompressBlock(BestSettings{}, ws.scratch(), ws.chunk(), chunk.size(), sink);
-    EXPECT_EQ(st, Status::Ok);
-    return Bytes(ws.block(), sink.at);
-}
-
-// Restores one block from a copy that ends StreamReadSlack bytes after it, so reads
-// beyond the promised slack reach ASan's redzone.
-Status RestoreAt(Level level, const Bytes& block, Bytes& out) {
-    auto padded = std::make_unique<std::uint8_t[]>(block.size() + StreamReadSlack);
-    std::memcpy(padded.get(), block.data(), block.size());
-    RestoredBlock restored;
-    const Status st = RestoreBlock(level, Workspace(), padded.get(), block.size(), restored);
-    if (st == Status::Ok) out.assign(restored.data, restored.data + restored.length);
-    return st;
-}
-
-
 
 // BEST's section order.
 enum BestStream { Tokens = 0, LiteralLengths = 3, MatchLengths, OffsetHigh, BestLiterals };

@@ -2,6 +2,8 @@
 #include "test_util.h"
 
 #include <atomic>
+#include <memory>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include "codecs/best/best.h"
+#include "codecs/better/better.h"
+#include "codecs/fast/fast.h"
+#include "codecs/normal/normal.h"
+#include "container/block.h"
 #include "container/memory.h"
 #include "container/sections.h"
 
@@ -184,6 +191,41 @@ Bytes Compress(Level level, const Bytes& input) {
 Status Decompress(Level level, const Bytes& container, Bytes& output) {
     BlockWorkspace ws;
     return DecompressBuffer(level, container.data(), container.size(), output, ws);
+}
+
+BlockWorkspace& Workspace() {
+    static BlockWorkspace ws;
+    EXPECT_EQ(ws.PrepareCompress(), Status::Ok);
+    EXPECT_EQ(ws.PrepareDecompress(), Status::Ok);
+    return ws;
+}
+
+Bytes CompressBlock(Level level, const Bytes& chunk, std::uint8_t slack) {
+    BlockWorkspace& ws = Workspace();
+    std::memcpy(ws.chunk(), chunk.data(), chunk.size());
+    std::memset(ws.chunk() + chunk.size(), slack, InputSlack);
+    ByteSink sink{ws.block(), ws.block(), ws.block() + OutputBlockBufferSize};
+    EncoderScratch& scratch = ws.scratch();
+    const std::uint8_t* const in = ws.chunk();
+    Status st = Status::Corrupt;
+    switch (level) {
+        case Level::Fast: st = FastCompressBlock(FastSettings{}, scratch, in, chunk.size(), sink); break;
+        case Level::Normal: st = NormalCompressBlock(NormalSettings{}, scratch, in, chunk.size(), sink); break;
+        case Level::Better: st = BetterCompressBlock(BetterSettings{}, scratch, in, chunk.size(), sink); break;
+        case Level::Best: st = BestCompressBlock(BestSettings{}, scratch, in, chunk.size(), sink); break;
+        default: ADD_FAILURE() << "no block compressor helper for level " << int(level);
+    }
+    EXPECT_EQ(st, Status::Ok);
+    return Bytes(ws.block(), sink.at);
+}
+
+Status RestoreAt(Level level, const Bytes& block, Bytes& out) {
+    auto padded = std::make_unique<std::uint8_t[]>(block.size() + StreamReadSlack);
+    std::memcpy(padded.get(), block.data(), block.size());
+    RestoredBlock restored;
+    const Status st = RestoreBlock(level, Workspace(), padded.get(), block.size(), restored);
+    if (st == Status::Ok) out.assign(restored.data, restored.data + restored.length);
+    return st;
 }
 
 }  // namespace orsk::test

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "container/format.h"
+#include "container/workspace.h"
 
 namespace orsk::test {
 
@@ -37,6 +38,15 @@ struct BlockView {
 };
 // Fails the current test (and returns what it could read) when the block is malformed.
 BlockView ViewBlock(Level level, const Bytes& block);
+
+// One workspace per test binary, prepared for both directions.
+BlockWorkspace& Workspace();
+// The block compressor of level 2 to 5 alone (no store decision, no call filter); the
+// InputSlack bytes behind the chunk are set to `slack`, which must not change the block.
+Bytes CompressBlock(Level level, const Bytes& chunk, std::uint8_t slack = 0);
+// Restores one block from a copy that ends StreamReadSlack bytes after it, so reads
+// beyond the promised slack reach ASan's redzone.
+Status RestoreAt(Level level, const Bytes& block, Bytes& out);
 
 // Whole-buffer round trip through the library's memory path.
 Bytes Compress(Level level, const Bytes& input);
