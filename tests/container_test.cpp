@@ -5,11 +5,11 @@
 #include <cmath>
 #include <vector>
 
-#include "container/block.h"
-#include "container/entropy_estimate.h"
-#include "container/memory.h"
-#include "container/pipeline.h"
-#include "container/sections.h"
+#include "container/drivers/block.h"
+#include "container/blocks/entropy_estimate.h"
+#include "container/drivers/memory.h"
+#include "container/drivers/pipeline.h"
+#include "container/blocks/sections.h"
 #include "platform/platform.h"
 #include "test_util.h"
 

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "container/memory.h"
+#include "container/drivers/memory.h"
 #include "test_util.h"
 
 namespace orsk::test {

@@ -5,7 +5,7 @@
 #include <bit>
 #include <string>
 
-#include "container/sections.h"
+#include "container/blocks/sections.h"
 #include "entropy/stream_coder.h"
 #include "test_util.h"
 

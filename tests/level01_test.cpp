@@ -11,9 +11,9 @@
 #include "codecs/hyperfast/copy_match.h"
 #include "codecs/hyperfast/hyperfast.h"
 #include "codecs/superfast/superfast.h"
-#include "container/memory.h"
-#include "container/sections.h"
-#include "container/workspace.h"
+#include "container/drivers/memory.h"
+#include "container/blocks/sections.h"
+#include "container/blocks/workspace.h"
 #include "entropy/stream_coder.h"
 #include "test_util.h"
 

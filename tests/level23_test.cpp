@@ -12,10 +12,10 @@
 #include "codecs/fast/fast.h"
 #include "codecs/fast/sequence_coder.h"
 #include "codecs/normal/normal.h"
-#include "container/block.h"
-#include "container/memory.h"
-#include "container/sections.h"
-#include "container/workspace.h"
+#include "container/drivers/block.h"
+#include "container/drivers/memory.h"
+#include "container/blocks/sections.h"
+#include "container/blocks/workspace.h"
 #include "test_util.h"
 
 namespace orsk {

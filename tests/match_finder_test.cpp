@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "codecs/normal/normal.h"
-#include "container/memory.h"
+#include "container/drivers/memory.h"
 #include "test_util.h"
 
 namespace orsk {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "container/format.h"
-#include "container/workspace.h"
+#include "base/format.h"
+#include "container/blocks/workspace.h"
 
 namespace orsk::test {
 

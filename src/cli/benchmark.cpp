@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "container/memory.h"
+#include "container/drivers/memory.h"
 #include "platform/platform.h"
 
 namespace orsk::cli {

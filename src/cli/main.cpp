@@ -8,7 +8,7 @@
 #include "cli/benchmark.h"
 #include "cli/main.h"
 #include "cli/report.h"
-#include "container/file_driver.h"
+#include "container/drivers/file_driver.h"
 #include "platform/platform.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "container/file_driver.h"
-#include "container/format.h"
+#include "container/drivers/file_driver.h"
+#include "base/format.h"
 
 namespace orsk::cli {
 

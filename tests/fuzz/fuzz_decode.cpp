@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "container/memory.h"
+#include "container/drivers/memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static orsk::BlockWorkspace ws;  // reused across inputs, as a real run reuses it

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "container/memory.h"
+#include "container/drivers/memory.h"
 #include "entropy/stream_coder.h"
 
 namespace {

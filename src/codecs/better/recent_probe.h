@@ -6,7 +6,7 @@
 
 #include "codecs/fast/match_finder.h"
 #include "codecs/hyperfast/match_length.h"
-#include "container/bytes.h"
+#include "base/bytes.h"
 
 namespace orsk {
 

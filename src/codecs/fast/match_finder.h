@@ -9,7 +9,7 @@
 #include <type_traits>
 
 #include "codecs/hyperfast/match_length.h"
-#include "container/workspace.h"
+#include "container/blocks/workspace.h"
 
 namespace orsk {
 

@@ -15,10 +15,10 @@
 #include <cstdint>
 
 #include "codecs/hyperfast/copy_match.h"
-#include "container/bytes.h"
-#include "container/format.h"
-#include "container/sections.h"
-#include "container/workspace.h"
+#include "base/bytes.h"
+#include "base/format.h"
+#include "container/blocks/sections.h"
+#include "container/blocks/workspace.h"
 
 namespace orsk {
 

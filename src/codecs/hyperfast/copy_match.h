@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "container/bytes.h"
-#include "container/format.h"
+#include "base/bytes.h"
+#include "base/format.h"
 
 namespace orsk {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "container/bytes.h"
+#include "base/bytes.h"
 
 namespace orsk {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "codecs/hyperfast/match_length.h"
-#include "container/bytes.h"
+#include "base/bytes.h"
 
 namespace orsk {
 

@@ -1,8 +1,8 @@
 // Stream sections of a compressed block: the per-stream form rules on the writing
 // side, and the bounded unpacking of all sections of a block on the reading side.
-#include "container/sections.h"
+#include "container/blocks/sections.h"
 
-#include "container/entropy_estimate.h"
+#include "container/blocks/entropy_estimate.h"
 #include "entropy/stream_coder.h"
 
 namespace orsk {

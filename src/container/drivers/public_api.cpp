@@ -2,7 +2,7 @@
 // keeps one workspace, so separate calls may run at once.
 #include "orsk/orsk.h"
 
-#include "container/memory.h"
+#include "container/drivers/memory.h"
 
 namespace {
 

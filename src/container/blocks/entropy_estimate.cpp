@@ -1,5 +1,5 @@
 // Sampled order-0 entropy estimate: one pass over about one byte in fifteen.
-#include "container/entropy_estimate.h"
+#include "container/blocks/entropy_estimate.h"
 
 #include <cmath>
 

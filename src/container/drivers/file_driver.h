@@ -7,9 +7,9 @@
 #include <functional>
 #include <string>
 
-#include "container/block.h"
-#include "container/format.h"
-#include "container/memory.h"
+#include "container/drivers/block.h"
+#include "base/format.h"
+#include "container/drivers/memory.h"
 
 namespace orsk {
 

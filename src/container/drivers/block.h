@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "container/format.h"
-#include "container/workspace.h"
+#include "base/format.h"
+#include "container/blocks/workspace.h"
 
 namespace orsk {
 

@@ -1,5 +1,5 @@
 // Ordered pipeline over a fixed pool of worker threads.
-#include "container/pipeline.h"
+#include "container/drivers/pipeline.h"
 
 #include <algorithm>
 

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "container/block.h"
-#include "container/bytes.h"
-#include "container/format.h"
-#include "container/workspace.h"
+#include "container/drivers/block.h"
+#include "base/bytes.h"
+#include "base/format.h"
+#include "container/blocks/workspace.h"
 
 namespace orsk {
 

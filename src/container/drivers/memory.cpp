@@ -1,6 +1,6 @@
 // Whole-buffer compression and decompression: the chunk and block loops of the file
 // drivers, over memory instead of files.
-#include "container/memory.h"
+#include "container/drivers/memory.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 // One chunk into one block (entropy estimate, store decision, the level's compressor)
 // and one framed block back into its chunk, with every limit of the format checked.
-#include "container/block.h"
+#include "container/drivers/block.h"
 
 #include <cstring>
 
@@ -10,7 +10,7 @@
 #include "codecs/hyperfast/hyperfast.h"
 #include "codecs/normal/normal.h"
 #include "codecs/superfast/superfast.h"
-#include "container/entropy_estimate.h"
+#include "container/blocks/entropy_estimate.h"
 #include "platform/platform.h"
 
 namespace orsk {

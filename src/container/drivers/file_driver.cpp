@@ -1,6 +1,6 @@
 // File drivers: chunks from the input through CompressChunk into the container, and
 // blocks from the container through RestoreBlock into the output or a comparison.
-#include "container/file_driver.h"
+#include "container/drivers/file_driver.h"
 
 #include <cstring>
 #include <memory>
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "container/pipeline.h"
+#include "container/drivers/pipeline.h"
 #include "platform/platform.h"
 
 namespace orsk {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "container/format.h"
+#include "base/format.h"
 
 namespace orsk {
 

@@ -1,5 +1,5 @@
 // Names of statuses and levels for messages.
-#include "container/format.h"
+#include "base/format.h"
 
 namespace orsk {
 

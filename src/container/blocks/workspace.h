@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "container/format.h"
-#include "container/sections.h"
+#include "base/format.h"
+#include "container/blocks/sections.h"
 
 namespace orsk {
 

@@ -1,5 +1,5 @@
 // Allocation of job buffers and worker scratch, once, on first use.
-#include "container/workspace.h"
+#include "container/blocks/workspace.h"
 
 #include <cstring>
 #include <new>
