@@ -8,8 +8,8 @@
 #include <iterator>
 #include <vector>
 
-#include "container/drivers/block.h"
 #include "container/blocks/entropy_estimate.h"
+#include "container/drivers/block.h"
 #include "entropy/stream_coder.h"
 
 namespace {

@@ -5,11 +5,11 @@
 #include <cmath>
 #include <vector>
 
-#include "container/drivers/block.h"
 #include "container/blocks/entropy_estimate.h"
+#include "container/blocks/sections.h"
+#include "container/drivers/block.h"
 #include "container/drivers/memory.h"
 #include "container/drivers/pipeline.h"
-#include "container/blocks/sections.h"
 #include "platform/platform.h"
 #include "test_util.h"
 
@@ -47,8 +47,8 @@ TEST(EntropyEstimate, ShortInputsAndTheSampleSchedule) {
     twenty[0] = 1, twenty[2] = 2, twenty[5] = 3;
     EXPECT_DOUBLE_EQ(EntropyEstimate(twenty.data(), 20), std::log2(3.0));
 
-    const std::vector<std::size_t> documented{0, 2, 5, 9, 14, 20, 27, 35, 44, 54, 65, 77, 90, 104, 119, 134, 149};
-    EXPECT_EQ(SamplePositions(documented.size()), documented);
+    const std::vector<std::size_t> firstSamples{0, 2, 5, 9, 14, 20, 27, 35, 44, 54, 65, 77, 90, 104, 119, 134, 149};
+    EXPECT_EQ(SamplePositions(firstSamples.size()), firstSamples);
 
     // A full chunk: 69,911 samples, the last at 1,048,559; the last 13 bytes never count.
     Bytes chunk(MaxChunkLength, 0);

@@ -1,4 +1,4 @@
-// Levels 0 and 1: the worked examples as exact blocks and streams, round trips through
+// Levels 0 and 1: exact blocks and streams of small hand-checked inputs, round trips through
 // both codecs, and damaged blocks that must be refused without touching foreign memory.
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 #include "codecs/hyperfast/copy_match.h"
 #include "codecs/hyperfast/hyperfast.h"
 #include "codecs/superfast/superfast.h"
-#include "container/drivers/memory.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"
+#include "container/drivers/memory.h"
 #include "entropy/stream_coder.h"
 #include "test_util.h"
 

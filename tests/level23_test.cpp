@@ -1,4 +1,4 @@
-// Levels 2 (FAST) and 3 (NORMAL): exact streams of small worked examples, the call
+// Levels 2 (FAST) and 3 (NORMAL): exact streams of small hand-checked inputs, the call
 // filter, round trips through the memory drivers, damaged blocks.
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@
 #include "codecs/fast/fast.h"
 #include "codecs/fast/sequence_coder.h"
 #include "codecs/normal/normal.h"
-#include "container/drivers/block.h"
-#include "container/drivers/memory.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"
+#include "container/drivers/block.h"
+#include "container/drivers/memory.h"
 #include "test_util.h"
 
 namespace orsk {

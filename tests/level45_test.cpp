@@ -1,4 +1,4 @@
-// Levels 4 (BETTER) and 5 (BEST): exact streams of worked examples, hand-made blocks
+// Levels 4 (BETTER) and 5 (BEST): exact streams of small hand-checked inputs, hand-made blocks
 // for the token loops, damaged blocks, and round trips through the memory drivers.
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@
 
 #include "codecs/best/best.h"
 #include "codecs/better/better.h"
-#include "container/drivers/block.h"
-#include "container/drivers/memory.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"
+#include "container/drivers/block.h"
+#include "container/drivers/memory.h"
 #include "test_util.h"
 
 namespace orsk {
@@ -80,7 +80,7 @@ struct Planted {
 };
 
 // ---------------------------------------------------------------------------------
-// BEST: worked examples.
+// BEST: the exact streams of small inputs.
 
 TEST(BestBlocks, FourteenEqualBytesAsExactBytes) {
     const Bytes chunk(14, 'x');
@@ -279,7 +279,7 @@ TEST(BestBlocks, StreamFormsFollowLengthAndLiteralEntropy) {
 }
 
 // ---------------------------------------------------------------------------------
-// BETTER: worked examples.
+// BETTER: the exact streams of small inputs.
 
 TEST(BetterBlocks, FourteenEqualBytesAsExactBytes) {
     const Bytes chunk(14, 'x');

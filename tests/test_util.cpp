@@ -16,9 +16,9 @@
 #include "codecs/better/better.h"
 #include "codecs/fast/fast.h"
 #include "codecs/normal/normal.h"
+#include "container/blocks/sections.h"
 #include "container/drivers/block.h"
 #include "container/drivers/memory.h"
-#include "container/blocks/sections.h"
 
 namespace orsk::test {
 

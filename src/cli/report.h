@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "container/drivers/file_driver.h"
 #include "base/format.h"
+#include "container/drivers/file_driver.h"
 
 namespace orsk::cli {
 

@@ -159,21 +159,21 @@ struct BestReplay {
     RecentSlots<BestRecentSlots> rep;
 };
 
-// One length; Checked false when the caller knows the cursor holds a whole one.
-template <bool Checked>
+// One length; Careful false when the caller knows the cursor holds a whole one.
+template <bool Careful>
 [[nodiscard]] inline bool NextLength(ByteCursor& c, std::uint32_t& v) {
-    if constexpr (Checked) return ReadExtraLength(c, v);
+    if constexpr (Careful) return ReadExtraLength(c, v);
     v = TakeExtraLength(c);
     return true;
 }
 
 // Replays the sequence of one token; false when it breaks a limit.
-template <bool Checked>
+template <bool Careful>
 [[nodiscard]] inline bool ReplayToken(BestReplay& s, std::uint8_t token) {
     unsigned j = token;
     if (token < MatchOnlyTokenBase || token >= LiteralOnlyToken) {
         std::uint32_t count;
-        if (!NextLength<Checked>(s.literalLengths, count)) return false;
+        if (!NextLength<Careful>(s.literalLengths, count)) return false;
         if (count > std::size_t(s.litEnd - s.lit) || count > std::size_t(s.outEnd - s.op)) return false;
         // The count fits both: the 16-byte steps read at most 15 bytes into the
         // stream's read slack and write at most 15 into the output's CopySlack.
@@ -186,7 +186,7 @@ template <bool Checked>
     }
 
     std::uint32_t length;
-    if (!NextLength<Checked>(s.matchLengths, length)) return false;
+    if (!NextLength<Careful>(s.matchLengths, length)) return false;
     std::uint32_t d;
     if (j < NewDistanceClass) {
         d = s.rep.Take(j);

@@ -34,7 +34,7 @@ Status BetterCompressBlock(const BetterSettings& settings, EncoderScratch& scrat
                            std::size_t n, ByteSink& block) {
     if (n == 0 || n > MaxChunkLength) return Status::Corrupt;
     auto finder = MakeChainFinder<BetterLinkLanes>(scratch, chunk, std::uint32_t(n), settings.window,
-                                                   std::uint32_t(settings.maxChainSteps));
+                                                   settings.maxChainSteps);
     SequenceStreams<BetterRecentSlots> streams;
     if (Status s = streams.Begin(scratch, block); s != Status::Ok) return s;
     BetterEmitter emitter{chunk, streams};

@@ -12,7 +12,7 @@
 namespace orsk {
 
 struct BetterSettings {
-    std::int16_t maxChainSteps = 128;
+    std::uint16_t maxChainSteps = 128;
     std::uint16_t window = 64255;
     std::uint16_t goodLength = 1024;
 };

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
+#include "base/bytes.h"
 #include "codecs/fast/match_finder.h"
 #include "codecs/hyperfast/match_length.h"
-#include "base/bytes.h"
 
 namespace orsk {
 

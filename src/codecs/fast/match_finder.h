@@ -13,8 +13,6 @@
 
 namespace orsk {
 
-constexpr std::uint32_t MaxMatchLength = 65535;
-
 // The chain is kept as distances: each position's entry holds, in 16-bit lanes, how far
 // back its 1st, 2nd, ... Lanes-th previous position of the same hash lies. A walk then
 // reaches Lanes candidates per dependent load. Entries live in a ring of 2^16 indexed by

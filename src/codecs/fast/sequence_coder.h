@@ -14,9 +14,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codecs/hyperfast/copy_match.h"
 #include "base/bytes.h"
 #include "base/format.h"
+#include "codecs/hyperfast/copy_match.h"
+#include "codecs/hyperfast/match_length.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"
 
@@ -41,7 +42,6 @@ static_assert(SequenceStream::Count == EncoderStreamCount);
 // at a time: up to 15 bytes past the last one.
 static_assert(StreamBufferSize >= MaxChunkLength + 15);
 
-constexpr std::uint32_t LengthCodeEscape = 15;  // codes 0..14 are the length itself
 constexpr std::uint8_t ExtraEscape = 255;       // then the value as a big-endian u16
 
 // Appends ExtraLength(v), v <= 65535: one byte below 255, else 255, v >> 8, v & 0xFF.
@@ -134,17 +134,17 @@ struct SequenceStreams {
     void EmitSequence(const std::uint8_t* literals, std::uint32_t n, std::uint32_t length,
                       std::uint32_t distance) {
         ++sequenceCount;
-        if (n < LengthCodeEscape) {
+        if (n < LengthEscapeCode) {
             *at[S::LiteralLengthCodes]++ = std::uint8_t(n);
         } else {
-            *at[S::LiteralLengthCodes]++ = std::uint8_t(LengthCodeEscape);
-            PutExtraLength(at[S::LiteralLengthExtras], n - LengthCodeEscape);
+            *at[S::LiteralLengthCodes]++ = std::uint8_t(LengthEscapeCode);
+            PutExtraLength(at[S::LiteralLengthExtras], n - LengthEscapeCode);
         }
-        if (length < LengthCodeEscape) {
+        if (length < LengthEscapeCode) {
             *at[S::MatchLengthCodes]++ = std::uint8_t(length);
         } else {
-            *at[S::MatchLengthCodes]++ = std::uint8_t(LengthCodeEscape);
-            PutExtraLength(at[S::MatchLengthExtras], length - LengthCodeEscape);
+            *at[S::MatchLengthCodes]++ = std::uint8_t(LengthEscapeCode);
+            PutExtraLength(at[S::MatchLengthExtras], length - LengthEscapeCode);
         }
         if (n != 0) CopyWide16(at[S::Literals], literals, n);
         at[S::Literals] += n;
@@ -287,12 +287,12 @@ template <int RepCount>
         std::uint32_t length = matchCodes[i];
         // An extension is read first and its end tested after: the cursor starts at or
         // before its end, and the read slack covers the 3 bytes read from there.
-        if (n >= LengthCodeEscape) [[unlikely]] {
-            n = LengthCodeEscape + TakeExtraLength(litExtras);
+        if (n >= LengthEscapeCode) [[unlikely]] {
+            n = LengthEscapeCode + TakeExtraLength(litExtras);
             if (litExtras.at > litExtras.end) return Status::Corrupt;
         }
-        if (length >= LengthCodeEscape) [[unlikely]] {
-            length = LengthCodeEscape + TakeExtraLength(matchExtras);
+        if (length >= LengthEscapeCode) [[unlikely]] {
+            length = LengthEscapeCode + TakeExtraLength(matchExtras);
             if (matchExtras.at > matchExtras.end) return Status::Corrupt;
         }
         if (n > std::size_t(litEnd - lit) || std::size_t(n) + length > std::size_t(outEnd - o)) {

@@ -26,9 +26,9 @@ struct HyperfastOffsets {
     const std::uint8_t* highEnd;
 
     std::size_t Unchecked() const { return std::size_t(highEnd - high); }
-    template <bool Checked>
+    template <bool Careful>
     std::uint32_t Next() {
-        if (Checked && high == highEnd) return 0;
+        if (Careful && high == highEnd) return 0;
         const std::uint32_t distance = std::uint32_t(*high++) << 8 | *low++;
         return distance;
     }
@@ -80,7 +80,7 @@ Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch&
                 // here + 12 lies at most 2 bytes past the chunk, inside its slack.
                 PrefetchSlotsAfterMatch(table, here);
                 const std::uint32_t left = size - pos;
-                const std::uint32_t cap = left < MaxMatchRun ? left : MaxMatchRun;
+                const std::uint32_t cap = left < MaxMatchLength ? left : MaxMatchLength;
                 const std::uint32_t length = ExtendMatch(here, there, 4, cap);
                 const std::uint32_t distance = pos - cand;
                 if (low == lowEnd) return Status::NoRoom;

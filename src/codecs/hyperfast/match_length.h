@@ -8,6 +8,11 @@
 
 namespace orsk {
 
+// Length codes 0..14 are the length itself; 15 says an extension follows.
+constexpr std::uint32_t LengthEscapeCode = 15;
+// The longest match one sequence carries at every level (a 16-bit extension).
+constexpr std::uint32_t MaxMatchLength = 65535;
+
 // min(common prefix of a and b counted from `start`, limit), for start < limit.
 // Compares whole 16-byte groups, so it may read up to 15 bytes past a + limit and
 // b + limit; chunks carry InputSlack for that, and the cap makes the result

@@ -7,20 +7,18 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codecs/hyperfast/copy_match.h"
 #include "base/bytes.h"
 #include "base/format.h"
+#include "codecs/hyperfast/copy_match.h"
+#include "codecs/hyperfast/match_length.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"
 
 namespace orsk {
 
-// Codes 0..14 are the length itself; 15 says an extension follows.
-constexpr std::uint32_t LengthEscapeCode = 15;
 // The longest literal run one sequence carries in the middle of a chunk; a longer
 // run is cut into literal-only sequences of exactly this many bytes.
 constexpr std::uint32_t MaxLiteralRun = 65535;
-constexpr std::uint32_t MaxMatchRun = 65535;
 // An extension below 255 is one byte; from 255 on it is 255 and (v - 255) as a
 // big-endian u16, so the largest value it can carry is 255 + 65535.
 constexpr std::uint32_t MaxBiasedExtra = 255 + 65535;
@@ -201,10 +199,10 @@ struct ReplayState {
     return true;
 }
 
-// Replays the next sequence; false when it breaks a limit. With Checked false the
+// Replays the next sequence; false when it breaks a limit. With Careful false the
 // caller has made sure that the offset streams hold a distance for it. RareEscapes
 // tests both codes for an escape at once, which pays when few sequences have one.
-template <bool RareEscapes, bool Checked, class Offsets>
+template <bool RareEscapes, bool Careful, class Offsets>
 [[nodiscard]] inline bool ReplaySequence(ReplayState& s, Offsets& offsets) {
     // Both code streams hold one byte per sequence (checked before the loop).
     std::size_t literalCount = *s.literalCodes++;
@@ -228,7 +226,7 @@ template <bool RareEscapes, bool Checked, class Offsets>
     s.lit += literalCount;
     s.op += literalCount;
     if (matchLength != 0) [[likely]] {
-        const std::uint32_t distance = offsets.template Next<Checked>();
+        const std::uint32_t distance = offsets.template Next<Careful>();
         // Distance 0 (an exhausted stream in the checked form, or an empty slot)
         // wraps around and fails the same test.
         if (std::size_t(distance) - 1 >= std::size_t(s.op - s.outBegin)) return false;

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codecs/hyperfast/match_length.h"
 #include "base/bytes.h"
+#include "codecs/hyperfast/match_length.h"
 
 namespace orsk {
 

@@ -37,12 +37,12 @@ struct SuperfastOffsets {
     // A match takes one code and at most one low byte.
     std::size_t Unchecked() const { return Left(codes) < Left(low) ? Left(codes) : Left(low); }
     // 0 for an exhausted stream or a slot never filled in this block.
-    template <bool Checked>
+    template <bool Careful>
     std::uint32_t Next() {
-        if (Checked && codes.at == codes.end) return 0;
+        if (Careful && codes.at == codes.end) return 0;
         const std::uint32_t code = *codes.at++;
         if (code >= NewDistanceCode) {
-            if (Checked && low.at == low.end) return 0;
+            if (Careful && low.at == low.end) return 0;
             rep.rep2 = rep.rep1;
             rep.rep1 = rep.rep0;
             rep.rep0 = (code - NewDistanceCode) << 8 | *low.at++;
@@ -61,7 +61,7 @@ struct SuperfastOffsets {
 inline std::uint32_t MatchLengthAt(const std::uint8_t* chunk, std::uint32_t size, std::uint32_t p,
                                    std::uint32_t cand) {
     const std::uint32_t left = size - p;
-    return ExtendMatch(chunk + p, chunk + cand, 4, left < MaxMatchRun ? left : MaxMatchRun);
+    return ExtendMatch(chunk + p, chunk + cand, 4, left < MaxMatchLength ? left : MaxMatchLength);
 }
 
 }  // namespace

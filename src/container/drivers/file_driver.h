@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "container/drivers/block.h"
 #include "base/format.h"
+#include "container/drivers/block.h"
 #include "container/drivers/memory.h"
 
 namespace orsk {

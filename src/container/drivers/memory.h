@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "container/drivers/block.h"
 #include "base/bytes.h"
 #include "base/format.h"
 #include "container/blocks/workspace.h"
+#include "container/drivers/block.h"
 
 namespace orsk {
 
