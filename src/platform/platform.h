@@ -62,8 +62,13 @@ public:
     bool UseStdout();
     bool Write(const std::uint8_t* p, std::size_t n, std::string& why);
     bool Commit(std::string& why);
+    // Test seam: writes fail once `bytes` more bytes were written, as on a full disk;
+    // negative (the default): never.
+    void FailWritesAfter(std::int64_t bytes) { writeBudget_ = bytes; }
 
 private:
+    bool SpendWriteBudget(std::size_t n);  // false when this write must fail
+
 #ifdef _WIN32
     void* handle_ = nullptr;
 #else
@@ -73,6 +78,7 @@ private:
     bool direct_ = false;  // a device or pipe named as output, written in place
     std::string target_;
     std::string temp_;
+    std::int64_t writeBudget_ = -1;
 };
 
 // Size of a named file, 0 when it cannot be opened.
@@ -81,9 +87,5 @@ std::uint64_t FileSizeOf(const std::string& name);
 bool SameFile(const std::string& a, const std::string& b);
 // Removes a leftover temporary file when the process is interrupted.
 void InstallInterruptCleanup();
-
-// Test seam: every OutputFile write fails once `bytes` more bytes have been written
-// (as on a full disk); a negative value turns the failure off. Tests only.
-void InjectWriteFailureAfter(std::int64_t bytes);
 
 }  // namespace orsk::platform

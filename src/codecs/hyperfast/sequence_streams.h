@@ -11,6 +11,7 @@
 #include "base/format.h"
 #include "codecs/hyperfast/copy_match.h"
 #include "codecs/hyperfast/match_length.h"
+#include "container/blocks/block_header.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"
 
@@ -148,11 +149,9 @@ struct PendingLiterals {
             return st;
         }
     }
-    header[0] = CompressedBlockKind;
-    StoreLE32(header + 1, sequenceCount);
-    StoreLE32(header + 5, chunkLength);
-    StoreLE32(header + 9, std::uint32_t(lowAt - (header + CompressedHeaderLength)));
-    StoreLE32(header + 13, std::uint32_t(sections.at - header));
+    WriteBlockHeader(header, HeaderOrder::A,
+                     {sequenceCount, chunkLength, std::uint32_t(lowAt - (header + CompressedHeaderLength)),
+                      std::uint32_t(sections.at - header)});
     block.at = sections.at;
     return Status::Ok;
 }

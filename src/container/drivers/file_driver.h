@@ -40,6 +40,7 @@ using DecompressObserver = std::function<void(const DecompressEvent&)>;
 
 struct RunOptions {
     std::size_t threads = 1;  // worker threads; 1 runs everything on the calling thread
+    std::int64_t failWritesAfter = -1;  // test seam: the output fails past this many bytes
 };
 
 // Default worker count: every core.
