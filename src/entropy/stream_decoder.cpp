@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "entropy/canonical_code.h"
@@ -322,12 +323,21 @@ constexpr int MaxJobs = 8;
 
 }  // namespace
 
-void DecodeStreams(const StreamJob* jobs, int count, Status* status) {
-    for (; count > MaxJobs; count -= MaxJobs, jobs += MaxJobs, status += MaxJobs) {
-        DecodeStreams(jobs, MaxJobs, status);
-    }
-    StreamTable tables[MaxLanes];
+struct StreamDecodeTables {
+    StreamTable lanes[MaxLanes];
     DecodeTable partial;
+};
+
+void StreamDecodeTablesDeleter::operator()(StreamDecodeTables* t) const { delete t; }
+
+StreamDecodeTablesPtr NewStreamDecodeTables() { return StreamDecodeTablesPtr(new (std::nothrow) StreamDecodeTables); }
+
+void DecodeStreams(const StreamJob* jobs, int count, Status* status, StreamDecodeTables& storage) {
+    for (; count > MaxJobs; count -= MaxJobs, jobs += MaxJobs, status += MaxJobs) {
+        DecodeStreams(jobs, MaxJobs, status, storage);
+    }
+    StreamTable* const tables = storage.lanes;
+    DecodeTable& partial = storage.partial;
     Lane lanes[MaxLanes];
     int active = 0;
     int next = 0;
@@ -370,10 +380,11 @@ void DecodeStreams(const StreamJob* jobs, int count, Status* status) {
     }
 }
 
-Status DecodeStream(const std::uint8_t* body, std::size_t bodyLength, std::uint8_t* out, std::size_t n) {
+Status DecodeStream(const std::uint8_t* body, std::size_t bodyLength, std::uint8_t* out, std::size_t n,
+                    StreamDecodeTables& tables) {
     const StreamJob job{body, bodyLength, out, n};
     Status status = Status::Corrupt;
-    DecodeStreams(&job, 1, &status);
+    DecodeStreams(&job, 1, &status, tables);
     return status;
 }
 

@@ -88,7 +88,7 @@ Status UnpackSections(ByteCursor payload, int count, DecodeBuffers& buffers, Blo
     }
 
     Status decoded[MaxSections];
-    DecodeStreams(jobs, jobCount, decoded);
+    if (jobCount != 0) DecodeStreams(jobs, jobCount, decoded, *buffers.tables);
     for (int j = 0; j < jobCount; ++j) {
         if (decoded[j] != Status::Ok) return decoded[j];  // sections before the framing failure
     }
