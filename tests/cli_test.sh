@@ -98,8 +98,9 @@ seq 1 300000 > numbers.txt
 "$ORSK" e -m3 numbers.txt n3.orsk > /dev/null 2>&1
 "$ORSK" e -m2 numbers.txt n2.orsk > /dev/null 2>&1
 python3 -c "
-d = bytearray(open('n3.orsk', 'rb').read()); d[2] ^= 1; open('bad3.orsk', 'wb').write(d)
-d = bytearray(open('n2.orsk', 'rb').read()); d[6] ^= 1; open('bad2.orsk', 'wb').write(d)"
+short = (1048575).to_bytes(4, 'little')
+d = bytearray(open('n3.orsk', 'rb').read()); d[2:6] = short; open('bad3.orsk', 'wb').write(d)
+d = bytearray(open('n2.orsk', 'rb').read()); d[6:10] = short; open('bad2.orsk', 'wb').write(d)"
 "$ORSK" d -m3 bad3.orsk keep.txt > out.txt 2>&1; check "damaged NORMAL block" 2 $?
 expect_text "NORMAL's word" out.txt "LZ Error"
 "$ORSK" d -m2 bad2.orsk keep.txt > out.txt 2>&1; check "damaged FAST block" 2 $?

@@ -389,12 +389,11 @@ TEST(Sections, CodedSectionsUnpackTogether) {
     Bytes damaged = block;
     damaged[secondCoded + 9 + 2] = damaged[secondCoded + 9 + 1];  // second coded body: a symbol twice
     EXPECT_EQ(UnpackSections({damaged.data(), damaged.data() + length}, 5, buffers, streams), Status::Corrupt);
-    // The damaged section comes before one that is cut short: Corrupt wins; cut before
-    // the damaged one: Truncated.
+    // A section that runs past its block is damage too, wherever it lies.
     EXPECT_EQ(UnpackSections({damaged.data(), damaged.data() + length - 10}, 5, buffers, streams), Status::Corrupt);
     EXPECT_EQ(UnpackSections({damaged.data(), damaged.data() + secondCoded + 20}, 5, buffers, streams),
-              Status::Truncated);
-    EXPECT_EQ(UnpackSections({block.data(), block.data() + length - 10}, 5, buffers, streams), Status::Truncated);
+              Status::Corrupt);
+    EXPECT_EQ(UnpackSections({block.data(), block.data() + length - 10}, 5, buffers, streams), Status::Corrupt);
     Bytes zeroCount = block;
     StoreLE32(&zeroCount[1], 0);  // a coded section that claims no bytes
     EXPECT_EQ(UnpackSections({zeroCount.data(), zeroCount.data() + length}, 5, buffers, streams), Status::Corrupt);

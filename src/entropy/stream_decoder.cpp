@@ -269,8 +269,9 @@ Status PrepareLane(const StreamJob& job, StreamTable& table, DecodeTable& partia
         seen[symbolBytes[i]] = true;
     }
 
-    // LengthCounts[0] carries nothing. The rest must place every symbol and leave no
-    // code value at or above 4096 (Kraft sum at most 1).
+    // LengthCounts[0] counts no code (a writer leaves it 0). The rest must place every
+    // symbol and leave no code value at or above 4096 (Kraft sum at most 1).
+    if (lengthBytes[0] != 0 || lengthBytes[1] != 0) return Status::Corrupt;
     std::uint32_t lengthCounts[MaxCodeLength + 1] = {};
     std::uint32_t placed = 0;
     std::uint32_t kraft = 0;  // in units of 2^-12; at most 12 x 65535 x 2048, fits

@@ -179,7 +179,8 @@ template <bool Careful>
         CopyWide16(s.op, s.lit, count);
         s.lit += count;
         s.op += count;
-        if (token >= LiteralOnlyToken) [[unlikely]] return true;
+        // 14 is the literal-only token; no writer makes 15 to 255.
+        if (token >= LiteralOnlyToken) [[unlikely]] return token == LiteralOnlyToken;
     } else {
         j = token - MatchOnlyTokenBase;
     }
@@ -210,6 +211,8 @@ Status BestDecodeBlock(const BlockStreams& in, ByteSink& out) {
     const ByteCursor tokens = in.stream[TokenSection];
     // One token per sequence, and every token must be used.
     if (Left(tokens) != in.sequenceCount) return Status::Corrupt;
+    // The two sections between the tokens and the literal lengths are always empty.
+    if (Left(in.stream[TokenSection + 1]) != 0 || Left(in.stream[TokenSection + 2]) != 0) return Status::Corrupt;
 
     BestReplay s{in.stream[LiteralLengthSection],
                  in.stream[MatchLengthSection],

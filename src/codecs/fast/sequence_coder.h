@@ -271,11 +271,14 @@ template <int RepCount>
         std::uint32_t length = matchCodes[i];
         // An extension is read first and its end tested after: the cursor starts at or
         // before its end, and the read slack covers the 3 bytes read from there.
+        // Codes above the escape are never written.
         if (n >= LengthEscapeCode) [[unlikely]] {
+            if (n != LengthEscapeCode) return Status::Corrupt;
             n = LengthEscapeCode + TakeExtraLength(litExtras);
             if (litExtras.at > litExtras.end) return Status::Corrupt;
         }
         if (length >= LengthEscapeCode) [[unlikely]] {
+            if (length != LengthEscapeCode) return Status::Corrupt;
             length = LengthEscapeCode + TakeExtraLength(matchExtras);
             if (matchExtras.at > matchExtras.end) return Status::Corrupt;
         }

@@ -184,15 +184,16 @@ struct ReplayState {
     std::uint8_t* op;
 };
 
-// Replaces each escape code (15) by 15 plus its extension; false when one is missing.
+// Replaces each escape code (15) by 15 plus its extension; false when one is missing
+// or a code lies above the escape (no writer makes those).
 [[nodiscard]] inline bool ReadEscapedLengths(ReplayState& s, std::size_t& literalCount, std::size_t& matchLength) {
     std::uint32_t extra;
     if (literalCount >= LengthEscapeCode) [[unlikely]] {
-        if (!ReadBiasedExtra(s.literalExtras, extra)) return false;
+        if (literalCount != LengthEscapeCode || !ReadBiasedExtra(s.literalExtras, extra)) return false;
         literalCount = LengthEscapeCode + extra;
     }
     if (matchLength >= LengthEscapeCode) {
-        if (!ReadBiasedExtra(s.matchExtras, extra)) return false;
+        if (matchLength != LengthEscapeCode || !ReadBiasedExtra(s.matchExtras, extra)) return false;
         matchLength = LengthEscapeCode + extra;
     }
     return true;

@@ -77,14 +77,22 @@ Status BlockTotalLength(Level level, const std::uint8_t* header, std::size_t& to
     if (header[0] == StoredBlockKind) {
         const std::uint32_t a = LoadLE32(header + 1);
         const std::uint32_t b = LoadLE32(header + 5);
-        if (a != b || a > OutputBlockBufferSize) return Status::Corrupt;
+        // Every block restores one chunk of 1 to MaxChunkLength bytes.
+        if (a != b || a == 0 || a > MaxChunkLength) return Status::Corrupt;
         total = StoredHeaderLength + a;
         return Status::Ok;
     }
     if (header[0] != CompressedBlockKind) return Status::Corrupt;
-    const std::uint32_t length = ReadBlockHeader(header, LevelOf(level).headerOrder).blockLength;
-    if (length < CompressedHeaderLength || length > OutputBlockBufferSize) return Status::Corrupt;
-    total = length;
+    const LevelInfo& info = LevelOf(level);
+    const BlockHeader h = ReadBlockHeader(header, info.headerOrder);
+    if (h.chunkLength == 0 || h.chunkLength > MaxChunkLength || h.blockLength > OutputBlockBufferSize) {
+        return Status::Corrupt;
+    }
+    // The header, the OffsetLowBytes and at least a kind byte per section.
+    if (h.blockLength < CompressedHeaderLength + std::uint64_t(h.offsetLowLength) + unsigned(info.sections)) {
+        return Status::Corrupt;
+    }
+    total = h.blockLength;
     return Status::Ok;
 }
 
@@ -100,8 +108,7 @@ Status RestoreBlock(Level level, CodecScratch& scratch, std::uint8_t* restored, 
     }
 
     const LevelInfo& info = LevelOf(level);
-    const BlockHeader h = ReadBlockHeader(block, info.headerOrder);
-    if (h.chunkLength > MaxChunkLength) return Status::Corrupt;
+    const BlockHeader h = ReadBlockHeader(block, info.headerOrder);  // checked above
     ByteCursor payload{block + CompressedHeaderLength, block + total};
 
     BlockStreams streams;

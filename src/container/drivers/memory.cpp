@@ -35,9 +35,12 @@ Status ForEachBlock(Level level, const std::uint8_t* in, std::size_t n, std::uin
 
 std::uint64_t ContainerBound(std::uint64_t n) {
     if (n == 0) return 0;
-    const std::uint64_t chunks = (n + MaxChunkLength - 1) / MaxChunkLength;
+    const std::uint64_t chunks = n / MaxChunkLength + (n % MaxChunkLength != 0);
     // Every block stays inside BlockBound of its chunk, which covers a stored block.
-    return 1 + n + n / 16 + chunks * 2048;
+    // Beyond 2^64 the bound saturates.
+    std::uint64_t bound = 0;
+    if (__builtin_add_overflow(n, 1 + n / 16 + chunks * 2048, &bound)) return UINT64_MAX;
+    return bound;
 }
 
 Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink& out, BlockWorkspace& ws,
@@ -121,13 +124,7 @@ Status DecompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSi
 Status RestoredSize(Level level, const std::uint8_t* in, std::size_t n, std::uint64_t& size) {
     std::uint64_t sum = 0, index;
     const Status s = ForEachBlock(level, in, n, index, [&](const ByteCursor& c, std::size_t total) {
-        if (c.at[0] == StoredBlockKind) {
-            sum += total - StoredHeaderLength;
-            return Status::Ok;
-        }
-        const std::uint32_t length = ReadBlockHeader(c.at, LevelOf(level).headerOrder).chunkLength;
-        if (length > MaxChunkLength) return Status::Corrupt;
-        sum += length;
+        sum += ClaimedLength(level, c.at, total);  // framing checked it: 1 to MaxChunkLength
         return Status::Ok;
     });
     if (s == Status::Ok) size = sum;
