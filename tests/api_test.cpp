@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <thread>
 
 #ifndef _WIN32
 #include <pthread.h>
