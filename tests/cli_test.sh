@@ -37,10 +37,11 @@ seq 1 300000 > numbers.txt
 "$ORSK" e -m3 numbers.txt n3.orsk > /dev/null 2>&1
 "$ORSK" e -m2 numbers.txt n2.orsk > /dev/null 2>&1
 head -c 1000 n2.orsk > cut.orsk
-# A block that does not restore (its chunk length is off by one).
+# A block that does not restore (its chunk length one short of 1 MiB).
 python3 -c "
-d = bytearray(open('n3.orsk', 'rb').read()); d[2] ^= 1; open('bad3.orsk', 'wb').write(d)
-d = bytearray(open('n2.orsk', 'rb').read()); d[6] ^= 1; open('bad2.orsk', 'wb').write(d)"
+short = (1048575).to_bytes(4, 'little')
+d = bytearray(open('n3.orsk', 'rb').read()); d[2:6] = short; open('bad3.orsk', 'wb').write(d)
+d = bytearray(open('n2.orsk', 'rb').read()); d[6:10] = short; open('bad2.orsk', 'wb').write(d)"
 
 # The command line, one run per row: exit code | a text the output holds ("-": none) |
 # a file that must be left as it was (absent stays absent) | the arguments. A refused
@@ -96,6 +97,7 @@ TABLE
 "$ORSK" d -m1 l1.orsk l1.back > /dev/null 2>&1; check "restore -m1" 0 $?
 cmp -s sample.bin l1.back; check "level 1 round trip" 0 $?
 "$ORSK" d -m0 many.orsk many.back > /dev/null 2>&1 && cmp -s sample.bin many.back; check "-t100000 round trip" 0 $?
+cmp -s sample.bin <(head -c 300000 "$ORSK"); check "input untouched" 0 $?
 
 # Standard input on a terminal is refused rather than waited on.
 python3 - "$ORSK" e -m0 - tty.orsk > out.txt 2>&1 <<'PY'

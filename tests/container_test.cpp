@@ -127,9 +127,9 @@ TEST(StoredBlocks, ExactBytes) {
 }
 
 TEST(StoredBlocks, RestoreAlikeAtEveryLevel) {
-    // A hand-made container of stored blocks, including an empty one.
+    // A hand-made container of stored blocks.
     Bytes c{83};
-    const Bytes parts[] = {RandomBytes(300, 4), {}, RandomBytes(1, 5), TextLike(5000, 6)};
+    const Bytes parts[] = {RandomBytes(300, 4), RandomBytes(1, 5), TextLike(5000, 6)};
     Bytes expected;
     for (const Bytes& p : parts) {
         c.push_back(15);
@@ -239,7 +239,11 @@ TEST(Sections, RawAndEmptyFormsUnpack) {
     EXPECT_EQ(Left(streams.stream[1]), 0u);
     // Bytes left over behind the last section, or a section running past the payload.
     EXPECT_EQ(UnpackSections({block.data(), block.data() + 106}, 1, buffers, streams), Status::Corrupt);
-    EXPECT_EQ(UnpackSections({block.data(), block.data() + 104}, 2, buffers, streams), Status::Truncated);
+    EXPECT_EQ(UnpackSections({block.data(), block.data() + 104}, 2, buffers, streams), Status::Corrupt);
+    // Kinds no writer makes: a raw section of no bytes, a kind byte above 2.
+    const Bytes emptyRaw{SectionRaw, 0, 0, 0, 0}, kind3{3};
+    EXPECT_EQ(UnpackSections({emptyRaw.data(), emptyRaw.data() + 5}, 1, buffers, streams), Status::Corrupt);
+    EXPECT_EQ(UnpackSections({kind3.data(), kind3.data() + 1}, 1, buffers, streams), Status::Corrupt);
 }
 
 TEST(Pipeline, ResultsLeaveInOrderAndStopAtTheFirstFailure) {

@@ -35,7 +35,7 @@ Bytes Encode(const Bytes& data) {
 Status Decode(const Bytes& coded, std::size_t n, Bytes& out, std::size_t bodyLength = SIZE_MAX) {
     const Bytes body(coded.begin() + 8, coded.begin() + 8 + std::ptrdiff_t(std::min(bodyLength, coded.size() - 8)));
     out.assign(n + SectionSlack, 0);
-    const Status st = DecodeStream(body.data(), body.size(), out.data(), n);
+    const Status st = DecodeStream(body.data(), body.size(), out.data(), n, test::DecodeTables());
     out.resize(n);
     return st;
 }
@@ -275,7 +275,7 @@ Bytes MakeBody(const std::string& symbols, unsigned length, std::size_t words, s
 
 TEST(DecodeStream, RejectsInconsistentHeaders) {
     Bytes out(100 + SectionSlack);
-    const auto decode = [&](const Bytes& b, std::size_t n) { return DecodeStream(b.data(), b.size(), out.data(), n); };
+    const auto decode = [&](const Bytes& b, std::size_t n) { return DecodeStream(b.data(), b.size(), out.data(), n, test::DecodeTables()); };
     // One symbol, code "0": 64 zero bits are 64 symbols; 60 leave four padding bits.
     EXPECT_EQ(decode(MakeBody("q", 1, 1, 0), 64), Status::Ok);
     EXPECT_EQ(out[63], 'q');
@@ -337,11 +337,11 @@ TEST(DecodeStreams, MatchLoneDecodesWhateverTheNeighbours) {
             jobs.push_back(StreamJob{bodies[k].data(), bodies[k].size(), outs[j].data(), counts[k]});
         }
         std::vector<Status> status(jobs.size(), Status::Ok);
-        DecodeStreams(jobs.data(), int(jobs.size()), status.data());
+        DecodeStreams(jobs.data(), int(jobs.size()), status.data(), test::DecodeTables());
         for (std::size_t j = 0; j < index.size(); ++j) {
             const std::size_t k = index[j];
             Bytes alone(counts[k] + SectionSlack);
-            const Status expected = DecodeStream(bodies[k].data(), bodies[k].size(), alone.data(), counts[k]);
+            const Status expected = DecodeStream(bodies[k].data(), bodies[k].size(), alone.data(), counts[k], test::DecodeTables());
             ASSERT_EQ(status[j], expected) << "body " << k;
             if (k < data.size()) {
                 ASSERT_EQ(expected, Status::Ok) << "body " << k;
@@ -351,7 +351,7 @@ TEST(DecodeStreams, MatchLoneDecodesWhateverTheNeighbours) {
             }
         }
     }
-    DecodeStreams(nullptr, 0, nullptr);  // nothing to do
+    DecodeStreams(nullptr, 0, nullptr, test::DecodeTables());  // nothing to do
 }
 
 // The coded sections of a block decode together; the first failure in section order is
@@ -374,6 +374,7 @@ TEST(Sections, CodedSectionsUnpackTogether) {
     std::vector<Bytes> memory(MaxSections, Bytes(MaxStreamLength + SectionSlack));
     DecodeBuffers buffers;
     for (int i = 0; i < MaxSections; ++i) buffers.stream[i] = memory[i].data();
+    buffers.tables = &test::DecodeTables();
     BlockStreams streams;
     ASSERT_EQ(UnpackSections({block.data(), block.data() + length}, 5, buffers, streams), Status::Ok);
     const Bytes* expected[] = {&a, nullptr, &b, nullptr, &c};
@@ -388,12 +389,11 @@ TEST(Sections, CodedSectionsUnpackTogether) {
     Bytes damaged = block;
     damaged[secondCoded + 9 + 2] = damaged[secondCoded + 9 + 1];  // second coded body: a symbol twice
     EXPECT_EQ(UnpackSections({damaged.data(), damaged.data() + length}, 5, buffers, streams), Status::Corrupt);
-    // The damaged section comes before one that is cut short: Corrupt wins; cut before
-    // the damaged one: Truncated.
+    // A section that runs past its block is damage too, wherever it lies.
     EXPECT_EQ(UnpackSections({damaged.data(), damaged.data() + length - 10}, 5, buffers, streams), Status::Corrupt);
     EXPECT_EQ(UnpackSections({damaged.data(), damaged.data() + secondCoded + 20}, 5, buffers, streams),
-              Status::Truncated);
-    EXPECT_EQ(UnpackSections({block.data(), block.data() + length - 10}, 5, buffers, streams), Status::Truncated);
+              Status::Corrupt);
+    EXPECT_EQ(UnpackSections({block.data(), block.data() + length - 10}, 5, buffers, streams), Status::Corrupt);
     Bytes zeroCount = block;
     StoreLE32(&zeroCount[1], 0);  // a coded section that claims no bytes
     EXPECT_EQ(UnpackSections({zeroCount.data(), zeroCount.data() + length}, 5, buffers, streams), Status::Corrupt);

@@ -28,9 +28,7 @@ TEST(FileDrivers, ExistingOutputSurvivesEveryFailure) {
 
     // A disk that fills up after the first block, while compressing and restoring.
     for (std::int64_t budget : {0, 1, 200000}) {
-        platform::InjectWriteFailureAfter(budget);
-        const FileRunResult r = CompressFile(Level::Fast, input, output, options, nullptr);
-        platform::InjectWriteFailureAfter(-1);
+        const FileRunResult r = CompressFile(Level::Fast, input, output, RunOptions{2, budget}, nullptr);
         EXPECT_EQ(r.status, Status::WriteFailed);
         EXPECT_NE(r.message.find("output.orsk"), std::string::npos) << r.message;
         EXPECT_EQ(ReadFileBytes(output), precious);
@@ -38,9 +36,7 @@ TEST(FileDrivers, ExistingOutputSurvivesEveryFailure) {
     }
     const std::string container = (dir / "good.orsk").string();
     ASSERT_EQ(CompressFile(Level::Fast, input, container, options, nullptr).status, Status::Ok);
-    platform::InjectWriteFailureAfter(5000);
-    EXPECT_EQ(DecompressFile(Level::Fast, container, output, options, nullptr).status, Status::WriteFailed);
-    platform::InjectWriteFailureAfter(-1);
+    EXPECT_EQ(DecompressFile(Level::Fast, container, output, RunOptions{2, 5000}, nullptr).status, Status::WriteFailed);
     EXPECT_EQ(ReadFileBytes(output), precious);
 
     // A missing input, and a container whose last block is cut short.

@@ -193,7 +193,7 @@ protected:
     std::vector<std::uint32_t> tables_ = std::vector<std::uint32_t>(2 * HashTableEntries);
     EncoderScratch scratch_;
     Bytes decodeMemory_ = Bytes((MaxStreamLength + SectionSlack) * MaxSections);
-    DecodeBuffers decode_;
+    DecodeBuffers decode_{{}, &test::DecodeTables()};
 };
 
 constexpr Level kLevels[] = {Level::Hyperfast, Level::Superfast};

@@ -200,6 +200,8 @@ BlockWorkspace& Workspace() {
     return ws;
 }
 
+StreamDecodeTables& DecodeTables() { return *Workspace().decodeBuffers().tables; }
+
 Bytes CompressBlock(Level level, const Bytes& chunk, std::uint8_t slack) {
     BlockWorkspace& ws = Workspace();
     std::memcpy(ws.chunk(), chunk.data(), chunk.size());

@@ -39,8 +39,9 @@ struct BlockView {
 // Fails the current test (and returns what it could read) when the block is malformed.
 BlockView ViewBlock(Level level, const Bytes& block);
 
-// One workspace per test binary, prepared for both directions.
+// One workspace per test binary, prepared for both directions; its stream decoder tables.
 BlockWorkspace& Workspace();
+StreamDecodeTables& DecodeTables();
 // The block compressor of level 2 to 5 alone (no store decision, no call filter); the
 // InputSlack bytes behind the chunk are set to `slack`, which must not change the block.
 Bytes CompressBlock(Level level, const Bytes& chunk, std::uint8_t slack = 0);

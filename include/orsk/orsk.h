@@ -2,7 +2,10 @@
  *
  * A container does not record its level: restore it with the level that wrote it.
  * Every call returns a status and never throws. Calls are thread-safe: each thread
- * keeps its own working memory (about 20 MiB, allocated on its first call).
+ * keeps its own working memory (about 20 MiB on the heap, allocated on its first call)
+ * and a call needs less than 32 KiB of the calling thread's stack.
+ * Input and output buffers must not overlap (ORSK_BAD_ARGUMENT). A call may write
+ * anywhere in output[0..output_capacity), also past the *output_size bytes it reports.
  * Usable from C and C++; link with -lorsk (static) or find_package(orsk) / pkg-config. */
 #ifndef ORSK_ORSK_H
 #define ORSK_ORSK_H
@@ -25,10 +28,11 @@ typedef enum orsk_status {
     ORSK_NO_ROOM = 3,       /* the output buffer is too small */
     ORSK_OUT_OF_MEMORY = 4,
     ORSK_BAD_LEVEL = 5,     /* level outside 0..5 */
-    ORSK_BAD_ARGUMENT = 6   /* a null pointer where bytes were expected */
+    ORSK_BAD_ARGUMENT = 6   /* a null pointer where bytes were expected, or overlapping buffers */
 } orsk_status;
 
-/* The largest container an input of input_size bytes can become. */
+/* The largest container an input of input_size bytes can become; UINT64_MAX when that
+ * does not fit in 64 bits. */
 uint64_t orsk_compress_bound(uint64_t input_size);
 
 /* Compresses input[0..input_size) into output; *output_size receives the container's
@@ -36,15 +40,19 @@ uint64_t orsk_compress_bound(uint64_t input_size);
 orsk_status orsk_compress(int level, const void* input, size_t input_size, void* output, size_t output_capacity,
                           size_t* output_size);
 
-/* The number of bytes a container restores, read from its block headers. */
+/* The number of bytes a container restores as its block headers claim (the blocks are
+ * framed and their headers checked, but not decoded: orsk_decompress may still find
+ * damage). A valid header claims at most 1 MiB per block of 24 bytes or more, so the
+ * claim is at most about 43,690 times the container's size; our writers reach about
+ * 2,000 times on a file of one repeated byte. */
 orsk_status orsk_decompressed_size(int level, const void* container, size_t container_size, uint64_t* size);
 
 /* Restores a container into output; *output_size receives the restored length. */
 orsk_status orsk_decompress(int level, const void* container, size_t container_size, void* output,
                             size_t output_capacity, size_t* output_size);
 
-/* A short English description of a status. */
-const char* orsk_status_text(orsk_status status);
+/* A short English description of a status; "unknown status" for other values. */
+const char* orsk_status_text(int status);
 
 #ifdef __cplusplus
 }

@@ -1,4 +1,4 @@
-// Names of statuses and levels for messages.
+// Names of statuses for messages.
 #include "base/format.h"
 
 namespace orsk {
@@ -14,12 +14,6 @@ const char* StatusText(Status s) {
         case Status::OutOfMemory: return "out of memory";
     }
     return "unknown";
-}
-
-const char* LevelName(Level level) {
-    static const char* const names[LevelCount] = {"HYPERFAST", "SUPERFAST", "FAST", "NORMAL", "BETTER", "BEST"};
-    const unsigned i = unsigned(level);
-    return i < LevelCount ? names[i] : "?";
 }
 
 }  // namespace orsk

@@ -21,7 +21,6 @@ const char* StatusText(Status s);
 
 enum class Level : std::uint8_t { Hyperfast = 0, Superfast, Fast, Normal, Better, Best };
 constexpr int LevelCount = 6;
-const char* LevelName(Level level);  // "HYPERFAST" ... "BEST"
 
 constexpr std::uint8_t ContainerMagic = 83;  // 'S'
 constexpr std::uint8_t StoredBlockKind = 15;

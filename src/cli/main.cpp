@@ -95,7 +95,7 @@ int Run(const cli::Arguments& args) {
         const std::int64_t total = platform::StageMicros(start, platform::CounterNow(), frequency);
         if (r.status != Status::Ok) {
             // The levels' own word for a block that does not restore, then the reason.
-            if (r.blockFailed) std::fprintf(console, level == Level::Normal ? "\n LZ Error " : "\n ERROR");
+            if (r.blockFailed) std::fputs(LevelOf(level).blockFailure, console);
             return Failure(console, r.message);
         }
         cli::PrintDecompressReport(console, r.bytesOut, total);

@@ -72,7 +72,7 @@ std::string CompressProgressLine(Level level, const CompressEvent& e) {
     const char* label = e.outcome.stored ? "Storing   " : "Compressing";
     const std::uint64_t size = e.inputSize >= e.done ? e.inputSize : e.done;
     const double percent = size == 0 ? 100.0 : double(e.done) * 100.0 / double(size);
-    if (level == Level::Hyperfast || level == Level::Superfast) {
+    if (LevelOf(level).blockProgress) {
         std::snprintf(line, sizeof line, "\r %s %02.02f%% | Entropy = %1.03f | Block: %llu | %7zu -> %7zu", label, percent,
                       e.outcome.entropy, static_cast<unsigned long long>(e.index), e.chunkLength, e.outcome.blockLength);
     } else {
@@ -82,7 +82,7 @@ std::string CompressProgressLine(Level level, const CompressEvent& e) {
 }
 
 std::string DecompressProgressLine(Level level, const DecompressEvent& e) {
-    if (level != Level::Hyperfast && level != Level::Superfast) return {};
+    if (!LevelOf(level).blockProgress) return {};
     char line[128];
     const auto index = static_cast<unsigned long long>(e.index);
     if (e.block.stored) {
@@ -95,8 +95,7 @@ std::string DecompressProgressLine(Level level, const DecompressEvent& e) {
 }
 
 void PrintCompressAnnouncement(std::FILE* out, Level level) {
-    static const char* const names[LevelCount] = {"HYPER_FAST", "SUPER_FAST", "FAST", "NORMAL", "BETTER", "BEST"};
-    std::fprintf(out, "\n Using %s_COMPRESSION level\n", names[unsigned(level)]);
+    std::fprintf(out, "\n Using %s_COMPRESSION level\n", LevelOf(level).compressingName);
 }
 
 void PrintDecompressAnnouncement(std::FILE* out, Level level) {

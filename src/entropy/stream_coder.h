@@ -4,11 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "base/bytes.h"
 #include "base/format.h"
 
 namespace orsk {
+
+struct StreamDecodeTables;
 
 constexpr unsigned MaxCodeLength = 12;
 constexpr std::size_t MinCodedLength = 2048;  // shorter streams are written raw
@@ -49,7 +52,16 @@ std::size_t CodedStreamSize(const std::uint8_t* data, std::size_t n);
 // inconsistency (bad LengthCounts, a window that completes no code, code words too
 // short for n symbols).
 [[nodiscard]] Status DecodeStream(const std::uint8_t* body, std::size_t bodyLength, std::uint8_t* out,
-                                  std::size_t n);
+                                  std::size_t n, StreamDecodeTables& tables);
+
+// The decoder's working tables (about 120 KiB), allocated once by their owner and reused
+// for every block, so that decoding keeps only a few KiB on the stack.
+struct StreamDecodeTables;
+struct StreamDecodeTablesDeleter {
+    void operator()(StreamDecodeTables* t) const;
+};
+using StreamDecodeTablesPtr = std::unique_ptr<StreamDecodeTables, StreamDecodeTablesDeleter>;
+StreamDecodeTablesPtr NewStreamDecodeTables();  // null when out of memory
 
 // One body for DecodeStreams, with the arguments DecodeStream takes.
 struct StreamJob {
@@ -61,6 +73,6 @@ struct StreamJob {
 
 // DecodeStream on each of jobs[0..count), several at a time so that their lookups
 // overlap; status[i] receives the result of jobs[i]. The outputs must not overlap.
-void DecodeStreams(const StreamJob* jobs, int count, Status* status);
+void DecodeStreams(const StreamJob* jobs, int count, Status* status, StreamDecodeTables& tables);
 
 }  // namespace orsk

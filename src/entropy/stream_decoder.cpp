@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "entropy/canonical_code.h"
@@ -268,8 +269,9 @@ Status PrepareLane(const StreamJob& job, StreamTable& table, DecodeTable& partia
         seen[symbolBytes[i]] = true;
     }
 
-    // LengthCounts[0] carries nothing. The rest must place every symbol and leave no
-    // code value at or above 4096 (Kraft sum at most 1).
+    // LengthCounts[0] counts no code (a writer leaves it 0). The rest must place every
+    // symbol and leave no code value at or above 4096 (Kraft sum at most 1).
+    if (lengthBytes[0] != 0 || lengthBytes[1] != 0) return Status::Corrupt;
     std::uint32_t lengthCounts[MaxCodeLength + 1] = {};
     std::uint32_t placed = 0;
     std::uint32_t kraft = 0;  // in units of 2^-12; at most 12 x 65535 x 2048, fits
@@ -322,12 +324,21 @@ constexpr int MaxJobs = 8;
 
 }  // namespace
 
-void DecodeStreams(const StreamJob* jobs, int count, Status* status) {
-    for (; count > MaxJobs; count -= MaxJobs, jobs += MaxJobs, status += MaxJobs) {
-        DecodeStreams(jobs, MaxJobs, status);
-    }
-    StreamTable tables[MaxLanes];
+struct StreamDecodeTables {
+    StreamTable lanes[MaxLanes];
     DecodeTable partial;
+};
+
+void StreamDecodeTablesDeleter::operator()(StreamDecodeTables* t) const { delete t; }
+
+StreamDecodeTablesPtr NewStreamDecodeTables() { return StreamDecodeTablesPtr(new (std::nothrow) StreamDecodeTables); }
+
+void DecodeStreams(const StreamJob* jobs, int count, Status* status, StreamDecodeTables& storage) {
+    for (; count > MaxJobs; count -= MaxJobs, jobs += MaxJobs, status += MaxJobs) {
+        DecodeStreams(jobs, MaxJobs, status, storage);
+    }
+    StreamTable* const tables = storage.lanes;
+    DecodeTable& partial = storage.partial;
     Lane lanes[MaxLanes];
     int active = 0;
     int next = 0;
@@ -370,10 +381,11 @@ void DecodeStreams(const StreamJob* jobs, int count, Status* status) {
     }
 }
 
-Status DecodeStream(const std::uint8_t* body, std::size_t bodyLength, std::uint8_t* out, std::size_t n) {
+Status DecodeStream(const std::uint8_t* body, std::size_t bodyLength, std::uint8_t* out, std::size_t n,
+                    StreamDecodeTables& tables) {
     const StreamJob job{body, bodyLength, out, n};
     Status status = Status::Corrupt;
-    DecodeStreams(&job, 1, &status);
+    DecodeStreams(&job, 1, &status, tables);
     return status;
 }
 

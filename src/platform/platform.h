@@ -78,8 +78,13 @@ public:
     // pipe or standard output keeps its own. A stamp that cannot be set is no failure.
     void KeepStamp(const FileStamp& stamp) { stamp_ = stamp; }
     bool Commit(std::string& why);
+    // Test seam: writes fail once `bytes` more bytes were written, as on a full disk;
+    // negative (the default): never.
+    void FailWritesAfter(std::int64_t bytes) { writeBudget_ = bytes; }
 
 private:
+    bool SpendWriteBudget(std::size_t n);  // false when this write must fail
+
 #ifdef _WIN32
     void* handle_ = nullptr;
 #else
@@ -90,6 +95,7 @@ private:
     FileStamp stamp_;
     std::string target_;
     std::string temp_;
+    std::int64_t writeBudget_ = -1;
 };
 
 // Size of a named file, 0 when it cannot be opened.
@@ -103,9 +109,5 @@ void InstallInterruptCleanup();
 // The line the interrupt prints on standard error (empty: none); `endStdoutLine` first
 // ends a progress line left open on standard output.
 void SetInterruptMessage(const std::string& message, bool endStdoutLine);
-
-// Test seam: every OutputFile write fails once `bytes` more bytes have been written
-// (as on a full disk); a negative value turns the failure off. Tests only.
-void InjectWriteFailureAfter(std::int64_t bytes);
 
 }  // namespace orsk::platform

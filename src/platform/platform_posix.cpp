@@ -1,7 +1,6 @@
 // POSIX implementation of the platform layer: clock_gettime, setpriority, plain file
 // descriptors with 64-bit offsets, and a temporary-file-then-rename output.
 #include "platform/platform.h"
-#include "platform/platform_internal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -196,7 +195,7 @@ bool OutputFile::UseStdout() {
 }
 
 bool OutputFile::Write(const std::uint8_t* p, std::size_t n, std::string& why) {
-    if (InjectedWriteFailure(n)) {
+    if (!SpendWriteBudget(n)) {
         why = Reason(ENOSPC);
         return false;
     }

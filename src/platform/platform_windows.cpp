@@ -2,7 +2,6 @@
 // priority (attempted), wide-character file names converted from UTF-8, and a
 // temporary-file-then-rename output.
 #include "platform/platform.h"
-#include "platform/platform_internal.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -199,7 +198,7 @@ bool OutputFile::UseStdout() {
 }
 
 bool OutputFile::Write(const std::uint8_t* p, std::size_t n, std::string& why) {
-    if (InjectedWriteFailure(n)) {
+    if (!SpendWriteBudget(n)) {
         why = Reason(ERROR_DISK_FULL);
         return false;
     }

@@ -9,6 +9,7 @@
 #include "codecs/fast/match_finder.h"
 #include "codecs/fast/sequence_coder.h"
 #include "codecs/hyperfast/copy_match.h"
+#include "container/blocks/block_header.h"
 
 namespace orsk {
 
@@ -118,11 +119,7 @@ Status BestCompressBlock(const BestSettings& settings, EncoderScratch& scratch, 
     std::uint8_t* const blockStart = block.at;
     ByteSink out = block;
     if (Room(out) < CompressedHeaderLength + lowCount) return Status::NoRoom;
-    *out.at++ = CompressedBlockKind;
-    StoreLE32(out.at, std::uint32_t(sequenceCount));
-    StoreLE32(out.at + 4, std::uint32_t(n));
-    StoreLE32(out.at + 8, std::uint32_t(lowCount));
-    out.at += 16;  // BlockLength is filled in last
+    out.at += CompressedHeaderLength;  // written last, once BlockLength is known
     std::memcpy(out.at, offsetLow, lowCount);
     out.at += lowCount;
 
@@ -138,7 +135,9 @@ Status BestCompressBlock(const BestSettings& settings, EncoderScratch& scratch, 
     if (Status st = WriteLiteralSection(out, literals, literalCount, BestLiteralEntropyLimit); st != Status::Ok) {
         return st;
     }
-    StoreLE32(blockStart + 13, std::uint32_t(out.at - blockStart));
+    WriteBlockHeader(blockStart, HeaderOrder::A,
+                     {std::uint32_t(sequenceCount), std::uint32_t(n), std::uint32_t(lowCount),
+                      std::uint32_t(out.at - blockStart)});
     block.at = out.at;
     return Status::Ok;
 }
@@ -180,7 +179,8 @@ template <bool Careful>
         CopyWide16(s.op, s.lit, count);
         s.lit += count;
         s.op += count;
-        if (token >= LiteralOnlyToken) [[unlikely]] return true;
+        // 14 is the literal-only token; no writer makes 15 to 255.
+        if (token >= LiteralOnlyToken) [[unlikely]] return token == LiteralOnlyToken;
     } else {
         j = token - MatchOnlyTokenBase;
     }
@@ -211,6 +211,8 @@ Status BestDecodeBlock(const BlockStreams& in, ByteSink& out) {
     const ByteCursor tokens = in.stream[TokenSection];
     // One token per sequence, and every token must be used.
     if (Left(tokens) != in.sequenceCount) return Status::Corrupt;
+    // The two sections between the tokens and the literal lengths are always empty.
+    if (Left(in.stream[TokenSection + 1]) != 0 || Left(in.stream[TokenSection + 2]) != 0) return Status::Corrupt;
 
     BestReplay s{in.stream[LiteralLengthSection],
                  in.stream[MatchLengthSection],

@@ -18,6 +18,7 @@
 #include "base/format.h"
 #include "codecs/hyperfast/copy_match.h"
 #include "codecs/hyperfast/match_length.h"
+#include "container/blocks/block_header.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"
 
@@ -85,11 +86,6 @@ inline std::uint32_t TakeExtraLength(ByteCursor& c) {
     c.at += 3;
     return v;
 }
-
-enum class HeaderOrder : std::uint8_t {
-    A,  // SequenceCount, ChunkLength, OffsetLowLength, BlockLength
-    B,  // ChunkLength, BlockLength, SequenceCount, OffsetLowLength (NORMAL)
-};
 
 // Which streams a level may entropy-code (the code pair and both extras always may).
 struct SectionRules {
@@ -199,19 +195,7 @@ template <int RepCount>
 
     const std::uint32_t blockLength = std::uint32_t(out.at - s.header);
     const std::uint32_t lowLength = std::uint32_t(s.offsetLow.at - s.offsetLow.begin);
-    std::uint8_t* h = s.header;
-    h[0] = CompressedBlockKind;
-    if (order == HeaderOrder::A) {
-        StoreLE32(h + 1, s.sequenceCount);
-        StoreLE32(h + 5, chunkLength);
-        StoreLE32(h + 9, lowLength);
-        StoreLE32(h + 13, blockLength);
-    } else {
-        StoreLE32(h + 1, chunkLength);
-        StoreLE32(h + 5, blockLength);
-        StoreLE32(h + 9, s.sequenceCount);
-        StoreLE32(h + 13, lowLength);
-    }
+    WriteBlockHeader(s.header, order, {s.sequenceCount, chunkLength, lowLength, blockLength});
     block.at = out.at;
     return Status::Ok;
 }
@@ -287,11 +271,14 @@ template <int RepCount>
         std::uint32_t length = matchCodes[i];
         // An extension is read first and its end tested after: the cursor starts at or
         // before its end, and the read slack covers the 3 bytes read from there.
+        // Codes above the escape are never written.
         if (n >= LengthEscapeCode) [[unlikely]] {
+            if (n != LengthEscapeCode) return Status::Corrupt;
             n = LengthEscapeCode + TakeExtraLength(litExtras);
             if (litExtras.at > litExtras.end) return Status::Corrupt;
         }
         if (length >= LengthEscapeCode) [[unlikely]] {
+            if (length != LengthEscapeCode) return Status::Corrupt;
             length = LengthEscapeCode + TakeExtraLength(matchExtras);
             if (matchExtras.at > matchExtras.end) return Status::Corrupt;
         }

@@ -11,6 +11,7 @@
 #include "base/format.h"
 #include "codecs/hyperfast/copy_match.h"
 #include "codecs/hyperfast/match_length.h"
+#include "container/blocks/block_header.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"
 
@@ -148,11 +149,9 @@ struct PendingLiterals {
             return st;
         }
     }
-    header[0] = CompressedBlockKind;
-    StoreLE32(header + 1, sequenceCount);
-    StoreLE32(header + 5, chunkLength);
-    StoreLE32(header + 9, std::uint32_t(lowAt - (header + CompressedHeaderLength)));
-    StoreLE32(header + 13, std::uint32_t(sections.at - header));
+    WriteBlockHeader(header, HeaderOrder::A,
+                     {sequenceCount, chunkLength, std::uint32_t(lowAt - (header + CompressedHeaderLength)),
+                      std::uint32_t(sections.at - header)});
     block.at = sections.at;
     return Status::Ok;
 }
@@ -185,15 +184,16 @@ struct ReplayState {
     std::uint8_t* op;
 };
 
-// Replaces each escape code (15) by 15 plus its extension; false when one is missing.
+// Replaces each escape code (15) by 15 plus its extension; false when one is missing
+// or a code lies above the escape (no writer makes those).
 [[nodiscard]] inline bool ReadEscapedLengths(ReplayState& s, std::size_t& literalCount, std::size_t& matchLength) {
     std::uint32_t extra;
     if (literalCount >= LengthEscapeCode) [[unlikely]] {
-        if (!ReadBiasedExtra(s.literalExtras, extra)) return false;
+        if (literalCount != LengthEscapeCode || !ReadBiasedExtra(s.literalExtras, extra)) return false;
         literalCount = LengthEscapeCode + extra;
     }
     if (matchLength >= LengthEscapeCode) {
-        if (!ReadBiasedExtra(s.matchExtras, extra)) return false;
+        if (matchLength != LengthEscapeCode || !ReadBiasedExtra(s.matchExtras, extra)) return false;
         matchLength = LengthEscapeCode + extra;
     }
     return true;

@@ -49,20 +49,23 @@ Status WriteLiteralSection(ByteSink& block, const std::uint8_t* data, std::size_
 Status UnpackSections(ByteCursor payload, int count, DecodeBuffers& buffers, BlockStreams& out) {
     // Frame every section first, so that the coded ones decode side by side. The first
     // failure in section order wins: a framing failure ends the sections that follow it.
+    // The payload is already bounded by its block, so a section running past it is
+    // damage (Corrupt), not a container cut short.
     StreamJob jobs[MaxSections] = {};
     int jobCount = 0;
     Status framing = Status::Ok;
     for (int i = 0; i < count; ++i) {
         std::uint8_t kind;
         if (!TakeByte(payload, kind)) {
-            framing = Status::Truncated;
+            framing = Status::Corrupt;
             break;
         }
         if (kind == SectionRaw) {
             std::uint32_t length;
             const std::uint8_t* p;
-            if (!TakeLE32(payload, length) || !Take(payload, length, p)) {
-                framing = Status::Truncated;
+            // A writer makes an empty stream SectionEmpty, never a raw section of 0 bytes.
+            if (!TakeLE32(payload, length) || length == 0 || !Take(payload, length, p)) {
+                framing = Status::Corrupt;
                 break;
             }
             out.stream[i] = {p, p + length};
@@ -70,7 +73,7 @@ Status UnpackSections(ByteCursor payload, int count, DecodeBuffers& buffers, Blo
             std::uint32_t decoded, coded;
             const std::uint8_t* body;
             if (!TakeLE32(payload, decoded) || !TakeLE32(payload, coded) || !Take(payload, coded, body)) {
-                framing = Status::Truncated;
+                framing = Status::Corrupt;
                 break;
             }
             // A writer codes only non-empty streams no longer than a chunk.
@@ -81,14 +84,16 @@ Status UnpackSections(ByteCursor payload, int count, DecodeBuffers& buffers, Blo
             std::uint8_t* buffer = buffers.stream[i];
             jobs[jobCount++] = StreamJob{body, coded, buffer, decoded};
             out.stream[i] = {buffer, buffer + decoded};
-        } else {
-            // Every other kind byte is an empty stream.
+        } else if (kind == SectionEmpty) {
             out.stream[i] = {kZeroStream, kZeroStream};
+        } else {
+            framing = Status::Corrupt;  // no writer makes another kind
+            break;
         }
     }
 
     Status decoded[MaxSections];
-    DecodeStreams(jobs, jobCount, decoded);
+    if (jobCount != 0) DecodeStreams(jobs, jobCount, decoded, *buffers.tables);
     for (int j = 0; j < jobCount; ++j) {
         if (decoded[j] != Status::Ok) return decoded[j];  // sections before the framing failure
     }

@@ -7,6 +7,7 @@
 
 #include "base/bytes.h"
 #include "base/format.h"
+#include "entropy/stream_coder.h"
 
 namespace orsk {
 
@@ -32,6 +33,7 @@ constexpr std::uint8_t SectionCoded = 2;
 constexpr int MaxSections = 7;
 struct DecodeBuffers {
     std::uint8_t* stream[MaxSections] = {};
+    StreamDecodeTables* tables = nullptr;  // allocated with the buffers
 };
 
 // What a level's token loop reads. Every cursor may be read StreamReadSlack bytes past

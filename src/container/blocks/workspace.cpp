@@ -47,7 +47,10 @@ Status CodecScratch::PrepareDecompress() {
     static_assert(SectionSlack >= StreamReadSlack);
     if (decode_.stream[0] != nullptr) return Status::Ok;
     if (!Allocate(decodeMemory_, decodeSize * MaxSections)) return Status::OutOfMemory;
+    streamTables_ = NewStreamDecodeTables();
+    if (streamTables_ == nullptr) return Status::OutOfMemory;
     for (int i = 0; i < MaxSections; ++i) decode_.stream[i] = decodeMemory_.get() + i * decodeSize;
+    decode_.tables = streamTables_.get();
     return Status::Ok;
 }
 

@@ -56,6 +56,7 @@ private:
     std::unique_ptr<std::uint8_t[]> streamMemory_;
     std::unique_ptr<std::uint32_t[]> tableMemory_;
     std::unique_ptr<std::uint8_t[]> decodeMemory_;
+    StreamDecodeTablesPtr streamTables_;
     EncoderScratch encoder_;
     DecodeBuffers decode_;
 };

@@ -4,48 +4,12 @@
 
 #include <cstring>
 
-#include "codecs/best/best.h"
-#include "codecs/better/better.h"
-#include "codecs/fast/fast.h"
-#include "codecs/hyperfast/hyperfast.h"
-#include "codecs/normal/normal.h"
-#include "codecs/superfast/superfast.h"
 #include "container/blocks/entropy_estimate.h"
 #include "platform/platform.h"
 
 namespace orsk {
 
-double StoreThreshold(Level level) {
-    static const double thresholds[LevelCount] = {6.0, 6.1, 6.5, 6.7, 7.6, 7.65};
-    return thresholds[unsigned(level)];
-}
-
 namespace {
-
-Status CompressWithLevel(Level level, EncoderScratch& scratch, const std::uint8_t* chunk, std::size_t n,
-                         ByteSink& block) {
-    switch (level) {
-        case Level::Hyperfast: return HyperfastCompressBlock(HyperfastSettings{}, scratch, chunk, n, block);
-        case Level::Superfast: return SuperfastCompressBlock(SuperfastSettings{}, scratch, chunk, n, block);
-        case Level::Fast: return FastCompressBlock(FastSettings{}, scratch, chunk, n, block);
-        case Level::Normal: return NormalCompressBlock(NormalSettings{}, scratch, chunk, n, block);
-        case Level::Better: return BetterCompressBlock(BetterSettings{}, scratch, chunk, n, block);
-        case Level::Best: return BestCompressBlock(BestSettings{}, scratch, chunk, n, block);
-    }
-    return Status::Corrupt;
-}
-
-Status DecodeWithLevel(Level level, const BlockStreams& in, ByteSink& out) {
-    switch (level) {
-        case Level::Hyperfast: return HyperfastDecodeBlock(in, out);
-        case Level::Superfast: return SuperfastDecodeBlock(in, out);
-        case Level::Fast: return FastDecodeBlock(in, out);
-        case Level::Normal: return NormalDecodeBlock(in, out);
-        case Level::Better: return BetterDecodeBlock(in, out);
-        case Level::Best: return BestDecodeBlock(in, out);
-    }
-    return Status::Corrupt;
-}
 
 std::size_t WriteStoredBlock(std::uint8_t* block, const std::uint8_t* chunk, std::size_t n) {
     block[0] = StoredBlockKind;
@@ -60,8 +24,9 @@ std::size_t WriteStoredBlock(std::uint8_t* block, const std::uint8_t* chunk, std
 // in place, which NORMAL's filter needs; null otherwise (never at NORMAL).
 Status CompressChunkTo(Level level, CodecScratch& scratch, const std::uint8_t* chunk, std::uint8_t* filterable,
                        std::size_t n, std::uint8_t* block, ChunkOutcome& out) {
+    const LevelInfo& info = LevelOf(level);
     if (n == 0 || n > MaxChunkLength) return Status::Corrupt;
-    if (level == Level::Normal && filterable != chunk) return Status::Corrupt;
+    if (info.filter != nullptr && filterable != chunk) return Status::Corrupt;
     const std::int64_t frequency = platform::CounterFrequency();
 
     const std::int64_t t0 = platform::CounterNow();
@@ -70,22 +35,21 @@ Status CompressChunkTo(Level level, CodecScratch& scratch, const std::uint8_t* c
     out.entropyMicros = platform::StageMicros(t0, t1, frequency);
     out.lzMicros = 0;
 
-    bool compressed = StoreThreshold(level) > out.entropy;
+    bool compressed = info.storeThreshold > out.entropy;
     if (compressed) {
         const std::int64_t t2 = platform::CounterNow();
-        if (level == Level::Normal) ApplyCallAddressFilter(filterable, n);
+        if (info.filter != nullptr) info.filter(filterable, n);
         // No block may outgrow BlockBound (the memory path's promise to callers).
         ByteSink sink{block, block, block + BlockBound(n)};
-        const Status s = CompressWithLevel(level, scratch.encoder(), chunk, n, sink);
+        const Status s = info.compress(scratch.encoder(), chunk, n, sink);
         out.lzMicros = platform::StageMicros(t2, platform::CounterNow(), frequency);
         if (s != Status::Ok) {
             compressed = false;  // a block that does not fit is stored instead
         } else {
             out.blockLength = Written(sink);
-            // Levels 0 and 1 keep a block only when it is shorter than its chunk.
-            if ((level == Level::Hyperfast || level == Level::Superfast) && out.blockLength >= n) compressed = false;
+            if (info.keepOnlyShorter && out.blockLength >= n) compressed = false;
         }
-        if (!compressed && level == Level::Normal) RevertCallAddressFilter(filterable, n);
+        if (!compressed && info.unfilter != nullptr) info.unfilter(filterable, n);
     }
     if (!compressed) out.blockLength = WriteStoredBlock(block, chunk, n);
     out.stored = !compressed;
@@ -103,9 +67,9 @@ Status CompressChunkAt(Level level, CodecScratch& scratch, const std::uint8_t* c
     return CompressChunkTo(level, scratch, chunk, nullptr, n, block, out);
 }
 
-std::size_t BlockHeaderLength(Level level, std::uint8_t kind) {
+std::size_t BlockHeaderLength(std::uint8_t kind) {
     if (kind == StoredBlockKind) return StoredHeaderLength;
-    if (kind == CompressedBlockKind) return level == Level::Normal ? StoredHeaderLength : CompressedHeaderLength;
+    if (kind == CompressedBlockKind) return CompressedHeaderLength;
     return 0;
 }
 
@@ -113,15 +77,22 @@ Status BlockTotalLength(Level level, const std::uint8_t* header, std::size_t& to
     if (header[0] == StoredBlockKind) {
         const std::uint32_t a = LoadLE32(header + 1);
         const std::uint32_t b = LoadLE32(header + 5);
-        if (a != b || a > OutputBlockBufferSize) return Status::Corrupt;
+        // Every block restores one chunk of 1 to MaxChunkLength bytes.
+        if (a != b || a == 0 || a > MaxChunkLength) return Status::Corrupt;
         total = StoredHeaderLength + a;
         return Status::Ok;
     }
     if (header[0] != CompressedBlockKind) return Status::Corrupt;
-    const std::uint32_t length = LoadLE32(header + (level == Level::Normal ? 5 : 13));
-    // Both header orders hold four u32 fields behind the kind byte.
-    if (length < CompressedHeaderLength || length > OutputBlockBufferSize) return Status::Corrupt;
-    total = length;
+    const LevelInfo& info = LevelOf(level);
+    const BlockHeader h = ReadBlockHeader(header, info.headerOrder);
+    if (h.chunkLength == 0 || h.chunkLength > MaxChunkLength || h.blockLength > OutputBlockBufferSize) {
+        return Status::Corrupt;
+    }
+    // The header, the OffsetLowBytes and at least a kind byte per section.
+    if (h.blockLength < CompressedHeaderLength + std::uint64_t(h.offsetLowLength) + unsigned(info.sections)) {
+        return Status::Corrupt;
+    }
+    total = h.blockLength;
     return Status::Ok;
 }
 
@@ -136,34 +107,22 @@ Status RestoreBlock(Level level, CodecScratch& scratch, std::uint8_t* restored, 
         return Status::Ok;
     }
 
-    std::uint32_t sequenceCount, chunkLength, lowLength;
-    ByteCursor payload;
-    if (level == Level::Normal) {
-        // Order B: the last two fields open the payload.
-        chunkLength = LoadLE32(block + 1);
-        sequenceCount = LoadLE32(block + 9);
-        lowLength = LoadLE32(block + 13);
-    } else {
-        sequenceCount = LoadLE32(block + 1);
-        chunkLength = LoadLE32(block + 5);
-        lowLength = LoadLE32(block + 9);
-    }
-    payload = {block + CompressedHeaderLength, block + total};
-    if (chunkLength > MaxChunkLength) return Status::Corrupt;
+    const LevelInfo& info = LevelOf(level);
+    const BlockHeader h = ReadBlockHeader(block, info.headerOrder);  // checked above
+    ByteCursor payload{block + CompressedHeaderLength, block + total};
 
     BlockStreams streams;
-    streams.sequenceCount = sequenceCount;
+    streams.sequenceCount = h.sequenceCount;
     const std::uint8_t* low;
-    if (!Take(payload, lowLength, low)) return Status::Corrupt;
-    streams.offsetLow = {low, low + lowLength};
-    const int sections = level == Level::Best ? 7 : 6;
-    if (Status s = UnpackSections(payload, sections, scratch.decodeBuffers(), streams); s != Status::Ok) return s;
+    if (!Take(payload, h.offsetLowLength, low)) return Status::Corrupt;
+    streams.offsetLow = {low, low + h.offsetLowLength};
+    if (Status s = UnpackSections(payload, info.sections, scratch.decodeBuffers(), streams); s != Status::Ok) return s;
 
-    ByteSink sink{restored, restored, restored + chunkLength};
-    if (Status s = DecodeWithLevel(level, streams, sink); s != Status::Ok) return s;
-    if (Written(sink) != chunkLength) return Status::Corrupt;
-    if (level == Level::Normal) RevertCallAddressFilter(restored, chunkLength);
-    out = {restored, chunkLength, false, std::uint32_t(total)};
+    ByteSink sink{restored, restored, restored + h.chunkLength};
+    if (Status s = info.decode(streams, sink); s != Status::Ok) return s;
+    if (Written(sink) != h.chunkLength) return Status::Corrupt;
+    if (info.unfilter != nullptr) info.unfilter(restored, h.chunkLength);
+    out = {restored, h.chunkLength, false, std::uint32_t(total)};
     return Status::Ok;
 }
 

@@ -7,11 +7,9 @@
 
 #include "base/format.h"
 #include "container/blocks/workspace.h"
+#include "container/drivers/levels.h"
 
 namespace orsk {
-
-// Entropy estimate below which a level compresses a chunk (strict comparison).
-double StoreThreshold(Level level);
 
 // Upper bound of the block a chunk of n bytes becomes; the compressors stay inside it.
 constexpr std::size_t BlockBound(std::size_t n) { return n + n / 16 + 2048; }
@@ -41,8 +39,9 @@ struct ChunkOutcome {
                                           std::size_t n, std::uint8_t* block, ChunkOutcome& out);
 
 // Bytes of fixed header (kind byte included) a reader needs to know a block's length;
-// 0 for a kind byte the format does not know.
-std::size_t BlockHeaderLength(Level level, std::uint8_t kind);
+// 0 for a kind byte the format does not know. Every compressed block holds the whole
+// 17-byte header, whatever the order of its fields.
+std::size_t BlockHeaderLength(std::uint8_t kind);
 // The total length of a block from its fixed header, checked against the buffers.
 [[nodiscard]] Status BlockTotalLength(Level level, const std::uint8_t* header, std::size_t& total);
 

@@ -140,7 +140,7 @@ FileRunResult ReadContainer(Level level, const std::string& input, const RunOpti
         }
         held[slot] = 1;
         if (buffer[0] == CompressedBlockKind && firstCompressed == NoJob) firstCompressed = index;
-        const std::size_t headerLength = BlockHeaderLength(level, buffer[0]);
+        const std::size_t headerLength = BlockHeaderLength(buffer[0]);
         if (headerLength == 0) {
             return fail(Status::Corrupt, "block " + std::to_string(index) + " of " + Quoted(input) +
                                              " has an unknown kind byte " + std::to_string(buffer[0]));
@@ -229,6 +229,7 @@ FileRunResult CompressFile(Level level, const std::string& input, const std::str
     std::string why;
     if (!OpenInput(in, input, why)) return Fail(r, Status::ReadFailed, OpenProblem(input, why));
     if (!OpenOutput(out, output, why)) return Fail(r, Status::WriteFailed, OpenProblem(input, output + ": " + why));
+    out.FailWritesAfter(options.failWritesAfter);
     std::uint64_t inputSize = 0;
     if (!in.Size(inputSize)) inputSize = 0;
     out.KeepStamp(in.Stamp());
@@ -295,6 +296,7 @@ FileRunResult DecompressFile(Level level, const std::string& input, const std::s
     platform::OutputFile out;
     std::string why;
     if (!OpenOutput(out, output, why)) return Fail(FileRunResult{}, Status::WriteFailed, OpenProblem(input, output + ": " + why));
+    out.FailWritesAfter(options.failWritesAfter);
     platform::FileStamp stamp;
     FileRunResult r = ReadContainer(
         level, input, options, onBlock,

@@ -42,6 +42,7 @@ struct RunOptions {
     // Worker threads; 1 runs everything on the calling thread. More than four per core
     // (or 256) only cost memory: the drivers use at most that many.
     std::size_t threads = 1;
+    std::int64_t failWritesAfter = -1;  // test seam: the output fails past this many bytes
 };
 
 // Default worker count: every core.

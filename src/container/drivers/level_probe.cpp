@@ -12,7 +12,7 @@ unsigned LevelsThatRestore(Level given, CodecScratch& scratch, std::uint8_t* res
     for (int k = 0; k < LevelCount; ++k) {
         const Level level = Level(k);
         if (level == given || available == 0) continue;
-        const std::size_t header = BlockHeaderLength(level, bytes[0]);
+        const std::size_t header = BlockHeaderLength(bytes[0]);
         std::size_t total = 0;
         if (header == 0 || header > available || BlockTotalLength(level, bytes, total) != Status::Ok ||
             total > available) {

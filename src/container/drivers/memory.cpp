@@ -18,7 +18,7 @@ Status ForEachBlock(Level level, const std::uint8_t* in, std::size_t n, std::uin
     if (in[0] != ContainerMagic) return Status::Corrupt;
     ByteCursor c{in + 1, in + n};
     while (c.at != c.end) {
-        const std::size_t headerLength = BlockHeaderLength(level, *c.at);
+        const std::size_t headerLength = BlockHeaderLength(*c.at);
         if (headerLength == 0) return Status::Corrupt;
         if (!Holds(c, headerLength)) return Status::Truncated;
         std::size_t total = 0;
@@ -35,9 +35,12 @@ Status ForEachBlock(Level level, const std::uint8_t* in, std::size_t n, std::uin
 
 std::uint64_t ContainerBound(std::uint64_t n) {
     if (n == 0) return 0;
-    const std::uint64_t chunks = (n + MaxChunkLength - 1) / MaxChunkLength;
+    const std::uint64_t chunks = n / MaxChunkLength + (n % MaxChunkLength != 0);
     // Every block stays inside BlockBound of its chunk, which covers a stored block.
-    return 1 + n + n / 16 + chunks * 2048;
+    // Beyond 2^64 the bound saturates.
+    std::uint64_t bound = 0;
+    if (__builtin_add_overflow(n, 1 + n / 16 + chunks * 2048, &bound)) return UINT64_MAX;
+    return bound;
 }
 
 Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink& out, BlockWorkspace& ws,
@@ -49,9 +52,9 @@ Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink
         const std::size_t length = n - done < MaxChunkLength ? n - done : MaxChunkLength;
         ChunkOutcome outcome;
         // A chunk with the compressors' slack behind it in the caller's buffer is read
-        // where it lies and its block written straight out, unless NORMAL's filter must
+        // where it lies and its block written straight out, unless the level's filter must
         // change it; the others go through the workspace.
-        if (level != Level::Normal && n - done - length >= InputSlack && Room(out) >= BlockBound(length)) {
+        if (LevelOf(level).filter == nullptr && n - done - length >= InputSlack && Room(out) >= BlockBound(length)) {
             const Status s = CompressChunkAt(level, ws.codec, in + done, length, out.at, outcome);
             if (s != Status::Ok) return s;
             out.at += outcome.blockLength;
@@ -76,7 +79,7 @@ namespace {
 // The bytes a framed block restores, from its header alone.
 std::uint64_t ClaimedLength(Level level, const std::uint8_t* block, std::size_t total) {
     if (block[0] == StoredBlockKind) return total - StoredHeaderLength;
-    return LoadLE32(block + (level == Level::Normal ? 1 : 5));
+    return ReadBlockHeader(block, LevelOf(level).headerOrder).chunkLength;
 }
 
 // Restores one framed block of a caller's buffer and appends it to `out`. Decoders may
@@ -121,13 +124,7 @@ Status DecompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSi
 Status RestoredSize(Level level, const std::uint8_t* in, std::size_t n, std::uint64_t& size) {
     std::uint64_t sum = 0, index;
     const Status s = ForEachBlock(level, in, n, index, [&](const ByteCursor& c, std::size_t total) {
-        if (c.at[0] == StoredBlockKind) {
-            sum += total - StoredHeaderLength;
-            return Status::Ok;
-        }
-        const std::uint32_t length = LoadLE32(c.at + (level == Level::Normal ? 1 : 5));
-        if (length > MaxChunkLength) return Status::Corrupt;
-        sum += length;
+        sum += ClaimedLength(level, c.at, total);  // framing checked it: 1 to MaxChunkLength
         return Status::Ok;
     });
     if (s == Status::Ok) size = sum;

@@ -2,6 +2,9 @@
 // keeps one workspace, so separate calls may run at once.
 #include "orsk/orsk.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "container/drivers/memory.h"
 
 namespace {
@@ -25,6 +28,34 @@ BlockWorkspace& ThreadWorkspace() {
 
 bool ValidLevel(int level) { return level >= ORSK_MIN_LEVEL && level <= ORSK_MAX_LEVEL; }
 
+// A byte range given by a caller, kept short enough that its end is a valid address
+// (a capacity near SIZE_MAX would otherwise wrap around).
+struct Range {
+    std::uintptr_t begin;
+    std::size_t size;
+};
+Range Clamped(const void* p, std::size_t size) {
+    const auto begin = reinterpret_cast<std::uintptr_t>(p);
+    const std::size_t room = std::min<std::uintmax_t>(UINTPTR_MAX - begin, PTRDIFF_MAX);
+    return {begin, std::min(size, room)};
+}
+bool Overlap(Range a, Range b) {
+    return a.size != 0 && b.size != 0 && a.begin < b.begin + b.size && b.begin < a.begin + a.size;
+}
+
+// Checks the arguments of a call that reads `in` and writes `out`, clamping the sizes.
+orsk_status CheckBuffers(const void* in, std::size_t& inSize, const void* out, std::size_t& outSize,
+                         const void* result) {
+    if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0) || result == nullptr) {
+        return ORSK_BAD_ARGUMENT;
+    }
+    const Range input = Clamped(in, inSize), output = Clamped(out, outSize);
+    if (Overlap(input, output)) return ORSK_BAD_ARGUMENT;
+    inSize = input.size;
+    outSize = output.size;
+    return ORSK_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -34,9 +65,7 @@ uint64_t orsk_compress_bound(uint64_t input_size) { return ContainerBound(input_
 orsk_status orsk_compress(int level, const void* input, size_t input_size, void* output, size_t output_capacity,
                           size_t* output_size) {
     if (!ValidLevel(level)) return ORSK_BAD_LEVEL;
-    if ((input == nullptr && input_size != 0) || (output == nullptr && output_capacity != 0) || output_size == nullptr) {
-        return ORSK_BAD_ARGUMENT;
-    }
+    if (orsk_status s = CheckBuffers(input, input_size, output, output_capacity, output_size); s != ORSK_OK) return s;
     auto* out = static_cast<std::uint8_t*>(output);
     ByteSink sink{out, out, out + output_capacity};
     const Status s = CompressInto(Level(level), static_cast<const std::uint8_t*>(input), input_size, sink,
@@ -48,15 +77,15 @@ orsk_status orsk_compress(int level, const void* input, size_t input_size, void*
 orsk_status orsk_decompressed_size(int level, const void* container, size_t container_size, uint64_t* size) {
     if (!ValidLevel(level)) return ORSK_BAD_LEVEL;
     if ((container == nullptr && container_size != 0) || size == nullptr) return ORSK_BAD_ARGUMENT;
+    container_size = Clamped(container, container_size).size;
     return ToPublic(RestoredSize(Level(level), static_cast<const std::uint8_t*>(container), container_size, *size));
 }
 
 orsk_status orsk_decompress(int level, const void* container, size_t container_size, void* output,
                             size_t output_capacity, size_t* output_size) {
     if (!ValidLevel(level)) return ORSK_BAD_LEVEL;
-    if ((container == nullptr && container_size != 0) || (output == nullptr && output_capacity != 0) ||
-        output_size == nullptr) {
-        return ORSK_BAD_ARGUMENT;
+    if (orsk_status s = CheckBuffers(container, container_size, output, output_capacity, output_size); s != ORSK_OK) {
+        return s;
     }
     auto* out = static_cast<std::uint8_t*>(output);
     ByteSink sink{out, out, out + output_capacity};
@@ -66,7 +95,7 @@ orsk_status orsk_decompress(int level, const void* container, size_t container_s
     return ToPublic(s);
 }
 
-const char* orsk_status_text(orsk_status status) {
+const char* orsk_status_text(int status) {
     switch (status) {
         case ORSK_OK: return "ok";
         case ORSK_TRUNCATED: return "the container is cut short";

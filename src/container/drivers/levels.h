@@ -1,0 +1,38 @@
+// The table of levels: every fact that differs between levels and that the drivers
+// and the command line act on, in one place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/bytes.h"
+#include "base/format.h"
+#include "container/blocks/block_header.h"
+#include "container/blocks/sections.h"
+#include "container/blocks/workspace.h"
+
+namespace orsk {
+
+struct LevelInfo {
+    const char* name;              // "HYPERFAST" ... "BEST", as on the console
+    const char* compressingName;   // in "Using %s_COMPRESSION level"
+    // The level's block compressor and token decoder.
+    Status (*compress)(EncoderScratch&, const std::uint8_t* chunk, std::size_t n, ByteSink& block);
+    Status (*decode)(const BlockStreams&, ByteSink& out);
+    HeaderOrder headerOrder;
+    int sections;                  // stream sections behind OffsetLowBytes
+    double storeThreshold;         // estimates at or above it are stored
+    bool keepOnlyShorter;          // a compressed block is kept only when shorter than its chunk
+    // Rewrites a chunk in place before compressing, and undoes it after restoring; null
+    // when the level has no filter.
+    void (*filter)(std::uint8_t*, std::size_t);
+    void (*unfilter)(std::uint8_t*, std::size_t);
+    bool blockProgress;            // long progress lines with block numbers
+    const char* blockFailure;      // printed before the reason when a block does not restore
+};
+
+const LevelInfo& LevelOf(Level level);
+inline const char* LevelName(Level level) { return LevelOf(level).name; }
+inline double StoreThreshold(Level level) { return LevelOf(level).storeThreshold; }
+
+}  // namespace orsk

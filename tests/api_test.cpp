@@ -1,0 +1,213 @@
+// The C interface's contract under hostile calls: overlapping and huge buffers, unknown
+// statuses, size claims of headers no writer makes, the statuses of damaged containers,
+// and calls on a thread with a small stack.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <thread>
+
+#ifndef _WIN32
+#include <pthread.h>
+#endif
+
+#include "container/drivers/memory.h"
+#include "orsk/orsk.h"
+#include "test_util.h"
+
+namespace orsk::test {
+namespace {
+
+orsk_status CompressVec(int level, const Bytes& in, Bytes& out) {
+    out.resize(orsk_compress_bound(in.size()));
+    size_t n = 0;
+    const orsk_status s = orsk_compress(level, in.data(), in.size(), out.data(), out.size(), &n);
+    out.resize(n);
+    return s;
+}
+
+orsk_status DecompressVec(int level, const Bytes& in, Bytes& out, std::size_t capacity) {
+    out.assign(capacity, 0);
+    size_t n = 0;
+    const orsk_status s = orsk_decompress(level, in.data(), in.size(), out.data(), out.size(), &n);
+    out.resize(n);
+    return s;
+}
+
+TEST(CInterface, OverlappingBuffersAreRefused) {
+    const Bytes text = TextLike(300000, 1);
+    Bytes packed;
+    ASSERT_EQ(CompressVec(2, text, packed), ORSK_OK);
+    Bytes area(orsk_compress_bound(text.size()) + text.size());
+    size_t n = 0;
+    // Compressing in place, or into a buffer that starts inside the input.
+    std::memcpy(area.data(), text.data(), text.size());
+    EXPECT_EQ(orsk_compress(2, area.data(), text.size(), area.data(), area.size(), &n), ORSK_BAD_ARGUMENT);
+    EXPECT_EQ(orsk_compress(2, area.data(), text.size(), area.data() + 100, area.size() - 100, &n), ORSK_BAD_ARGUMENT);
+    // Restoring onto the container, or into a buffer that ends inside it.
+    std::memcpy(area.data() + 1000, packed.data(), packed.size());
+    EXPECT_EQ(orsk_decompress(2, area.data() + 1000, packed.size(), area.data(), area.size(), &n), ORSK_BAD_ARGUMENT);
+    EXPECT_EQ(orsk_decompress(2, area.data() + 1000, packed.size(), area.data(), 1001, &n), ORSK_BAD_ARGUMENT);
+    // Adjacent buffers are fine.
+    EXPECT_EQ(orsk_decompress(2, area.data() + 1000, packed.size(), area.data(), 1000, &n), ORSK_NO_ROOM);
+    Bytes side(text.size());
+    ASSERT_EQ(orsk_decompress(2, area.data() + 1000, packed.size(), side.data(), side.size(), &n), ORSK_OK);
+    EXPECT_EQ(side, text);
+}
+
+TEST(CInterface, HugeCapacitiesAndBounds) {
+    const Bytes text = TextLike(100000, 2);
+    Bytes packed(orsk_compress_bound(text.size()));
+    Bytes back(text.size() + 64);
+    // A capacity larger than memory: the call uses what it needs without wrapping around.
+    for (size_t capacity : {SIZE_MAX, SIZE_MAX / 2 + 1, SIZE_MAX - 4096}) {
+        size_t n = 0, m = 0;
+        ASSERT_EQ(orsk_compress(1, text.data(), text.size(), packed.data(), capacity, &n), ORSK_OK);
+        ASSERT_EQ(orsk_decompress(1, packed.data(), n, back.data(), capacity, &m), ORSK_OK);
+        EXPECT_EQ(m, text.size());
+        EXPECT_TRUE(std::equal(text.begin(), text.end(), back.begin()));
+    }
+    EXPECT_EQ(orsk_compress_bound(0), 0u);
+    EXPECT_EQ(orsk_compress_bound(UINT64_MAX), UINT64_MAX);
+    EXPECT_EQ(orsk_compress_bound(UINT64_MAX - 1000000), UINT64_MAX);
+    EXPECT_LT(orsk_compress_bound(std::uint64_t(1) << 62), UINT64_MAX);
+    EXPECT_GE(orsk_compress_bound(text.size()), text.size() + 10);
+}
+
+TEST(CInterface, EveryStatusHasAText) {
+    for (int s = ORSK_OK; s <= ORSK_BAD_ARGUMENT; ++s) EXPECT_STRNE(orsk_status_text(s), "unknown status") << s;
+    for (int s : {-1, 7, 1000, INT32_MIN, INT32_MAX}) EXPECT_STREQ(orsk_status_text(s), "unknown status") << s;
+}
+
+// Size claims of block headers that no writer makes.
+TEST(CInterface, SizeClaimsNeedBelievableHeaders) {
+    const auto claim = [](const Bytes& c, std::uint64_t& size) {
+        return orsk_decompressed_size(0, c.data(), c.size(), &size);
+    };
+    const auto compressed = [](std::uint32_t chunk, std::uint32_t low, std::uint32_t blockLength) {
+        Bytes b(blockLength < 17 ? 17 : blockLength, 0);
+        b[0] = 66;
+        StoreLE32(&b[1], 1);
+        StoreLE32(&b[5], chunk);
+        StoreLE32(&b[9], low);
+        StoreLE32(&b[13], blockLength);
+        return b;
+    };
+    const auto stored = [](std::uint32_t a, std::uint32_t body) {
+        Bytes b(9 + body, 7);
+        b[0] = 15;
+        StoreLE32(&b[1], a);
+        StoreLE32(&b[5], a);
+        return b;
+    };
+    std::uint64_t size = 0;
+    const struct {
+        const char* what;
+        Bytes block;
+    } bad[] = {
+        {"17-byte block claiming a whole chunk", compressed(MaxChunkLength, 0, 17)},
+        {"no room for six sections", compressed(1000, 0, 22)},
+        {"no room for the low bytes", compressed(1000, 100, 117)},
+        {"chunk of 0 bytes", compressed(0, 0, 23)},
+        {"chunk over 1 MiB", compressed(MaxChunkLength + 1, 0, 23)},
+        {"stored chunk of 0 bytes", stored(0, 0)},
+        {"stored chunk over 1 MiB", stored(MaxChunkLength + 1, MaxChunkLength + 1)},
+    };
+    for (const auto& b : bad) {
+        Bytes c{83};
+        c.insert(c.end(), b.block.begin(), b.block.end());
+        EXPECT_EQ(claim(c, size), ORSK_CORRUPT) << b.what;
+    }
+    // The smallest block a header may describe: 24 bytes for up to 1 MiB.
+    Bytes c{83};
+    for (int i = 0; i < 3; ++i) {
+        const Bytes b = compressed(MaxChunkLength, 0, 23);
+        c.insert(c.end(), b.begin(), b.end());
+    }
+    ASSERT_EQ(claim(c, size), ORSK_OK);
+    EXPECT_EQ(size, 3 * MaxChunkLength);
+}
+
+orsk_status ToPublicStatus(Status s) {
+    switch (s) {
+        case Status::Ok: return ORSK_OK;
+        case Status::Truncated: return ORSK_TRUNCATED;
+        case Status::NoRoom: return ORSK_NO_ROOM;
+        case Status::OutOfMemory: return ORSK_OUT_OF_MEMORY;
+        default: return ORSK_CORRUPT;
+    }
+}
+
+// The internal restore and the C call agree on every damaged container, and a section
+// that runs past its own block is damage, not a cut.
+TEST(CInterface, DamagedContainersGiveOneStatus) {
+    for (int level = 0; level < LevelCount; ++level) {
+        const Bytes text = TextLike(150000, 10 + level);
+        Bytes packed;
+        ASSERT_EQ(CompressVec(level, text, packed), ORSK_OK);
+        std::uint32_t seed = 99;
+        for (int round = 0; round < 300; ++round) {
+            Bytes damaged = packed;
+            seed = seed * 1664525u + 1013904223u;
+            const std::size_t at = 1 + seed % (damaged.size() - 1);
+            if (round % 3 == 0) {
+                damaged.resize(at);  // cut inside the container
+            } else {
+                damaged[at] ^= std::uint8_t(1 + (seed >> 24) % 255);
+            }
+            Bytes internal, external;
+            const Status s = Decompress(Level(level), damaged, internal);
+            const orsk_status p = DecompressVec(level, damaged, external, MaxChunkLength + 64);
+            ASSERT_EQ(ToPublicStatus(s), p) << "level " << level << " round " << round;
+            if (p == ORSK_OK) {
+                EXPECT_EQ(external.size(), internal.size());
+            }
+        }
+    }
+    // A block whose last section claims more bytes than the block holds.
+    const Bytes text = TextLike(5000, 3);
+    Bytes packed, out;
+    ASSERT_EQ(CompressVec(1, text, packed), ORSK_OK);
+    ASSERT_EQ(packed[1], 66);
+    std::size_t at = 1 + 17 + LoadLE32(&packed[1 + 9]);
+    for (int section = 0; section < 5; ++section) {
+        at += packed[at] == 1 ? 5 + LoadLE32(&packed[at + 1]) : packed[at] == 2 ? 9 + LoadLE32(&packed[at + 5]) : 1;
+    }
+    ASSERT_EQ(packed[at], 1);  // the literals, raw
+    StoreLE32(&packed[at + 1], LoadLE32(&packed[at + 1]) + 1);
+    EXPECT_EQ(DecompressVec(1, packed, out, text.size()), ORSK_CORRUPT);
+}
+
+// Compresses and restores at every level on a thread with a 64 KiB stack.
+TEST(CInterface, SmallStacksSuffice) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX threads only";
+#else
+    struct Job {
+        bool ok = true;
+    } job;
+    const auto body = [](void* arg) -> void* {
+        Job& j = *static_cast<Job*>(arg);
+        const Bytes inputs[] = {TextLike(2 * MaxChunkLength + 5, 3), BinaryLike(300000, 4), Runs(200000, 5)};
+        for (int level = 0; level < LevelCount; ++level) {
+            for (const Bytes& in : inputs) {
+                Bytes packed, back;
+                j.ok = j.ok && CompressVec(level, in, packed) == ORSK_OK;
+                j.ok = j.ok && DecompressVec(level, packed, back, in.size()) == ORSK_OK && back == in;
+            }
+        }
+        return nullptr;
+    };
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, 64 * 1024), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attr, body, &job), 0);
+    ASSERT_EQ(pthread_join(thread, nullptr), 0);
+    pthread_attr_destroy(&attr);
+    EXPECT_TRUE(job.ok);
+#endif
+}
+
+}  // namespace
+}  // namespace orsk::test
