@@ -6,6 +6,7 @@ ORSK="$1"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+umask 022
 pass=0
 fail=0
 
@@ -22,33 +23,101 @@ reject_text() {  # name file pattern
 head -c 300000 "$ORSK" > sample.bin
 cat "$ORSK" "$ORSK" | head -c 2500000 > big.bin
 
-# No argument: usage, exit 1.
-"$ORSK" > out.txt 2>&1; check "no argument" 1 $?
-expect_text "usage text" out.txt "USAGE: ORSK <options> file_in"
+state() { if [ -e "$1" ]; then cksum < "$1"; else echo absent; fi; }
 
-# No e or d: nothing runs, no file touched.
-"$ORSK" -m3 sample.bin never.orsk > out.txt 2>&1; check "no flags" 0 $?
-expect_text "done" out.txt "Done!"
-[ ! -e never.orsk ]; check "no file written" 0 $?
-"$ORSK" -m0 e x > out.txt 2>&1; check "e after -m is a name" 0 $?
-[ ! -e x ]; check "nothing created for -m0 e x" 0 $?
+# Inputs and containers the table below reads: damaged ones, and some written at levels
+# 2 and 3 to restore at the wrong level.
+echo keep > keep.txt
+echo a > a.txt; echo b > b.txt; echo c > c.txt
+printf 'X' > badmagic.orsk
+printf 'S\x07' > kind.orsk
+printf 'S\x0f\x01\x00\x00\x00\x02\x00\x00\x00ab' > unequal.orsk
+ln -s sample.bin link.bin
+seq 1 300000 > numbers.txt
+"$ORSK" e -m3 numbers.txt n3.orsk > /dev/null 2>&1
+"$ORSK" e -m2 numbers.txt n2.orsk > /dev/null 2>&1
+head -c 1000 n2.orsk > cut.orsk
+# A block that does not restore (its chunk length one short of 1 MiB).
+python3 -c "
+short = (1048575).to_bytes(4, 'little')
+d = bytearray(open('n3.orsk', 'rb').read()); d[2:6] = short; open('bad3.orsk', 'wb').write(d)
+d = bytearray(open('n2.orsk', 'rb').read()); d[6:10] = short; open('bad2.orsk', 'wb').write(d)"
 
-# Missing -m or names: usage, exit 1.
-"$ORSK" e sample.bin out.orsk > out.txt 2>&1; check "missing -m" 1 $?
-"$ORSK" e -m2 sample.bin > out.txt 2>&1; check "one name" 1 $?
-
-# Level above 5: clear error, exit 1, nothing created.
-for bad in -m9 -mx -m; do
-    "$ORSK" e $bad sample.bin bad.orsk > out.txt 2>&1; check "level $bad" 1 $?
-    expect_text "level $bad message" out.txt "valid levels are 0 to 5"
-done
-[ ! -e bad.orsk ]; check "no file for a bad level" 0 $?
-
-# Only the third character counts: -m12 is level 1; encode counts as e.
-"$ORSK" encode -m12 sample.bin l1.orsk > out.txt 2>&1; check "encode -m12" 0 $?
-expect_text "level 1 announced" out.txt "Using SUPER_FAST_COMPRESSION level"
-"$ORSK" d -m1 l1.orsk l1.back > out.txt 2>&1; check "restore -m1" 0 $?
+# The command line, one run per row: exit code | a text the output holds ("-": none) |
+# a file that must be left as it was (absent stays absent) | the arguments. A refused
+# command line (exit 1) prints the usage on standard error; no failure prints "Done!".
+while IFS='|' read -r code text kept args; do
+    before=$(state "$kept")
+    eval "set -- $args"
+    "$ORSK" "$@" > out.txt 2> err.txt; check "orsk $args" "$code" $?
+    [ "$text" = - ] || { cat out.txt err.txt > all.txt; expect_text "orsk $args" all.txt "$text"; }
+    [ "$(state "$kept")" = "$before" ]; check "orsk $args leaves $kept" 0 $?
+    [ "$code" = 0 ] || { cat out.txt err.txt > all.txt; reject_text "orsk $args" all.txt "Done!"; }
+    [ "$code" != 1 ] || expect_text "orsk $args: usage on stderr" err.txt "USAGE: ORSK <options> file_in"
+done <<'TABLE'
+1|-|-|
+1|nothing to do|never.orsk|-m3 sample.bin never.orsk
+1|nothing to do|x|-m0 e x
+1|unknown option '-d'|never.orsk|-d -m2 sample.bin never.orsk
+1|unknown option '-q'|never.orsk|-q e -m2 sample.bin never.orsk
+1|unknown option '-help'|-|-help
+1|need a level|out.orsk|e sample.bin out.orsk
+1|two names must follow|-|e -m2 sample.bin
+1|valid levels are 0 to 5|bad.orsk|e -m9 sample.bin bad.orsk
+1|valid levels are 0 to 5|bad.orsk|e -mx sample.bin bad.orsk
+1|valid levels are 0 to 5|bad.orsk|e -m sample.bin bad.orsk
+1|valid levels are 0 to 5|bad.orsk|e -m12 sample.bin bad.orsk
+1|valid levels are 0 to 5|bad.orsk|encode -m1x sample.bin bad.orsk
+1|more than two names|b.txt|e -m2 a.txt b.txt c.txt
+1|options go before -m|out|e -m1 -t1 sample.bin out
+1|e and d go before -m|out|-m1 sample.bin out d
+1|invalid thread count in '-tx'|tx.orsk|e -tx -m0 sample.bin tx.orsk
+1|invalid thread count in '-t0'|tx.orsk|e -t0 -m0 sample.bin tx.orsk
+1|invalid thread count in '-t'|tx.orsk|e -t -m0 sample.bin tx.orsk
+0|Using SUPER_FAST_COMPRESSION level|-|encode -m1 sample.bin l1.orsk
+0|Done!|-|e -t100000 -m0 sample.bin many.orsk
+0|ORSK v2.9207|-|-V
+0|Exit codes|-|--help
+2|Error opening one or more files|keep.txt|e -m2 missing.bin keep.txt
+2|not an orsk container|keep.txt|d -m2 badmagic.orsk keep.txt
+2|block 0|keep.txt|d -m2 cut.orsk keep.txt
+2|LZ Error|keep.txt|d -m3 bad3.orsk keep.txt
+2|ERROR|keep.txt|d -m2 bad2.orsk keep.txt
+2|does not restore at level 1; it restores at level 3: try -m3|keep.txt|d -m1 n3.orsk keep.txt
+2|does not restore at level 3; it restores at level 2: try -m2|keep.txt|d -m3 n2.orsk keep.txt
+2|unknown kind byte 7|kind.out|d -m4 kind.orsk kind.out
+2|block 0|kind.out|d -m0 unequal.orsk kind.out
+2|directory|dir.orsk|e -m0 . dir.orsk
+2|same file|sample.bin|e -m0 sample.bin sample.bin
+2|same file|sample.bin|e -m0 link.bin ./sample.bin
+2|/nonexistent-dir/x.orsk|-|e -m0 sample.bin /nonexistent-dir/x.orsk
+2|/proc/orsk-test.orsk|-|e -m0 sample.bin /proc/orsk-test.orsk
+2|cannot read|mem.orsk|e -m0 /proc/self/mem mem.orsk
+TABLE
+"$ORSK" d -m1 l1.orsk l1.back > /dev/null 2>&1; check "restore -m1" 0 $?
 cmp -s sample.bin l1.back; check "level 1 round trip" 0 $?
+"$ORSK" d -m0 many.orsk many.back > /dev/null 2>&1 && cmp -s sample.bin many.back; check "-t100000 round trip" 0 $?
+cmp -s sample.bin <(head -c 300000 "$ORSK"); check "input untouched" 0 $?
+
+# Standard input on a terminal is refused rather than waited on.
+python3 - "$ORSK" e -m0 - tty.orsk > out.txt 2>&1 <<'PY'
+import os, subprocess, sys
+try: sys.exit(subprocess.call(sys.argv[1:], stdin=os.openpty()[1], timeout=30))
+except subprocess.TimeoutExpired: sys.exit(124)
+PY
+check "stdin on a terminal" 1 $?
+expect_text "terminal message" out.txt "standard input is a terminal"
+[ ! -e tty.orsk ]; check "nothing written for a terminal" 0 $?
+
+# Containers and restored files keep the input's permission bits and times; a pipe has
+# none to keep.
+cp sample.bin stamp.bin && chmod 640 stamp.bin && touch -d '2001-02-03 04:05:06.5' stamp.bin
+"$ORSK" e -m2 stamp.bin stamp.orsk > /dev/null 2>&1 && "$ORSK" d -m2 stamp.orsk stamp.back > /dev/null 2>&1
+for f in stamp.orsk stamp.back; do
+    [ "$(stat -c '%a %y' $f)" = "$(stat -c '%a %y' stamp.bin)" ]; check "$f keeps mode and time" 0 $?
+done
+"$ORSK" e -m2 - piped.orsk < stamp.bin > /dev/null 2>&1
+[ "$(stat -c %a piped.orsk)" = 644 ]; check "a pipe's output gets the usual mode" 0 $?
 
 # Every level through files, and the e d verification.
 for level in 0 1 2 3 4 5; do
@@ -70,7 +139,6 @@ for level in 0 3 5; do
     "$ORSK" d -t2 -m$level t1.orsk t.back > /dev/null 2>&1; check "threaded restore at level $level" 0 $?
     cmp -s big.bin t.back; check "threaded round trip at level $level" 0 $?
 done
-"$ORSK" e -tx -m0 big.bin tx.orsk > /dev/null 2>&1; check "malformed -t" 1 $?
 
 # Empty input: empty container, and back.
 : > empty.bin
@@ -79,45 +147,9 @@ done
 "$ORSK" d -m2 empty.orsk empty.back > out.txt 2>&1; check "empty container restores" 0 $?
 [ -f empty.back ] && [ ! -s empty.back ]; check "empty output" 0 $?
 
-# Failures: exit 2, a message, no success line, and an existing output survives.
-echo keep > keep.txt
-"$ORSK" e -m2 missing.bin keep.txt > out.txt 2>&1; check "missing input" 2 $?
-expect_text "open message" out.txt "Error opening one or more files"
-reject_text "no done after failure" out.txt "Done!"
-[ "$(cat keep.txt)" = keep ]; check "output kept after a failed run" 0 $?
-printf 'X' > badmagic.orsk
-"$ORSK" d -m2 badmagic.orsk keep.txt > out.txt 2>&1; check "bad magic" 2 $?
-expect_text "magic message" out.txt "not an orsk container"
-head -c 1000 big.2 > cut.orsk
-"$ORSK" d -m2 cut.orsk keep.txt > out.txt 2>&1; check "truncated container" 2 $?
-expect_text "names the block" out.txt "block 0"
-[ "$(cat keep.txt)" = keep ]; check "output kept after a bad container" 0 $?
-# A block that does not restore (its chunk length is off by one): the level's own word
-# for it, then the reason.
-seq 1 300000 > numbers.txt
-"$ORSK" e -m3 numbers.txt n3.orsk > /dev/null 2>&1
-"$ORSK" e -m2 numbers.txt n2.orsk > /dev/null 2>&1
-python3 -c "
-short = (1048575).to_bytes(4, 'little')
-d = bytearray(open('n3.orsk', 'rb').read()); d[2:6] = short; open('bad3.orsk', 'wb').write(d)
-d = bytearray(open('n2.orsk', 'rb').read()); d[6:10] = short; open('bad2.orsk', 'wb').write(d)"
-"$ORSK" d -m3 bad3.orsk keep.txt > out.txt 2>&1; check "damaged NORMAL block" 2 $?
-expect_text "NORMAL's word" out.txt "LZ Error"
-"$ORSK" d -m2 bad2.orsk keep.txt > out.txt 2>&1; check "damaged FAST block" 2 $?
-expect_text "FAST's word" out.txt "ERROR"
-printf 'S\x07' > kind.orsk
-"$ORSK" d -m4 kind.orsk kind.out > out.txt 2>&1; check "unknown kind" 2 $?
-printf 'S\x0f\x01\x00\x00\x00\x02\x00\x00\x00ab' > unequal.orsk
-"$ORSK" d -m0 unequal.orsk kind.out > out.txt 2>&1; check "unequal stored lengths" 2 $?
-"$ORSK" e -m0 . dir.orsk > out.txt 2>&1; check "directory input" 2 $?
-"$ORSK" e -m0 sample.bin sample.bin > out.txt 2>&1; check "same file" 2 $?
-ln -s sample.bin link.bin
-"$ORSK" e -m0 link.bin ./sample.bin > out.txt 2>&1; check "same file through a link" 2 $?
-cmp -s sample.bin <(head -c 300000 "$ORSK"); check "input untouched" 0 $?
 if [ -w /dev/full ]; then
     "$ORSK" e -m0 sample.bin /dev/full > out.txt 2>&1; check "full device" 2 $?
 fi
-"$ORSK" e -m0 sample.bin /nonexistent-dir/x.orsk > out.txt 2>&1; check "missing directory" 2 $?
 
 # Pipes: "-" reads standard input and writes standard output; the data stream stays
 # clean (messages on standard error) and matches the file runs byte for byte.
@@ -159,35 +191,70 @@ for cut in $(cat offsets.txt); do
 done
 [ ! -e cut.out ]; check "no output from a cut container" 0 $?
 
-# Interrupted in the middle (the input is a pipe that stalls, so the run is surely
-# still going): an existing output survives and no temporary file remains.
-echo keep > kept.orsk
-(cat big.bin; sleep 5; cat big.bin) | "$ORSK" e -t1 -m5 - kept.orsk > /dev/null 2>&1 &
-pid=$!
-sleep 1
-kill -TERM $pid 2>/dev/null
-wait $pid
-[ "$(cat kept.orsk)" = keep ]; check "output survives SIGTERM" 0 $?
-ls kept.orsk.orsk-* > /dev/null 2>&1; check "no temporary file after SIGTERM" 2 $?
+# The same failure, message and bytes before it with one thread or two, to a pipe: a
+# kind byte broken in block 2; that and block 1's chunk length; a wrong level.
+seq 1 400000 | head -c 2500000 > three.bin
+"$ORSK" e -m2 three.bin three.orsk > /dev/null 2>&1
+python3 - three.orsk <<'PY'
+import struct, sys
+d = bytearray(open(sys.argv[1], 'rb').read())
+at, starts = 1, []
+while at < len(d):
+    starts.append(at)
+    at += 9 + struct.unpack_from('<I', d, at + 1)[0] if d[at] == 15 else struct.unpack_from('<I', d, at + 13)[0]
+d[starts[2]] = 7; open('kind2.orsk', 'wb').write(d)
+d[starts[1] + 5] ^= 1; open('both.orsk', 'wb').write(d)
+PY
+for case in "kind2.orsk 2 2097152 block.2" "both.orsk 2 1048576 block.1" "n3.orsk 2 0 try.-m3"; do
+    set -- $case
+    for t in 1 2; do
+        "$ORSK" d -t$t -m$2 - - < "$1" 2> err.$t > got.$t; check "$1 with -t$t" 2 $?
+        grep "orsk: " err.$t > msg.$t
+    done
+    cmp -s msg.1 msg.2; check "$1: same message with -t1 and -t2" 0 $?
+    expect_text "$1 names the block" msg.1 "$4"
+    cmp -s got.1 got.2; check "$1: same bytes with -t1 and -t2" 0 $?
+    [ "$(stat -c %s got.1)" = "$3" ] && cmp -s got.1 <(head -c "$3" three.bin); check "$1: blocks before it delivered" 0 $?
+done
 
-# An output folder that cannot be written, and an input that cannot be read (the
-# /proc cases hold for root too).
-"$ORSK" e -m0 sample.bin /proc/orsk-test.orsk > out.txt 2>&1; check "output on a read-only file system" 2 $?
-expect_text "names the output" out.txt "/proc/orsk-test.orsk"
-"$ORSK" e -m0 /proc/self/mem mem.orsk > out.txt 2>&1; check "input that fails to read" 2 $?
-expect_text "read message" out.txt "cannot read"
-[ ! -e mem.orsk ]; check "no output after a read failure" 0 $?
+# Interrupted while it waits on a fifo kept open (so the run cannot end first): SIGTERM
+# and SIGINT print what was interrupted, end the run with 143 and 130, and leave an
+# existing output as it was and no temporary file. A SIGINT the run was started to
+# ignore (a background job without job control) stays ignored. A user's nice is kept.
+mkfifo fifo
+exec 3<> fifo
+echo keep > kept.orsk
+for sig in TERM INT; do
+    [ $sig = INT ] && set -m  # job control: the background run gets SIGINT
+    if [ $sig = TERM ]; then
+        nice -n 10 "$ORSK" e -m5 fifo kept.orsk 3>&- > /dev/null 2> err.txt &
+    else
+        "$ORSK" d -m5 fifo kept.orsk 3>&- > /dev/null 2> err.txt &
+    fi
+    pid=$!
+    for i in $(seq 100); do ls kept.orsk.orsk-* > /dev/null 2>&1 && break; sleep 0.1; done
+    if [ $sig = TERM ]; then
+        [ "$(sed 's/.*) //' /proc/$pid/stat | cut -d' ' -f17)" = 10 ]; check "nice 10 kept" 0 $?
+        kill -INT $pid; sleep 0.5
+        kill -0 $pid 2> /dev/null; check "an ignored SIGINT stays ignored" 0 $?
+    fi
+    kill -$sig $pid
+    { wait $pid; } 2> /dev/null; code=$?
+    check "exit after SIG$sig" "$([ $sig = INT ] && echo 130 || echo 143)" $code
+    set +m
+    expect_text "SIG$sig reported" err.txt "orsk: interrupted while .* 'fifo'"
+    [ "$(cat kept.orsk)" = keep ]; check "output survives SIG$sig" 0 $?
+    ls kept.orsk.orsk-* > /dev/null 2>&1; check "no temporary file after SIG$sig" 2 $?
+done
+exec 3>&-
+
+# A folder that cannot be written, and an input that cannot be read (not for root).
 mkdir ro && chmod 555 ro
 if [ "$(id -u)" != 0 ]; then
     "$ORSK" e -m0 sample.bin ro/x.orsk > out.txt 2>&1; check "read-only folder" 2 $?
     cp sample.bin unreadable.bin && chmod 000 unreadable.bin
     "$ORSK" e -m0 unreadable.bin u.orsk > out.txt 2>&1; check "unreadable input" 2 $?
 fi
-
-# Version and help.
-"$ORSK" -V > out.txt 2>&1; check "version" 0 $?
-expect_text "version line" out.txt "ORSK v2.9207"
-"$ORSK" --help > out.txt 2>&1; check "help" 0 $?
 
 echo "$pass passed, $fail failed"
 [ "$fail" = 0 ]

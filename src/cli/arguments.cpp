@@ -1,47 +1,137 @@
-// Command-line scan: e/d flags and -m<level>, only the first three characters of each
-// argument counting, then the two names after -m. Nothing after -m is taken as a flag.
+// Command-line scan: words starting with e or d are the commands, words starting with
+// '-' are options from the table below, -m<digit> gives the level and ends the scan,
+// and exactly two names follow it. Nothing after -m is taken as a command or option.
 #include "cli/arguments.h"
+
+#include <cstring>
 
 namespace orsk::cli {
 
+namespace {
+
+// What an option does with the text glued behind its name ("4" of "-t4"); false with
+// `error` set when that text is malformed.
+using ApplyOption = bool (*)(Arguments& a, const std::string& value);
+
+bool SetThreads(Arguments& a, const std::string& value) {
+    if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) {
+        a.error = "invalid thread count in '-t" + value + "': give a number from 1 up (-t1, -t4)";
+        return false;
+    }
+    // Far more than any machine uses: the drivers cap it anyway.
+    constexpr int Most = 1000000;
+    int n = 0;
+    for (char c : value) n = n > Most / 10 ? Most : n * 10 + (c - '0');
+    if (n == 0) {
+        a.error = "invalid thread count in '-t" + value + "': give a number from 1 up (-t1, -t4)";
+        return false;
+    }
+    a.threads = n;
+    return true;
+}
+
+bool SetBench(Arguments& a, const std::string& value) {
+    a.bench = true;
+    a.benchLevels = value;
+    return true;
+}
+
+bool SetHelp(Arguments& a, const std::string&) {
+    a.help = true;
+    return true;
+}
+
+bool SetVersion(Arguments& a, const std::string&) {
+    a.version = true;
+    return true;
+}
+
+struct Option {
+    const char* name;
+    bool glued;  // a value may follow the name in the same argument (-t4, -b2-4)
+    ApplyOption apply;
+};
+
+// Every option that may come before -m.
+const Option Options[] = {
+    {"-t", true, SetThreads},  {"-b", true, SetBench},
+    {"-h", false, SetHelp},    {"--help", false, SetHelp},
+    {"-V", false, SetVersion}, {"--version", false, SetVersion},
+};
+
+const Option* FindOption(const std::string& arg) {
+    for (const Option& o : Options) {
+        const std::size_t n = std::strlen(o.name);
+        if (o.glued ? arg.compare(0, n, o.name) == 0 : arg == o.name) return &o;
+    }
+    return nullptr;
+}
+
+bool IsLevel(const std::string& arg) { return arg.compare(0, 2, "-m") == 0; }
+bool IsCommand(const std::string& arg) { return arg == "e" || arg == "d"; }
+
+// -m<digit> and the names behind it.
+void ScanLevelAndNames(Arguments& a, const std::string& arg, const std::vector<std::string>& names) {
+    const std::string value = arg.substr(2);
+    if (value.empty()) {  // room for a level read from the container, one day
+        a.error = "-m needs a level: the valid levels are 0 to 5 (-m0 ... -m5)";
+        return;
+    }
+    if (value.size() != 1 || value[0] < '0' || value[0] > '5') {
+        a.error = "invalid level in '" + arg + "': the valid levels are 0 to 5 (-m0 ... -m5)";
+        return;
+    }
+    a.levelGiven = true;
+    a.level = std::uint8_t(value[0] - '0');
+    if (names.size() > 2) {
+        a.error = "more than two names after " + arg + " (input and output)";
+        for (const std::string& name : names) {
+            if (FindOption(name) != nullptr || IsLevel(name)) {
+                a.error += ": '" + name + "' looks like an option, and options go before -m";
+                break;
+            }
+            if (IsCommand(name)) {
+                a.error += ": '" + name + "' looks like a command, and e and d go before -m";
+                break;
+            }
+        }
+        return;
+    }
+    if (names.size() == 2) {
+        a.input = names[0];
+        a.output = names[1];
+        a.namesGiven = true;
+    }
+}
+
+}  // namespace
+
 Arguments ScanArguments(const std::vector<std::string>& args) {
     Arguments a;
-    for (std::size_t i = 0; i < args.size(); ++i) {
+    for (std::size_t i = 0; i < args.size() && a.error.empty(); ++i) {
         const std::string& arg = args[i];
-        const char c0 = arg.empty() ? '\0' : arg[0];
-        const char c1 = arg.size() > 1 ? arg[1] : '\0';
-        const char c2 = arg.size() > 2 ? arg[2] : '\0';
-        if (c0 == 'e') {
+        if (arg.empty()) continue;
+        if (arg[0] == 'e') {  // "encode" counts as e
             a.compress = true;
-        } else if (c0 == 'd') {
+        } else if (arg[0] == 'd') {
             a.decompress = true;
-        } else if (c0 == '-' && c1 == 'm') {
-            a.levelGiven = true;
-            // Any character outside '0'..'5' gives a value above 5.
-            a.level = std::uint8_t(c2 - '0');
-            if (i + 2 < args.size()) {
-                a.input = args[i + 1];
-                a.output = args[i + 2];
-                a.namesGiven = true;
-            }
+        } else if (IsLevel(arg)) {
+            ScanLevelAndNames(a, arg, std::vector<std::string>(args.begin() + std::ptrdiff_t(i) + 1, args.end()));
             break;
-        } else if (c0 == '-' && c1 == 'b') {
-            // The benchmark takes every later argument as a file name.
-            a.bench = true;
-            a.benchLevels = arg.substr(2);
-            a.benchFiles.assign(args.begin() + std::ptrdiff_t(i) + 1, args.end());
-            break;
-        } else if (c0 == '-' && c1 == 't') {
-            a.threads = -1;
-            if (arg.size() > 2 && arg.size() <= 5 && arg.find_first_not_of("0123456789", 2) == std::string::npos) {
-                a.threads = std::stoi(arg.substr(2));
-                if (a.threads == 0) a.threads = -1;
+        } else if (arg[0] == '-') {
+            const Option* option = FindOption(arg);
+            if (option == nullptr) {
+                a.error = "unknown option '" + arg + "'";
+                if (arg == "-e" || arg == "-d") a.error += " (the commands e and d take no dash)";
+                break;
             }
-        } else if (arg == "-h" || arg == "--help") {
-            a.help = true;
-        } else if (arg == "-V" || arg == "--version") {
-            a.version = true;
+            if (!option->apply(a, arg.substr(std::strlen(option->name)))) break;
+            if (a.bench) {  // the benchmark takes every later argument as a file name
+                a.benchFiles.assign(args.begin() + std::ptrdiff_t(i) + 1, args.end());
+                break;
+            }
         }
+        // Any other word is ignored, as it always was.
     }
     return a;
 }

@@ -1,5 +1,5 @@
-// The command line: the e/d and -m flag scan (only the first three characters of an
-// argument count) plus this project's own options, which that scan ignores.
+// The command line: the e/d commands, our options, then -m<level> and the two names.
+// A command line that cannot be run is refused with the reason, before anything opens.
 #pragma once
 
 #include <cstdint>
@@ -12,17 +12,18 @@ struct Arguments {
     bool compress = false;    // an argument before -m starting with 'e'
     bool decompress = false;  // an argument before -m starting with 'd'
     bool levelGiven = false;
-    std::uint8_t level = 0;   // third character of -m minus '0', kept to 8 bits
+    std::uint8_t level = 0;   // 0..5, the one digit after -m
     bool namesGiven = false;  // two arguments follow -m
     std::string input;
     std::string output;
-    // Own options (only before -m, where the flag scan ignores them).
+    // Options (only before -m).
     bool help = false;
     bool version = false;
-    int threads = 0;               // -t<n>: worker threads, 0 = every core, -1 = malformed
+    int threads = 0;               // -t<n>: worker threads, 0 = every core
     bool bench = false;            // -b[levels] FILE...: the built-in benchmark
     std::string benchLevels;       // what follows -b: "", "3" or "2-4"
     std::vector<std::string> benchFiles;
+    std::string error;  // why the command line is refused (exit 1); empty when it is not
 };
 
 Arguments ScanArguments(const std::vector<std::string>& args);  // args without the program name

@@ -25,6 +25,21 @@ int Failure(std::FILE* console, const std::string& message) {
     return ExitFailure;
 }
 
+// Prints the reason (if any) and the usage lines on standard error: exit code 1.
+int Refuse(const std::string& reason) {
+    std::fflush(stdout);
+    if (!reason.empty()) std::fprintf(stderr, "\n orsk: %s\n", reason.c_str());
+    cli::PrintUsage(stderr);
+    return ExitUsage;
+}
+
+std::string Shown(const std::string& name, const char* dash) { return name == "-" ? dash : "'" + name + "'"; }
+
+// What Ctrl-C or SIGTERM prints while a driver runs.
+void ReportInterruptAs(const std::string& what, bool progressOnStdout) {
+    platform::SetInterruptMessage(what.empty() ? what : "\n orsk: interrupted while " + what + "\n", progressOnStdout);
+}
+
 std::string ShownSize(const std::string& name) {
     return std::to_string(name == "-" ? 0 : platform::FileSizeOf(name));
 }
@@ -33,10 +48,12 @@ int Run(const cli::Arguments& args) {
     // With the data on standard output, every message goes to standard error.
     std::FILE* console = args.output == "-" ? stderr : stdout;
     const Level level = Level(args.level);
-    cli::Progress progress(console, console == stdout ? platform::StdoutIsTerminal() : true);
+    const bool liveOnStdout = console == stdout && platform::StdoutIsTerminal();
+    cli::Progress progress(console, console == stdout ? liveOnStdout : true);
+    const std::string input = Shown(args.input, "standard input"), output = Shown(args.output, "standard output");
     const std::int64_t frequency = platform::CounterFrequency();
     RunOptions options;
-    options.threads = args.threads > 0 ? std::size_t(args.threads) : DefaultThreads();
+    options.threads = args.threads > 0 ? std::size_t(args.threads) : DefaultThreads();  // the drivers cap it
 
     if (args.input != "-" && args.output != "-" && platform::SameFile(args.input, args.output)) {
         return Failure(console, "'" + args.input + "' and '" + args.output + "' are the same file");
@@ -46,10 +63,12 @@ int Run(const cli::Arguments& args) {
         std::fprintf(console, "\n Compressing %s [ %s bytes]", args.input.c_str(), ShownSize(args.input).c_str());
         const std::int64_t start = platform::CounterNow();
         cli::PrintCompressAnnouncement(console, level);
+        ReportInterruptAs("compressing " + input + " into " + output, liveOnStdout);
         const FileRunResult r = CompressFile(level, args.input, args.output, options, [&](const CompressEvent& e) {
             progress.Show(cli::CompressProgressLine(level, e));
         });
         progress.Finish();
+        ReportInterruptAs("", false);
         const std::int64_t total = platform::StageMicros(start, platform::CounterNow(), frequency);
         if (r.status != Status::Ok) return Failure(console, r.message);
         cli::PrintCompressReport(console, r, total);
@@ -62,6 +81,9 @@ int Run(const cli::Arguments& args) {
         std::fprintf(console, "\n Decompressing %s [ %s bytes]", container.c_str(), ShownSize(container).c_str());
         const std::int64_t start = platform::CounterNow();
         cli::PrintDecompressAnnouncement(console, level);
+        ReportInterruptAs(args.compress ? "verifying " + output + " against " + input
+                                        : "restoring " + input + " into " + output,
+                          liveOnStdout);
         auto onBlock = [&](const DecompressEvent& e) {
             const std::string line = cli::DecompressProgressLine(level, e);
             if (!line.empty()) progress.Show(line);
@@ -69,6 +91,7 @@ int Run(const cli::Arguments& args) {
         const FileRunResult r = args.compress ? VerifyContainer(level, container, args.input, options, onBlock)
                                               : DecompressFile(level, args.input, args.output, options, onBlock);
         progress.Finish();
+        ReportInterruptAs("", false);
         const std::int64_t total = platform::StageMicros(start, platform::CounterNow(), frequency);
         if (r.status != Status::Ok) {
             // The levels' own word for a block that does not restore, then the reason.
@@ -92,16 +115,17 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
     const cli::Arguments args = cli::ScanArguments(raw);
     std::FILE* console = args.output == "-" ? stderr : stdout;
 
-    if (args.version) {
+    if (args.error.empty() && args.version) {
         std::printf("%s\n", cli::VersionLine);
         return ExitOk;
     }
-    if (args.help) {
+    if (args.error.empty() && args.help) {
         cli::PrintBanner(stdout);
         cli::PrintHelp(stdout);
         return ExitOk;
     }
     cli::PrintBanner(console);
+    if (!args.error.empty()) return Refuse(args.error);
     if (args.bench) {
         cli::BenchOptions options;
         if (!cli::ParseBenchLevels(args.benchLevels, options) || args.benchFiles.empty()) {
@@ -110,21 +134,12 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
         }
         return cli::RunBenchmark(args.benchFiles, options, stdout);
     }
-    if (raw.empty()) {
-        cli::PrintUsage(console);
-        return ExitUsage;
-    }
-    if (!args.compress && !args.decompress) {
-        std::fprintf(console, "\n Done!\n\n");
-        return ExitOk;
-    }
-    if (!args.levelGiven || !args.namesGiven || args.threads < 0) {
-        cli::PrintUsage(console);
-        return ExitUsage;
-    }
-    if (args.level >= LevelCount) {
-        std::fprintf(stderr, "\n orsk: invalid level in -m%s: the valid levels are 0 to 5 (-m0 ... -m5)\n",
-                     args.level + '0' >= 32 && args.level + '0' < 127 ? std::string(1, char(args.level + '0')).c_str() : "?");
+    if (raw.empty()) return Refuse("");
+    if (!args.compress && !args.decompress) return Refuse("nothing to do: give e (compress) or d (restore) before -m");
+    if (!args.levelGiven) return Refuse("e and d need a level and two names: -m<0..5> input output");
+    if (!args.namesGiven) return Refuse("two names must follow -m: the input and the output");
+    if (args.input == "-" && platform::StdinIsTerminal()) {
+        std::fprintf(stderr, "\n orsk: standard input is a terminal: name a file, or send the data through a pipe\n");
         return ExitUsage;
     }
     const int code = Run(args);

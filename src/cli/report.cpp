@@ -33,13 +33,19 @@ void PrintHelp(std::FILE* out) {
                  "\n   orsk e -m<0..5> in out     compress in into the container out"
                  "\n   orsk d -m<0..5> in out     restore the container in (written at that level) into out"
                  "\n   orsk e d -m<0..5> in out   compress, then restore out in memory and compare with in"
-                 "\n   -  as a name               standard input or output"
-                 "\n   -t<n>                      worker threads (default: every core; -t1 runs on one thread)"
+                 "\n   -  as a name               standard input (not a terminal) or output"
+                 "\n   Options go before -m; exactly two names follow it."
+                 "\n   -t<n>                      worker threads, 1 or more (default: every core; capped at"
+                 "\n                              4 per core; -t1 runs on one thread)"
                  "\n   -b[N|N-M] FILE...          benchmark levels (all, N, or N to M) in memory on each FILE"
                  "\n                              (speeds in MB/s of 1,000,000 bytes, best of several runs)"
                  "\n   -h, --help                 this text"
                  "\n   -V, --version              the version line"
-                 "\n\n   Exit codes: 0 success, 1 usage or bad level, 2 failure (file, data or verification).\n");
+                 "\n\n   The output keeps the input's permission bits and modification time."
+                 "\n   A restore at the wrong level names the level the container restores at."
+                 "\n\n   Exit codes: 0 success; 1 usage (no e or d, an unknown option, a level other than"
+                 "\n   -m0 ... -m5, a bad thread count, not exactly two names, standard input a terminal);"
+                 "\n   2 failure (file, data or verification); 130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
 }
 
 double Speed(std::uint64_t bytes, std::int64_t micros) {

@@ -15,11 +15,22 @@ std::int64_t CounterFrequency();
 // (end - start) x 1,000,000 / frequency, truncating, without overflow for long runs.
 std::int64_t StageMicros(std::int64_t start, std::int64_t end, std::int64_t frequency);
 
-// Tries to run at the highest priority the system grants; failures are silent.
+// Tries to run at the highest priority the system grants; failures are silent. A
+// process started at a lowered priority (nice, a below-normal class) keeps it.
 void RaisePriority();
 
-// True when standard output is a terminal.
+// True when standard output, or standard input, is a terminal.
 bool StdoutIsTerminal();
+bool StdinIsTerminal();
+
+// What an output keeps of its input when that is a named regular file: the permission
+// bits and the access and modification times.
+struct FileStamp {
+    bool valid = false;
+    std::uint32_t mode = 0;          // read, write, execute for owner, group, others
+    std::int64_t accessed[2] = {};   // seconds and nanoseconds (Windows: file time in [0])
+    std::int64_t modified[2] = {};
+};
 
 // A file opened for reading. Names are byte strings as given on the command line;
 // "-" is not special here (the caller decides).
@@ -39,6 +50,8 @@ public:
     const std::string& error() const { return error_; }
     // Size of a regular file; false when unknown (pipes).
     bool Size(std::uint64_t& size) const;
+    // The stamp of a file opened by name; not valid for standard input or a pipe.
+    FileStamp Stamp() const;
 
 private:
 #ifdef _WIN32
@@ -61,6 +74,9 @@ public:
     bool Create(const std::string& name, std::string& why);
     bool UseStdout();
     bool Write(const std::uint8_t* p, std::size_t n, std::string& why);
+    // The file renamed into place by Commit() gets this stamp (if valid); a device, a
+    // pipe or standard output keeps its own. A stamp that cannot be set is no failure.
+    void KeepStamp(const FileStamp& stamp) { stamp_ = stamp; }
     bool Commit(std::string& why);
     // Test seam: writes fail once `bytes` more bytes were written, as on a full disk;
     // negative (the default): never.
@@ -76,6 +92,7 @@ private:
 #endif
     bool isStdout_ = false;
     bool direct_ = false;  // a device or pipe named as output, written in place
+    FileStamp stamp_;
     std::string target_;
     std::string temp_;
     std::int64_t writeBudget_ = -1;
@@ -85,7 +102,12 @@ private:
 std::uint64_t FileSizeOf(const std::string& name);
 // True when both names lead to the same existing file (links, other spellings).
 bool SameFile(const std::string& a, const std::string& b);
-// Removes a leftover temporary file when the process is interrupted.
+// On Ctrl-C or a termination signal: prints the interrupt message, removes the output's
+// temporary file and ends the process as that signal does (exit status 128 + signal; on
+// Windows 130). Signals the process was started to ignore (nohup) stay ignored.
 void InstallInterruptCleanup();
+// The line the interrupt prints on standard error (empty: none); `endStdoutLine` first
+// ends a progress line left open on standard output.
+void SetInterruptMessage(const std::string& message, bool endStdoutLine);
 
 }  // namespace orsk::platform

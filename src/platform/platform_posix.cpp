@@ -2,6 +2,7 @@
 // descriptors with 64-bit offsets, and a temporary-file-then-rename output.
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -22,6 +23,10 @@ constexpr std::int64_t NanosPerSecond = 1000000000;
 // handlers can only reach process-wide storage; one output is open at a time.
 char gPendingTemp[4096];
 volatile std::sig_atomic_t gPendingSet = 0;
+// The interrupt message, written as it stands by the handler (no formatting there).
+char gInterruptMessage[4096];
+volatile std::sig_atomic_t gInterruptLength = 0;
+volatile std::sig_atomic_t gEndStdoutLine = 0;
 
 void SetPending(const std::string& path) {
     gPendingSet = 0;
@@ -31,8 +36,22 @@ void SetPending(const std::string& path) {
     }
 }
 
+// Only async-signal-safe calls: write, unlink, signal, raise.
+void WriteAll(int fd, const char* p, std::size_t n) {
+    while (n != 0) {
+        const ssize_t w = write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return;
+        p += w;
+        n -= std::size_t(w);
+    }
+}
+
 void OnInterrupt(int sig) {
+    if (gEndStdoutLine) WriteAll(STDOUT_FILENO, "\n", 1);
+    if (gInterruptLength > 0) WriteAll(STDERR_FILENO, gInterruptMessage, std::size_t(gInterruptLength));
     if (gPendingSet) unlink(gPendingTemp);
+    // Ended by the signal itself, so that a calling shell sees it (status 128 + sig).
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -50,6 +69,10 @@ std::int64_t CounterNow() {
 std::int64_t CounterFrequency() { return NanosPerSecond; }
 
 void RaisePriority() {
+    // Only from the default: a user who started orsk with nice keeps that choice.
+    errno = 0;
+    const int current = getpriority(PRIO_PROCESS, 0);
+    if (errno != 0 || current != 0) return;
     // The most favourable nice value the system grants; never a real-time class,
     // which could starve the machine if a run went wrong.
     for (int nice = -20; nice < 0; ++nice) {
@@ -58,6 +81,7 @@ void RaisePriority() {
 }
 
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
 InputFile::~InputFile() {
     if (owned_ && fd_ >= 0) close(fd_);
@@ -108,6 +132,20 @@ bool InputFile::Size(std::uint64_t& size) const {
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
     size = std::uint64_t(st.st_size);
     return true;
+}
+
+FileStamp InputFile::Stamp() const {
+    FileStamp stamp;
+    struct stat st;
+    if (!owned_ || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return stamp;
+    stamp.valid = true;
+    // Not the set-id and sticky bits: the output belongs to whoever runs orsk.
+    stamp.mode = std::uint32_t(st.st_mode & 0777);
+    stamp.accessed[0] = st.st_atim.tv_sec;
+    stamp.accessed[1] = st.st_atim.tv_nsec;
+    stamp.modified[0] = st.st_mtim.tv_sec;
+    stamp.modified[1] = st.st_mtim.tv_nsec;
+    return stamp;
 }
 
 OutputFile::~OutputFile() {
@@ -178,6 +216,12 @@ bool OutputFile::Commit(std::string& why) {
     if (isStdout_) return true;
     const int fd = fd_;
     fd_ = -1;
+    if (stamp_.valid && !direct_) {
+        fchmod(fd, mode_t(stamp_.mode));
+        const timespec times[2] = {{time_t(stamp_.accessed[0]), long(stamp_.accessed[1])},
+                                   {time_t(stamp_.modified[0]), long(stamp_.modified[1])}};
+        futimens(fd, times);
+    }
     if (close(fd) != 0) {
         why = Reason(errno);
         return false;
@@ -205,9 +249,23 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 void InstallInterruptCleanup() {
-    signal(SIGINT, OnInterrupt);
-    signal(SIGTERM, OnInterrupt);
-    signal(SIGHUP, OnInterrupt);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old;
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;  // nohup, a background job
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(sig, &action, nullptr);
+    }
+}
+
+void SetInterruptMessage(const std::string& message, bool endStdoutLine) {
+    gInterruptLength = 0;
+    const std::size_t n = std::min(message.size(), sizeof gInterruptMessage);
+    std::memcpy(gInterruptMessage, message.data(), n);
+    gEndStdoutLine = endStdoutLine ? 1 : 0;
+    gInterruptLength = std::sig_atomic_t(n);
 }
 
 }  // namespace orsk::platform

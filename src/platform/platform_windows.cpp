@@ -8,7 +8,9 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <io.h>
 
 namespace orsk::platform {
@@ -18,6 +20,10 @@ namespace {
 // The temporary file of the output being written, for the console interrupt handler.
 wchar_t gPendingTemp[32768];
 volatile LONG gPendingSet = 0;
+// The interrupt message, written as it stands by the handler.
+char gInterruptMessage[4096];
+volatile LONG gInterruptLength = 0;
+volatile LONG gEndStdoutLine = 0;
 
 std::wstring Wide(const std::string& utf8) {
     if (utf8.empty()) return {};
@@ -37,9 +43,19 @@ std::string Reason(DWORD err) {
     return s;
 }
 
+void WriteAll(DWORD which, const char* p, DWORD n) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(which), p, n, &written, nullptr);
+}
+
 BOOL WINAPI OnConsoleEvent(DWORD) {
+    if (gEndStdoutLine) WriteAll(STD_OUTPUT_HANDLE, "\n", 1);
+    if (gInterruptLength > 0) WriteAll(STD_ERROR_HANDLE, gInterruptMessage, DWORD(gInterruptLength));
     if (gPendingSet) DeleteFileW(gPendingTemp);
-    return FALSE;  // let the default handler end the process
+    // The exit status of an interrupted POSIX run (128 + SIGINT). The handler runs on a
+    // thread of its own, so the process ends without running anything else.
+    TerminateProcess(GetCurrentProcess(), 130);
+    return TRUE;
 }
 
 }  // namespace
@@ -57,6 +73,9 @@ std::int64_t CounterFrequency() {
 }
 
 void RaisePriority() {
+    // A process started below the normal class keeps it.
+    const DWORD current = GetPriorityClass(GetCurrentProcess());
+    if (current == IDLE_PRIORITY_CLASS || current == BELOW_NORMAL_PRIORITY_CLASS) return;
     // The thread is raised only when the process class was granted.
     if (SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS)) {
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
@@ -64,6 +83,12 @@ void RaisePriority() {
 }
 
 bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+
+bool StdinIsTerminal() {
+    // A console, not any character device (_isatty also says yes for NUL).
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
 
 InputFile::~InputFile() {
     if (owned_ && handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
@@ -117,6 +142,18 @@ bool InputFile::Size(std::uint64_t& size) const {
     }
     size = std::uint64_t(s.QuadPart);
     return true;
+}
+
+FileStamp InputFile::Stamp() const {
+    FileStamp stamp;
+    FILETIME accessed, modified;
+    HANDLE h = static_cast<HANDLE>(handle_);
+    // Only the times: Windows has no permission bits to carry.
+    if (!owned_ || GetFileType(h) != FILE_TYPE_DISK || !GetFileTime(h, nullptr, &accessed, &modified)) return stamp;
+    stamp.valid = true;
+    stamp.accessed[0] = std::int64_t((std::uint64_t(accessed.dwHighDateTime) << 32) | accessed.dwLowDateTime);
+    stamp.modified[0] = std::int64_t((std::uint64_t(modified.dwHighDateTime) << 32) | modified.dwLowDateTime);
+    return stamp;
 }
 
 OutputFile::~OutputFile() {
@@ -182,6 +219,13 @@ bool OutputFile::Commit(std::string& why) {
     if (isStdout_) return true;
     HANDLE h = static_cast<HANDLE>(handle_);
     handle_ = nullptr;
+    if (stamp_.valid) {
+        auto fileTime = [](std::int64_t t) {
+            return FILETIME{DWORD(std::uint64_t(t) & 0xFFFFFFFFu), DWORD(std::uint64_t(t) >> 32)};
+        };
+        const FILETIME accessed = fileTime(stamp_.accessed[0]), modified = fileTime(stamp_.modified[0]);
+        SetFileTime(h, nullptr, &accessed, &modified);
+    }
     if (!CloseHandle(h)) {
         why = Reason(GetLastError());
         return false;
@@ -222,6 +266,14 @@ bool SameFile(const std::string& a, const std::string& b) {
 void InstallInterruptCleanup() {
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
     SetConsoleOutputCP(CP_UTF8);  // names are UTF-8 inside the program
+}
+
+void SetInterruptMessage(const std::string& message, bool endStdoutLine) {
+    gInterruptLength = 0;
+    const std::size_t n = std::min(message.size(), sizeof gInterruptMessage);
+    std::memcpy(gInterruptMessage, message.data(), n);
+    gEndStdoutLine = endStdoutLine ? 1 : 0;
+    gInterruptLength = LONG(n);
 }
 
 }  // namespace orsk::platform

@@ -39,17 +39,23 @@ using CompressObserver = std::function<void(const CompressEvent&)>;
 using DecompressObserver = std::function<void(const DecompressEvent&)>;
 
 struct RunOptions {
-    std::size_t threads = 1;  // worker threads; 1 runs everything on the calling thread
+    // Worker threads; 1 runs everything on the calling thread. More than four per core
+    // (or 256) only cost memory: the drivers use at most that many.
+    std::size_t threads = 1;
     std::int64_t failWritesAfter = -1;  // test seam: the output fails past this many bytes
 };
 
 // Default worker count: every core.
 std::size_t DefaultThreads();
 
-// The output file appears (or is replaced) only when the whole run succeeded. The
-// container is byte-identical whatever the thread count.
+// The output file appears (or is replaced) only when the whole run succeeded, with the
+// input's permission bits and times when the input is a named file. The container is
+// byte-identical whatever the thread count.
 FileRunResult CompressFile(Level level, const std::string& input, const std::string& output, const RunOptions& options,
                            const CompressObserver& onBlock);
+// A failure is reported at the first block in order that fails, with the blocks
+// before it delivered, whatever the thread count. When the first compressed block does
+// not restore at `level`, the message names the levels at which it does.
 FileRunResult DecompressFile(Level level, const std::string& input, const std::string& output,
                              const RunOptions& options, const DecompressObserver& onBlock);
 // Restores `container` block by block and compares with `original`; Corrupt with a

@@ -63,13 +63,15 @@ Status OrderedPipeline::Run(const Produce& produce, const Work& work, const Cons
     }
 
     work_ = &work;
-    while (failure == Status::Ok) {
+    // A job that cannot be produced is reported only once every job before it has been
+    // worked and consumed: a failure of an earlier job comes first in job order.
+    Status produceFailure = Status::Ok;
+    for (;;) {
         // Keep every slot busy while input lasts.
         while (more && produced - consumed < slots_) {
             const std::size_t slot = produced % slots_;
             if (Status s = produce(slot, more); s != Status::Ok) {
-                failure = s;
-                failedJob = produced;
+                produceFailure = s;
                 more = false;
                 break;
             }
@@ -94,14 +96,13 @@ Status OrderedPipeline::Run(const Produce& produce, const Work& work, const Cons
         }
         if (s == Status::Ok) s = consume(slot);
         if (s != Status::Ok) {
-            if (failure == Status::Ok || consumed < failedJob) {
-                failure = s;
-                failedJob = consumed;
-            }
+            failure = s;
             break;
         }
         ++consumed;
     }
+    failedJob = consumed;
+    if (failure == Status::Ok) failure = produceFailure;  // every job before it was consumed
     // Let jobs still running finish before their slots go away.
     std::unique_lock<std::mutex> lock(mutex_);
     for (std::size_t slot : queue_) state_[slot] = 0;  // never started

@@ -30,8 +30,10 @@ public:
     std::size_t slots() const { return slots_; }
     std::size_t workers() const { return threads_; }
 
-    // Runs until production ends or a stage fails; returns the first failure. `failedJob`
-    // receives the index of the job that failed (jobs before it were consumed).
+    // Runs until production ends or a stage fails; returns the failure of the earliest
+    // job, whichever stage it met (a job that cannot be produced counts only once every
+    // earlier one is consumed). `failedJob` receives the index of the job that failed;
+    // every job before it was consumed, in order, whatever the thread count.
     Status Run(const Produce& produce, const Work& work, const Consume& consume, std::size_t& failedJob);
 
 private:
