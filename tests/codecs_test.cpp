@@ -309,14 +309,23 @@ void ExpectTour(Level level, const Hand& good, const Bytes& expected, const std:
     }
 }
 
-TEST(Decoders, Levels0And1CheckEveryDistance) {
+TEST(Decoders, Levels0And1CheckEveryLimit) {
     const Bytes lits = Str("abcd");
     // Distance equal to the bytes written, and match lengths 1 to 3 no compressor writes.
+    // Escapes: 255 and a big-endian u16 of the rest less 255.
     Hand h0{{Bytes{4, 0}, {4, 2}, {}, {}, {0, 0}, lits}, {4, 1}, 10};
     ExpectTour(Level::Hyperfast, h0, Str("abcdabcddd"),
                {{"distance 0", [](Hand& x) { x.low[0] = 0; }},
                 {"distance past the start", [](Hand& x) { x.low[0] = 5; }},
-                {"match past the chunk", [](Hand& x) { x.streams[MatchCodes][1] = 15, x.streams[MatchExtras] = {255, 255, 255}; }}});
+                {"match past the chunk", [](Hand& x) { x.streams[MatchCodes][1] = 15, x.streams[MatchExtras] = {255, 255, 255}; }},
+                {"literals far past their stream",
+                 [](Hand& x) { x.streams[LitCodes][0] = 15, x.streams[LitExtras] = {255, 255, 255}, x.chunk = 70000; }}});
+    // 18 matches of 65,535 at distance 1: more than a chunk, more than the restore buffer.
+    Hand big{{Bytes(18, 0), Bytes(18, 15), {}, {}, Bytes(18, 0), {'a'}}, Bytes(18, 1), 1 + 18 * 65535};
+    big.streams[LitCodes][0] = 1;
+    for (int i = 0; i < 18; ++i) big.streams[MatchExtras].insert(big.streams[MatchExtras].end(), {255, 0xFE, 0xF1});
+    Bytes out;
+    EXPECT_EQ(Decode(Level::Hyperfast, big, out), Status::Corrupt);
     // New distances 8, 3, 5; then code 2 (rep2 = 8, rep1 stays 3), code 1 (3), code 1
     // (back to 8), code 0 (8).
     Hand h1{{Bytes{8, 0, 0, 0, 0, 0, 0}, Bytes(7, 4), {}, {}, {3, 3, 3, 2, 1, 1, 0}, Str("abcdefgh")}, {8, 3, 5}, 36};
@@ -341,7 +350,17 @@ TEST(Decoders, SequenceLoopChecksEveryLimit) {
                     {"empty recent slot", [](Hand& x) { x.streams[Offsets][0] = 1; }},
                     {"distance 0", [](Hand& x) { x.low[0] = 0; }},
                     {"count beyond the code streams", [](Hand& x) { x.count = 0xFFFFFFFF; }},
-                    {"match far beyond the chunk", [](Hand& x) { x.streams[MatchExtras] = {255, 255, 240, 5, 255, 1, 29}; }}});
+                    {"match far beyond the chunk", [](Hand& x) { x.streams[MatchExtras] = {255, 255, 240, 5, 255, 1, 29}; }},
+                    {"literals far past their stream", [](Hand& x) {
+                         x.streams[LitCodes][0] = 15, x.streams[LitExtras] = {255, 255, 240, 1}, x.chunk += 65535 - 14;
+                     }}});
+        // 100 escaped match lengths and no extension byte: refused at the first, before
+        // the reads pass the stream's slack.
+        Hand escapes{{Bytes(100, 0), Bytes(100, 15), {}, {}, Bytes(100, 0), {'a'}}, {1}, 1 + 100 * 15};
+        escapes.streams[LitCodes][0] = 1;
+        escapes.streams[Offsets][0] = base;
+        Bytes out;
+        EXPECT_EQ(Decode(level, escapes, out), Status::Corrupt);
     }
     // BETTER: a 65,535-literal run; new distances 10, 20, 30, 40, 50; slot 4 (10), which
     // exchanges with slot 0; slot 1 (40); slot 4 (50); new 64,254; new 1.
@@ -376,7 +395,10 @@ TEST(Decoders, BestTokensResolveRecentSlotsAndWholeLengths) {
     ExpectTour(Level::Best, h, Replay(lits, steps),
                {{"empty recent slot", [](Hand& x) { x.streams[BestTokens][1] = 8; }},
                 {"distance before the start", [](Hand& x) { x.streams[BestOffsetHigh][0] = 255, x.low[0] = 255; }},
-                {"distance 0", [](Hand& x) { x.low[0] = 0; }}});
+                {"distance 0", [](Hand& x) { x.low[0] = 0; }},
+                {"literals far past their stream", [](Hand& x) {
+                     x.streams[BestLiteralLengths][4] = 0xFF, x.streams[BestLiteralLengths][5] = 0xFF, x.chunk += 65535 - 300;
+                 }}});
     // The reserved pair between tokens and literal lengths is ignored, whatever it holds.
     h.streams[1] = h.streams[2] = {9, 9, 9};
     Bytes out;

@@ -117,6 +117,12 @@ TEST(Framing, RejectsWhatNoWriterMakes) {
         EXPECT_EQ(Decompress(Level(l), unequal, back), Status::Corrupt);
         EXPECT_EQ(Decompress(Level(l), oversized, back), Status::Corrupt);
         EXPECT_NE(Decompress(Level(l), shortBlock, back), Status::Ok);
+        BlockView v;  // a compressed block that claims more than a chunk
+        v.chunkLength = MaxChunkLength + 1;
+        const Bytes huge = Concat({{ContainerMagic}, BuildBlock(Level(l), v)});
+        std::uint64_t size = 0;
+        EXPECT_EQ(RestoredSize(Level(l), huge.data(), huge.size(), size), Status::Corrupt);
+        EXPECT_EQ(Decompress(Level(l), huge, back), Status::Corrupt);
     }
     // A stored block cut short anywhere.
     const Bytes good{83, 15, 3, 0, 0, 0, 3, 0, 0, 0, 'a', 'b', 'c'};
