@@ -1,5 +1,5 @@
-// The container around the codecs: entropy estimate and store decision, stored
-// blocks, block framing, the memory path, and the platform's time arithmetic.
+// The container around the codecs: entropy estimate and store decision, stored blocks,
+// block framing, sections, the ordered pipeline and the platform's time arithmetic.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -27,42 +27,13 @@ std::vector<std::size_t> SamplePositions(std::size_t count) {
     return p;
 }
 
-double Binary(double n, double k) {  // entropy of k samples of one value and n - k of another
-    const double a = k / n, b = (n - k) / n;
-    return -(std::log2(a) * a + std::log2(b) * b);
-}
-
-TEST(EntropyEstimate, ShortInputsAndTheSampleSchedule) {
+TEST(EntropyEstimate, EveryLengthCountsExactlyTheScheduledSamples) {
     EXPECT_EQ(EntropyEstimate(nullptr, 100), 7.999);
     for (std::size_t n = 1; n <= 13; ++n) EXPECT_EQ(EntropyEstimate(RandomBytes(n, 1).data(), n), 7.999);
-
-    // 14 bytes: one sample, a negative zero.
-    const Bytes fourteen = RandomBytes(14, 2);
-    const double e14 = EntropyEstimate(fourteen.data(), 14);
-    EXPECT_EQ(e14, 0.0);
-    EXPECT_TRUE(std::signbit(e14));
-
-    // 20 bytes: positions 0, 2 and 5 only.
-    Bytes twenty(20, 9);
-    twenty[0] = 1, twenty[2] = 2, twenty[5] = 3;
-    EXPECT_DOUBLE_EQ(EntropyEstimate(twenty.data(), 20), std::log2(3.0));
-
     const std::vector<std::size_t> firstSamples{0, 2, 5, 9, 14, 20, 27, 35, 44, 54, 65, 77, 90, 104, 119, 134, 149};
     EXPECT_EQ(SamplePositions(firstSamples.size()), firstSamples);
-
-    // A full chunk: 69,911 samples, the last at 1,048,559; the last 13 bytes never count.
-    Bytes chunk(MaxChunkLength, 0);
-    chunk[1048559] = 1;
-    EXPECT_DOUBLE_EQ(EntropyEstimate(chunk.data(), chunk.size()), Binary(69911, 1));
-    chunk[1048559] = 0;
-    chunk[1048560] = 1;
-    for (std::size_t i = MaxChunkLength - 13; i < MaxChunkLength; ++i) chunk[i] = std::uint8_t(i);
-    EXPECT_EQ(EntropyEstimate(chunk.data(), chunk.size()), 0.0);
-}
-
-TEST(EntropyEstimate, EveryLengthCountsExactlyTheScheduledSamples) {
     // Against the schedule spelled out, on random bytes of every length up to 2,000 and
-    // near a full chunk: equal to the last bit.
+    // near a full chunk (the last 13 bytes never count): equal to the last bit.
     const Bytes data = RandomBytes(MaxChunkLength, 7);
     const std::vector<std::size_t> pos = SamplePositions(69912);
     auto expected = [&](std::size_t n) {
@@ -101,31 +72,6 @@ TEST(EntropyEstimate, EvenSpreadsAndTheStrictThreshold) {
     EXPECT_EQ(out.blockLength, six.size() + 9);
 }
 
-TEST(StoredBlocks, ExactBytes) {
-    // A 5-byte chunk is stored at every level as 14 bytes.
-    const Bytes five{'h', 'e', 'l', 'l', 'o'};
-    for (int l = 0; l < LevelCount; ++l) {
-        const Bytes c = Compress(Level(l), five);
-        const Bytes expected{83, 15, 5, 0, 0, 0, 5, 0, 0, 0, 'h', 'e', 'l', 'l', 'o'};
-        EXPECT_EQ(c, expected) << "level " << l;
-    }
-    // Exactly 1 MiB of random bytes: one stored block; one byte more: a second 10-byte block.
-    const Bytes mib = RandomBytes(MaxChunkLength + 1, 3);
-    const Bytes one(mib.begin(), mib.end() - 1);
-    for (int l = 0; l < LevelCount; ++l) {
-        const Bytes c1 = Compress(Level(l), one);
-        ASSERT_EQ(c1.size(), 1 + 9 + MaxChunkLength);
-        EXPECT_EQ(LoadLE32(c1.data() + 2), MaxChunkLength);
-        const Bytes c2 = Compress(Level(l), mib);
-        ASSERT_EQ(c2.size(), c1.size() + 10);
-        const Bytes tail(c2.end() - 10, c2.end());
-        EXPECT_EQ(tail, (Bytes{15, 1, 0, 0, 0, 1, 0, 0, 0, mib.back()}));
-        Bytes back;
-        ASSERT_EQ(Decompress(Level(l), c2, back), Status::Ok);
-        EXPECT_TRUE(back == mib);
-    }
-}
-
 TEST(StoredBlocks, RestoreAlikeAtEveryLevel) {
     // A hand-made container of stored blocks.
     Bytes c{83};
@@ -157,46 +103,6 @@ TEST(MemoryPath, EmptyAndMagicOnly) {
     }
 }
 
-TEST(MemoryPath, BoundCoversEveryContainer) {
-    for (int l = 0; l < LevelCount; ++l) {
-        for (const Bytes& in : {RandomBytes(2 * MaxChunkLength + 7, 7), TextLike(300000, 8), Runs(1500000, 9)}) {
-            EXPECT_LE(Compress(Level(l), in).size(), ContainerBound(in.size())) << "level " << l;
-        }
-    }
-}
-
-TEST(MemoryPath, ChunksReadInPlaceGiveTheWorkspaceBlocks) {
-    // Chunks compressed where the caller holds them (all but the last) against every
-    // chunk copied into the workspace first, as the file driver does; also into a sink
-    // of exactly the container's length, too small for BlockBound.
-    Bytes in = TextLike(MaxChunkLength + 1, 3);
-    const Bytes random = RandomBytes(MaxChunkLength, 4);
-    in.insert(in.end(), random.begin(), random.end());
-    const Bytes records = BinaryLike(MaxChunkLength / 2, 5);
-    in.insert(in.end(), records.begin(), records.end());
-    const Bytes original = in;
-    BlockWorkspace ws;
-    ASSERT_EQ(ws.PrepareCompress(), Status::Ok);
-    for (int l = 0; l < LevelCount; ++l) {
-        SCOPED_TRACE(l);
-        Bytes expected{ContainerMagic};
-        for (std::size_t done = 0; done < in.size();) {
-            const std::size_t length = std::min(in.size() - done, MaxChunkLength);
-            std::copy(in.begin() + std::ptrdiff_t(done), in.begin() + std::ptrdiff_t(done + length), ws.chunk());
-            ChunkOutcome o;
-            ASSERT_EQ(CompressChunk(Level(l), ws, length, o), Status::Ok);
-            expected.insert(expected.end(), ws.block(), ws.block() + o.blockLength);
-            done += length;
-        }
-        EXPECT_EQ(Compress(Level(l), in), expected);
-        EXPECT_EQ(in, original);
-        Bytes exact(expected.size());
-        ByteSink sink{exact.data(), exact.data(), exact.data() + exact.size()};
-        ASSERT_EQ(CompressInto(Level(l), in.data(), in.size(), sink, ws), Status::Ok);
-        EXPECT_EQ(exact, expected);
-    }
-}
-
 TEST(Framing, RejectsWhatNoWriterMakes) {
     Bytes back;
     const Bytes badMagic{84, 15, 1, 0, 0, 0, 1, 0, 0, 0, 'x'};
@@ -211,6 +117,12 @@ TEST(Framing, RejectsWhatNoWriterMakes) {
         EXPECT_EQ(Decompress(Level(l), unequal, back), Status::Corrupt);
         EXPECT_EQ(Decompress(Level(l), oversized, back), Status::Corrupt);
         EXPECT_NE(Decompress(Level(l), shortBlock, back), Status::Ok);
+        BlockView v;  // a compressed block that claims more than a chunk
+        v.chunkLength = MaxChunkLength + 1;
+        const Bytes huge = Concat({{ContainerMagic}, BuildBlock(Level(l), v)});
+        std::uint64_t size = 0;
+        EXPECT_EQ(RestoredSize(Level(l), huge.data(), huge.size(), size), Status::Corrupt);
+        EXPECT_EQ(Decompress(Level(l), huge, back), Status::Corrupt);
     }
     // A stored block cut short anywhere.
     const Bytes good{83, 15, 3, 0, 0, 0, 3, 0, 0, 0, 'a', 'b', 'c'};

@@ -52,7 +52,7 @@ TEST(FileDrivers, ExistingOutputSurvivesEveryFailure) {
     fs::remove_all(dir);
 }
 
-TEST(FileDrivers, ThreadCountNeverChangesTheContainer) {
+TEST(FileDriversSlow, ThreadCountNeverChangesTheContainer) {
     const std::string input = TempPath("mixed.bin");
     const fs::path dir = fs::path(input).parent_path();
     Bytes data = TextLike(2 * MaxChunkLength, 33);

@@ -1,9 +1,11 @@
-// Shared helpers for the unit tests: deterministic sample data and file access.
+// Shared helpers for the unit tests: deterministic sample data, file access, and a
+// compressed block taken apart, rebuilt and restored inside exactly its promised slack.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -15,42 +17,51 @@ namespace orsk::test {
 using Bytes = std::vector<std::uint8_t>;
 
 // Deterministic generators (same bytes on every platform for a given seed).
+enum class Kind { Text, Binary, Random, Runs };
+constexpr Kind kKinds[] = {Kind::Text, Kind::Binary, Kind::Random, Kind::Runs};
+const char* KindName(Kind kind);
+Bytes Sample(Kind kind, std::size_t n, std::uint32_t seed);
 Bytes RandomBytes(std::size_t n, std::uint32_t seed);
-Bytes TextLike(std::size_t n, std::uint32_t seed);       // English-like words and punctuation
-Bytes BinaryLike(std::size_t n, std::uint32_t seed);     // structured records, small integers
-Bytes Runs(std::size_t n, std::uint32_t seed);           // long runs of repeated bytes
+Bytes TextLike(std::size_t n, std::uint32_t seed);    // English-like words and punctuation
+Bytes BinaryLike(std::size_t n, std::uint32_t seed);  // executable-like: a signature, call records, a random resource
+Bytes Runs(std::size_t n, std::uint32_t seed);        // long runs of repeated bytes
 Bytes Repeat(const std::string& pattern, std::size_t n);
-Bytes ReadFileBytes(const std::string& path);            // empty when unreadable
-void WriteFileBytes(const std::string& path, const Bytes& data);
-std::string DataPath(const std::string& name);           // tests/data/<name>
-std::string TempPath(const std::string& name);           // a fresh path under the temp dir
+// n of `letters` letters from 'a' in which no group of `order` occurs twice.
+Bytes NoRepeats(std::size_t n, std::size_t letters = 17, std::size_t order = 4);
+Bytes Concat(std::initializer_list<Bytes> parts);
 
-// A compressed block taken apart: the header fields in the level's order, the kind of
+Bytes ReadFileBytes(const std::string& path);  // empty when unreadable
+void WriteFileBytes(const std::string& path, const Bytes& data);
+std::string DataPath(const std::string& name);  // tests/data/<name>
+std::string TempPath(const std::string& name);  // a fresh path under the temp dir
+
+// Whole-buffer round trip through the library's memory path, each with a fresh workspace.
+Bytes Compress(Level level, const Bytes& input);
+Status Decompress(Level level, const Bytes& container, Bytes& output);
+
+// A compressed block taken apart: header fields, the distance low bytes, the kind of
 // each section and each unpacked stream (six sections, seven at BEST).
 struct BlockView {
     std::uint32_t sequenceCount = 0;
     std::uint32_t chunkLength = 0;
-    std::uint32_t lowLength = 0;
-    std::uint32_t blockLength = 0;
     Bytes low;
     std::array<std::uint8_t, 7> kinds{};
     std::array<Bytes, 7> streams;
 };
-// Fails the current test (and returns what it could read) when the block is malformed.
-BlockView ViewBlock(Level level, const Bytes& block);
+int SectionCount(Level level);
+BlockView ViewBlock(Level level, const Bytes& block);  // fails the test when malformed
+Bytes BuildBlock(Level level, const BlockView& view);  // raw or empty sections, the level's header order
 
-// One workspace per test binary, prepared for both directions; its stream decoder tables.
-BlockWorkspace& Workspace();
+// The stream decoder tables of the tests' one workspace.
 StreamDecodeTables& DecodeTables();
-// The block compressor of level 2 to 5 alone (no store decision, no call filter); the
-// InputSlack bytes behind the chunk are set to `slack`, which must not change the block.
+// The level's block compressor alone (no store decision, no call filter) into a sink of
+// `room` bytes; the InputSlack bytes behind the chunk are set to `slack`.
+Status CompressBlock(Level level, const Bytes& chunk, Bytes& block, std::size_t room = OutputBlockBufferSize,
+                     std::uint8_t slack = 0);
 Bytes CompressBlock(Level level, const Bytes& chunk, std::uint8_t slack = 0);
-// Restores one block from a copy that ends StreamReadSlack bytes after it, so reads
-// beyond the promised slack reach ASan's redzone.
+// Restores one block through the block driver from a copy followed by exactly
+// StreamReadSlack bytes, into the chunk length it claims plus CopySlack, and checks the
+// canary bytes behind that.
 Status RestoreAt(Level level, const Bytes& block, Bytes& out);
-
-// Whole-buffer round trip through the library's memory path.
-Bytes Compress(Level level, const Bytes& input);
-Status Decompress(Level level, const Bytes& container, Bytes& output);
 
 }  // namespace orsk::test

@@ -1,14 +1,36 @@
 // Fuzz target: an arbitrary byte string restored as a container of one level
-// (ORSK_FUZZ_LEVEL). It must fail cleanly or restore, never crash or overrun.
+// (ORSK_FUZZ_LEVEL). It must fail cleanly, or restore exactly the length its block
+// headers claim, into a buffer of exactly that length (an overrun reaches the end of
+// the allocation) and alike through the growing vector path.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "container/drivers/memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using orsk::Status;
     static orsk::BlockWorkspace ws;  // reused across inputs, as a real run reuses it
-    std::vector<std::uint8_t> out;
-    (void)orsk::DecompressBuffer(orsk::Level(ORSK_FUZZ_LEVEL), data, size, out, ws);
+    const auto level = orsk::Level(ORSK_FUZZ_LEVEL);
+    std::vector<std::uint8_t> grown;
+    const Status vectorStatus = orsk::DecompressBuffer(level, data, size, grown, ws);
+    std::uint64_t claimed = 0;
+    if (orsk::RestoredSize(level, data, size, claimed) != Status::Ok) {
+        if (vectorStatus == Status::Ok) std::abort();  // restored what its headers cannot describe
+        return 0;
+    }
+    if (vectorStatus == Status::Ok && grown.size() != claimed) std::abort();
+    if (claimed > (std::uint64_t(64) << 20)) return 0;  // too large a claim to allocate for
+    const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[claimed]);
+    orsk::ByteSink sink{exact.get(), exact.get(), exact.get() + claimed};
+    const Status st = orsk::DecompressInto(level, data, size, sink, ws);
+    if ((st == Status::Ok) != (vectorStatus == Status::Ok)) std::abort();
+    if (st == Status::Ok && (orsk::Written(sink) != claimed ||
+                             (claimed != 0 && std::memcmp(exact.get(), grown.data(), claimed) != 0))) {
+        std::abort();
+    }
     return 0;
 }

@@ -1,21 +1,48 @@
-// Fuzz target: the first byte picks a level, the rest is compressed and restored; the
-// restored bytes must equal the input exactly.
+// Fuzz target: the first byte picks a level (low bits) and whether the rest is spun out
+// past 1 MiB + InputSlack (bit 7), so that chunks compressed where the caller holds them
+// are fuzzed too. The rest is compressed and restored; the restored bytes must equal it
+// exactly, also when restored into a buffer of exactly their length, and the container
+// must equal the one written through the workspace.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "container/drivers/memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using orsk::Status;
     if (size == 0) return 0;
     static orsk::BlockWorkspace ws;
-    const auto level = orsk::Level(data[0] % orsk::LevelCount);
+    const auto level = orsk::Level((data[0] & 0x7F) % orsk::LevelCount);
+    const std::uint8_t* in = data + 1;
+    std::size_t n = size - 1;
+    std::vector<std::uint8_t> spun;
+    if ((data[0] & 0x80) != 0 && n != 0) {
+        // Copies of the input, each XORed with its index, to a length the input picks.
+        spun.resize(orsk::MaxChunkLength + orsk::InputSlack + (size * 7919) % 65536);
+        for (std::size_t i = 0; i < spun.size(); ++i) spun[i] = std::uint8_t(in[i % n] ^ (i / n));
+        in = spun.data();
+        n = spun.size();
+    }
     std::vector<std::uint8_t> packed, restored;
-    if (orsk::CompressBuffer(level, data + 1, size - 1, packed, ws) != orsk::Status::Ok) std::abort();
-    if (packed.size() > orsk::ContainerBound(size - 1)) std::abort();
-    if (orsk::DecompressBuffer(level, packed.data(), packed.size(), restored, ws) != orsk::Status::Ok) std::abort();
-    if (restored.size() != size - 1 || (size > 1 && std::memcmp(restored.data(), data + 1, size - 1) != 0)) std::abort();
+    if (orsk::CompressBuffer(level, in, n, packed, ws) != Status::Ok) std::abort();
+    if (packed.size() > orsk::ContainerBound(n)) std::abort();
+    if (orsk::DecompressBuffer(level, packed.data(), packed.size(), restored, ws) != Status::Ok) std::abort();
+    if (restored.size() != n || (n != 0 && std::memcmp(restored.data(), in, n) != 0)) std::abort();
+
+    const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[n]);
+    orsk::ByteSink sink{exact.get(), exact.get(), exact.get() + n};
+    if (orsk::DecompressInto(level, packed.data(), packed.size(), sink, ws) != Status::Ok) std::abort();
+    if (orsk::Written(sink) != n || (n != 0 && std::memcmp(exact.get(), in, n) != 0)) std::abort();
+    if (n > orsk::MaxChunkLength) {
+        // A sink of exactly the container's length is too tight for BlockBound, so every
+        // chunk goes through the workspace: the blocks must not change.
+        std::vector<std::uint8_t> tight(packed.size());
+        orsk::ByteSink out{tight.data(), tight.data(), tight.data() + tight.size()};
+        if (orsk::CompressInto(level, in, n, out, ws) != Status::Ok || tight != packed) std::abort();
+    }
     return 0;
 }

@@ -1,0 +1,92 @@
+// Round trips at every level over each kind of data and the sizes around the chunk
+// length, through both memory paths: containers stay inside their bound, random data is
+// stored, and every byte comes back, also into a buffer with no slack behind it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <tuple>
+
+#include "container/drivers/block.h"
+#include "container/drivers/memory.h"
+#include "test_util.h"
+
+namespace orsk::test {
+namespace {
+
+constexpr std::size_t MiB = MaxChunkLength;
+
+// The container written chunk by chunk through the workspace, as the file driver does.
+Bytes ContainerViaWorkspace(Level level, const Bytes& in, BlockWorkspace& ws) {
+    EXPECT_EQ(ws.PrepareCompress(), Status::Ok);
+    Bytes c{ContainerMagic};
+    for (std::size_t done = 0; done < in.size(); done += MiB) {
+        const std::size_t length = std::min(in.size() - done, MiB);
+        std::copy_n(in.begin() + std::ptrdiff_t(done), length, ws.chunk());
+        ChunkOutcome o;
+        EXPECT_EQ(CompressChunk(level, ws, length, o), Status::Ok);
+        c.insert(c.end(), ws.block(), ws.block() + o.blockLength);
+    }
+    return c;
+}
+
+using Param = std::tuple<int, Kind, std::size_t>;
+class RoundTrip : public ::testing::TestWithParam<Param> {};
+
+TEST_P(RoundTrip, RestoresEveryByte) {
+    const auto [l, kind, n] = GetParam();
+    const Level level = Level(l);
+    const Bytes input = Sample(kind, n, std::uint32_t(n) + 7);
+    const Bytes container = Compress(level, input);
+    EXPECT_LE(container.size(), ContainerBound(n));
+    if (kind == Kind::Random && n >= MiB) {
+        EXPECT_EQ(container[1], StoredBlockKind);  // a whole chunk of random bytes is stored
+        EXPECT_EQ(LoadLE32(&container[2]), MiB);
+    } else if (kind != Kind::Random && n >= 4096) {
+        EXPECT_LT(container.size(), n);
+    }
+    std::uint64_t claimed = 0;
+    ASSERT_EQ(RestoredSize(level, container.data(), container.size(), claimed), Status::Ok);
+    EXPECT_EQ(claimed, n);
+
+    Bytes restored;
+    ASSERT_EQ(Decompress(level, container, restored), Status::Ok);
+    EXPECT_TRUE(restored == input);
+    // Into exactly n bytes: no room behind any block for the decoders' slack.
+    BlockWorkspace ws;
+    auto exact = std::make_unique<std::uint8_t[]>(n);
+    ByteSink sink{exact.get(), exact.get(), exact.get() + n};
+    ASSERT_EQ(DecompressInto(level, container.data(), container.size(), sink, ws), Status::Ok);
+    ASSERT_EQ(Written(sink), n);
+    EXPECT_TRUE(std::equal(input.begin(), input.end(), exact.get()));
+
+    if (n > MiB) {
+        // Chunks compressed where the caller holds them give the blocks of chunks copied
+        // into the workspace; so does a sink too tight for BlockBound, which sends every
+        // chunk through the workspace.
+        EXPECT_TRUE(container == ContainerViaWorkspace(level, input, ws));
+        Bytes tight(container.size());
+        ByteSink out{tight.data(), tight.data(), tight.data() + tight.size()};
+        ASSERT_EQ(CompressInto(level, input.data(), n, out, ws), Status::Ok);
+        EXPECT_TRUE(tight == container);
+    }
+}
+
+std::string Name(const ::testing::TestParamInfo<Param>& p) {
+    return "L" + std::to_string(std::get<0>(p.param)) + "_" + KindName(std::get<1>(p.param)) + "_" +
+           std::to_string(std::get<2>(p.param));
+}
+
+// MiB + InputSlack: the first chunk has the compressors' slack behind it in the caller's buffer.
+INSTANTIATE_TEST_SUITE_P(Sizes, RoundTrip,
+                         ::testing::Combine(::testing::Range(0, LevelCount), ::testing::ValuesIn(kKinds),
+                                            ::testing::Values(0, 1, 17, 5000, MiB - 1, MiB, MiB + 1, MiB + InputSlack)),
+                         Name);
+INSTANTIATE_TEST_SUITE_P(Slow, RoundTrip,
+                         ::testing::Combine(::testing::Range(0, LevelCount), ::testing::ValuesIn(kKinds),
+                                            ::testing::Values(3 * MiB + 12345)),
+                         Name);
+
+}  // namespace
+}  // namespace orsk::test
