@@ -304,5 +304,82 @@ TEST_P(CheckedDamage, EveryBitFlipFails) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, CheckedDamage, ::testing::Range(0, LevelCount));
 
+namespace fs = std::filesystem;
+
+// Through files: the same container whatever the thread count, restored at the level
+// given or recorded; damage names the block or the end record and leaves no output.
+TEST(CheckedFiles, RoundTripsAndDamage) {
+    const std::string input = TempPath("input.bin");
+    const fs::path dir = fs::path(input).parent_path();
+    Bytes data = TextLike(MaxChunkLength + 5000, 60);
+    const Bytes noise = RandomBytes(MaxChunkLength, 61);
+    data.insert(data.end(), noise.begin(), noise.end());
+    WriteFileBytes(input, data);
+    const std::string container = (dir / "c.orsk").string(), back = (dir / "back").string();
+    for (int l = 0; l < LevelCount; ++l) {
+        const Level level = Level(l);
+        const Bytes expected = CompressAs(level, data, ContainerKind::Checked);
+        for (std::size_t threads : {1u, 3u}) {
+            RunOptions options{threads};
+            options.container = ContainerKind::Checked;
+            ASSERT_EQ(CompressFile(level, input, container, options, nullptr).status, Status::Ok);
+            EXPECT_TRUE(ReadFileBytes(container) == expected) << "level " << l << ", " << threads << " threads";
+            for (LevelRequest request : {LevelRequest(level), LevelFromContainer}) {
+                const FileRunResult r = DecompressFile(request, container, back, options, nullptr);
+                ASSERT_EQ(r.status, Status::Ok) << r.message;
+                EXPECT_TRUE(ReadFileBytes(back) == data);
+                EXPECT_EQ(r.restore.kind, ContainerKind::Checked);
+                EXPECT_EQ(r.restore.level, LevelRequest(level));
+                EXPECT_EQ(r.bytesIn, expected.size());
+            }
+            EXPECT_EQ(VerifyContainer(LevelFromContainer, container, input, options, nullptr).status, Status::Ok);
+            fs::remove(back);
+        }
+        const FileRunResult wrong = DecompressFile(Level((l + 2) % LevelCount), container, back, RunOptions{}, nullptr);
+        EXPECT_EQ(wrong.status, Status::WrongLevel);
+        EXPECT_NE(wrong.message.find("level " + std::to_string(l) + " (" + LevelName(level) + ")"), std::string::npos)
+            << wrong.message;
+        ContainerFacts facts;
+        ASSERT_EQ(InspectFile(container, facts).status, Status::Ok);
+        EXPECT_EQ(facts.restore.kind, ContainerKind::Checked);
+        EXPECT_EQ(facts.restore.level, LevelRequest(level));
+        EXPECT_EQ(facts.blocks, 3u);
+        EXPECT_GE(facts.storedBlocks, 1u);
+        EXPECT_EQ(facts.restoredLength, data.size());
+
+        // Damage, restored by files with one and with three threads.
+        const Layout layout = BlocksOf(level, expected);
+        struct Case {
+            Bytes bytes;
+            std::string named;
+        };
+        std::vector<Case> cases;
+        Bytes flipped = expected;
+        flipped[layout.blockStart[1] + 20] ^= 0x10;
+        cases.push_back({flipped, "block 1"});
+        flipped = expected;
+        flipped[layout.blockStart[3] - 2] ^= 0x01;
+        cases.push_back({flipped, "block 2"});
+        cases.push_back({Bytes(expected.begin(), expected.begin() + layout.blockStart[2]), "end record"});
+        cases.push_back({Bytes(expected.begin(), expected.end() - 4), "end record"});
+        Bytes lost(expected.begin(), expected.begin() + layout.blockStart[1]);
+        lost.insert(lost.end(), expected.begin() + layout.blockStart[2], expected.end());
+        cases.push_back({lost, "end record"});
+        flipped = expected;
+        flipped[expected.size() - 3] ^= 0x80;
+        cases.push_back({flipped, "end record"});
+        for (const Case& c : cases) {
+            WriteFileBytes(container, c.bytes);
+            for (std::size_t threads : {1u, 3u}) {
+                const FileRunResult r = DecompressFile(LevelFromContainer, container, back, RunOptions{threads}, nullptr);
+                EXPECT_NE(r.status, Status::Ok) << c.named;
+                EXPECT_NE(r.message.find(c.named), std::string::npos) << r.message;
+                EXPECT_FALSE(fs::exists(back)) << c.named;
+            }
+        }
+    }
+    fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace orsk::test
