@@ -121,7 +121,7 @@ TEST(Framing, RejectsWhatNoWriterMakes) {
         v.chunkLength = MaxChunkLength + 1;
         const Bytes huge = Concat({{ContainerMagic}, BuildBlock(Level(l), v)});
         std::uint64_t size = 0;
-        EXPECT_EQ(RestoredSize(Level(l), huge.data(), huge.size(), size), Status::Corrupt);
+        EXPECT_EQ(RestoredSize(Level(l), huge.data(), huge.size(), size, test::Workspace()), Status::Corrupt);
         EXPECT_EQ(Decompress(Level(l), huge, back), Status::Corrupt);
     }
     // A stored block cut short anywhere.

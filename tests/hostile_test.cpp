@@ -24,7 +24,7 @@ Status RestoreExact(Level level, const Bytes& c, BlockWorkspace& ws) {
     Bytes viaVector;
     const Status vectorStatus = DecompressBuffer(level, in.get(), c.size(), viaVector, ws);
     std::uint64_t claimed = 0;
-    if (Status s = RestoredSize(level, in.get(), c.size(), claimed); s != Status::Ok) {
+    if (Status s = RestoredSize(level, in.get(), c.size(), claimed, test::Workspace()); s != Status::Ok) {
         EXPECT_NE(vectorStatus, Status::Ok) << "restored a container whose headers do not add up";
         return s;
     }

@@ -47,7 +47,7 @@ TEST_P(RoundTrip, RestoresEveryByte) {
         EXPECT_LT(container.size(), n);
     }
     std::uint64_t claimed = 0;
-    ASSERT_EQ(RestoredSize(level, container.data(), container.size(), claimed), Status::Ok);
+    ASSERT_EQ(RestoredSize(level, container.data(), container.size(), claimed, test::Workspace()), Status::Ok);
     EXPECT_EQ(claimed, n);
 
     Bytes restored;

@@ -192,17 +192,12 @@ Status Decompress(Level level, const Bytes& container, Bytes& output) {
 
 int SectionCount(Level level) { return LevelOf(level).sections; }
 
-namespace {
-
-// One workspace for the block helpers, prepared for both directions.
 BlockWorkspace& Workspace() {
     static BlockWorkspace ws;
     EXPECT_EQ(ws.PrepareCompress(), Status::Ok);
     EXPECT_EQ(ws.PrepareDecompress(), Status::Ok);
     return ws;
 }
-
-}  // namespace
 
 StreamDecodeTables& DecodeTables() { return *Workspace().decodeBuffers().tables; }
 

@@ -52,7 +52,8 @@ int SectionCount(Level level);
 BlockView ViewBlock(Level level, const Bytes& block);  // fails the test when malformed
 Bytes BuildBlock(Level level, const BlockView& view);  // raw or empty sections, the level's header order
 
-// The stream decoder tables of the tests' one workspace.
+// One workspace per test binary, prepared for both directions; its stream decoder tables.
+BlockWorkspace& Workspace();
 StreamDecodeTables& DecodeTables();
 // The level's block compressor alone (no store decision, no call filter) into a sink of
 // `room` bytes; the InputSlack bytes behind the chunk are set to `slack`.

@@ -6,6 +6,7 @@ command -v cmake >/dev/null || missing+=(cmake)
 command -v ninja >/dev/null || missing+=(ninja-build)
 command -v g++ >/dev/null || missing+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+[ -f /usr/include/xxhash.h ] || missing+=(libxxhash-dev)  # header-only, for checked containers
 if [ ${#missing[@]} -gt 0 ]; then
     SUDO=""
     [ "$(id -u)" = 0 ] || SUDO=sudo

@@ -1,6 +1,10 @@
 /* orsk: block compression at six levels (0 HYPERFAST ... 5 BEST), in memory.
  *
- * A container does not record its level: restore it with the level that wrote it.
+ * A plain container (the default) does not record its level: restore it with the level
+ * that wrote it, or with ORSK_LEVEL_FROM_CONTAINER to have the level told from its
+ * first compressed block. A checked container (orsk_compress_ex with ORSK_CHECKED)
+ * records its level and carries a checksum of every block and of the whole content,
+ * so that damage, a cut or a lost block fails instead of restoring wrong bytes.
  * Every call returns a status and never throws. Calls are thread-safe: each thread
  * keeps its own working memory (about 20 MiB on the heap, allocated on its first call)
  * and a call needs less than 32 KiB of the calling thread's stack.
@@ -20,6 +24,11 @@ extern "C" {
 #define ORSK_VERSION_STRING "1.0.0"
 #define ORSK_MIN_LEVEL 0
 #define ORSK_MAX_LEVEL 5
+/* A restore's level: the one a checked container records, or the one a plain
+ * container's first compressed block restores at. */
+#define ORSK_LEVEL_FROM_CONTAINER (-1)
+/* orsk_compress_ex flags. */
+#define ORSK_CHECKED 1u  /* write a checked container */
 
 typedef enum orsk_status {
     ORSK_OK = 0,
@@ -28,7 +37,10 @@ typedef enum orsk_status {
     ORSK_NO_ROOM = 3,       /* the output buffer is too small */
     ORSK_OUT_OF_MEMORY = 4,
     ORSK_BAD_LEVEL = 5,     /* level outside 0..5 */
-    ORSK_BAD_ARGUMENT = 6   /* a null pointer where bytes were expected, or overlapping buffers */
+    ORSK_BAD_ARGUMENT = 6,  /* a null pointer where bytes were expected, overlapping buffers or unknown flags */
+    ORSK_CHECKSUM_MISMATCH = 7,  /* a checked container is damaged: a block or the whole content fails its checksum */
+    ORSK_WRONG_LEVEL = 8,        /* a checked container records another level than the one given */
+    ORSK_UNKNOWN_LEVEL = 9       /* ORSK_LEVEL_FROM_CONTAINER: a plain container's level cannot be told */
 } orsk_status;
 
 /* The largest container an input of input_size bytes can become; UINT64_MAX when that
@@ -40,6 +52,12 @@ uint64_t orsk_compress_bound(uint64_t input_size);
 orsk_status orsk_compress(int level, const void* input, size_t input_size, void* output, size_t output_capacity,
                           size_t* output_size);
 
+/* The same with flags (0 or ORSK_CHECKED), and its bound. A checked container of an
+ * empty input holds its header and end record (33 bytes). */
+uint64_t orsk_compress_bound_ex(uint64_t input_size, unsigned flags);
+orsk_status orsk_compress_ex(int level, unsigned flags, const void* input, size_t input_size, void* output,
+                             size_t output_capacity, size_t* output_size);
+
 /* The number of bytes a container restores as its block headers claim (the blocks are
  * framed and their headers checked, but not decoded: orsk_decompress may still find
  * damage). A valid header claims at most 1 MiB per block of 24 bytes or more, so the
@@ -47,9 +65,28 @@ orsk_status orsk_compress(int level, const void* input, size_t input_size, void*
  * 2,000 times on a file of one repeated byte. */
 orsk_status orsk_decompressed_size(int level, const void* container, size_t container_size, uint64_t* size);
 
-/* Restores a container into output; *output_size receives the restored length. */
+/* Restores a container into output; *output_size receives the restored length. The
+ * level may be ORSK_LEVEL_FROM_CONTAINER here and in orsk_decompressed_size. */
 orsk_status orsk_decompress(int level, const void* container, size_t container_size, void* output,
                             size_t output_capacity, size_t* output_size);
+
+/* What a container is. */
+typedef struct orsk_info {
+    int checked;             /* 1: a checked container, 0: a plain one */
+    int level;               /* recorded, or told from a plain container's first compressed block */
+    int level_detected;      /* 1 when the level was told, not recorded */
+    unsigned level_mask;     /* bit k: the level is k; a plain container whose first compressed block restores
+                              * alike at several levels sets each, one of stored blocks only sets all six */
+    uint64_t blocks;         /* blocks in all */
+    uint64_t stored_blocks;  /* of them stored */
+    uint64_t restored_size;  /* bytes it restores, as its block headers claim */
+} orsk_info;
+
+/* Fills *info from the container's head and block headers; nothing is restored but a
+ * plain container's first compressed block. ORSK_UNKNOWN_LEVEL (level -1, level_mask
+ * the levels that restore that block, if any) when a plain container's level cannot
+ * be told. */
+orsk_status orsk_inspect(const void* container, size_t container_size, orsk_info* info);
 
 /* A short English description of a status; "unknown status" for other values. */
 const char* orsk_status_text(int status);

@@ -76,6 +76,12 @@ inline void StoreLE64(void* p, std::uint64_t v) { std::memcpy(p, &v, 8); }
     s.at += 4;
     return true;
 }
+[[nodiscard]] inline bool PutLE64(ByteSink& s, std::uint64_t v) {
+    if (Room(s) < 8) return false;
+    StoreLE64(s.at, v);
+    s.at += 8;
+    return true;
+}
 [[nodiscard]] inline bool PutBytes(ByteSink& s, const std::uint8_t* p, std::size_t n) {
     if (Room(s) < n) return false;
     if (n != 0) std::memcpy(s.at, p, n);

@@ -12,6 +12,9 @@ const char* StatusText(Status s) {
         case Status::ReadFailed: return "read failed";
         case Status::WriteFailed: return "write failed";
         case Status::OutOfMemory: return "out of memory";
+        case Status::ChecksumMismatch: return "checksum mismatch";
+        case Status::WrongLevel: return "written at another level";
+        case Status::UnknownLevel: return "level unknown";
     }
     return "unknown";
 }

@@ -15,6 +15,9 @@ enum class Status : std::uint8_t {
     ReadFailed,
     WriteFailed,
     OutOfMemory,
+    ChecksumMismatch,  // a checked container's block or content checksum differs
+    WrongLevel,        // a checked container records another level than the one asked for
+    UnknownLevel,      // a plain container's level cannot be told from its blocks
 };
 
 const char* StatusText(Status s);

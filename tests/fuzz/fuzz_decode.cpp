@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> grown;
     const Status vectorStatus = orsk::DecompressBuffer(level, data, size, grown, ws);
     std::uint64_t claimed = 0;
-    if (orsk::RestoredSize(level, data, size, claimed) != Status::Ok) {
+    if (orsk::RestoredSize(level, data, size, claimed, ws) != Status::Ok) {
         if (vectorStatus == Status::Ok) std::abort();  // restored what its headers cannot describe
         return 0;
     }

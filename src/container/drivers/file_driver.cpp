@@ -40,10 +40,102 @@ FileRunResult Fail(FileRunResult r, Status s, std::string message) {
 }
 
 std::string BlockProblem(Status s, std::uint64_t index, const std::string& container) {
-    const char* what = s == Status::Truncated     ? "is cut short"
-                       : s == Status::OutOfMemory ? "needs more memory than is free"
-                                                  : "is damaged";
+    const char* what = s == Status::Truncated          ? "is cut short"
+                       : s == Status::OutOfMemory      ? "needs more memory than is free"
+                       : s == Status::ChecksumMismatch ? "is damaged: its check differs"
+                                                       : "is damaged";
     return "block " + std::to_string(index) + " of " + Quoted(container) + " " + what + " (" + StatusText(s) + ")";
+}
+
+std::string EndRecordProblem(const std::string& container, const std::string& what) {
+    return "the end record of " + Quoted(container) + " " + what;
+}
+
+// What ReadBlock found next in a container.
+enum class Next { Block, EndRecord, EndOfFile };
+
+// Reads the next block of a container into `buffer` (MaxBlockLength + StreamReadSlack
+// bytes): its fixed header, its body and, in a checked container, the check behind it;
+// or a checked container's end record, which must end the file, into `record`. `held`
+// receives how many bytes the buffer holds, also of a block cut short. On failure `why`
+// says what is wrong with the block (ReadFailed: nothing, see in.error()).
+Status ReadBlock(platform::InputFile& in, Level level, bool checked, std::uint8_t* buffer, std::size_t& total,
+                 std::uint64_t& check, std::uint8_t* record, Next& next, std::size_t& held, std::string& why) {
+    std::size_t got;
+    held = 0;
+    next = Next::Block;
+    if (!in.Read(buffer, 1, got)) return Status::ReadFailed;
+    if (got == 0) {
+        next = Next::EndOfFile;
+        return Status::Ok;
+    }
+    if (checked && buffer[0] == EndRecordKind) {
+        next = Next::EndRecord;
+        record[0] = buffer[0];
+        std::uint8_t behind;
+        if (!in.Read(record + 1, EndRecordLength - 1, got)) return Status::ReadFailed;
+        if (got != EndRecordLength - 1) return why = "is cut short", Status::Truncated;
+        if (!in.Read(&behind, 1, got)) return Status::ReadFailed;
+        if (got != 0) return why = "is followed by more bytes", Status::Corrupt;
+        return Status::Ok;
+    }
+    held = 1;
+    const std::size_t headerLength = BlockHeaderLength(buffer[0]);
+    if (headerLength == 0) return why = "has an unknown kind byte " + std::to_string(buffer[0]), Status::Corrupt;
+    if (!in.Read(buffer + 1, headerLength - 1, got)) return Status::ReadFailed;
+    held += got;
+    if (got != headerLength - 1) return why = "is cut short", Status::Truncated;
+    if (Status s = BlockTotalLength(level, buffer, total); s != Status::Ok) return why = "is damaged", s;
+    if (!in.Read(buffer + headerLength, total - headerLength, got)) return Status::ReadFailed;
+    held += got;
+    if (got != total - headerLength) return why = "is cut short", Status::Truncated;
+    if (!checked) return Status::Ok;
+    std::uint8_t sum[BlockCheckLength];
+    if (!in.Read(sum, sizeof sum, got)) return Status::ReadFailed;
+    if (got != sizeof sum) return why = "is cut short in its check", Status::Truncated;
+    check = LoadLE64(sum);
+    return Status::Ok;
+}
+
+// Reads a container's head from `in` and settles the level of its blocks; `r` receives
+// the facts and, on failure, the message. False when the file is empty (nothing to read).
+bool ReadHead(platform::InputFile& in, const std::string& input, LevelRequest request, ContainerHead& head,
+              FileRunResult& r) {
+    std::uint8_t bytes[CheckedHeaderLength];
+    std::size_t got;
+    if (!in.Read(bytes, 1, got)) {
+        r = Fail(r, Status::ReadFailed, "cannot read " + Quoted(input) + ": " + in.error());
+        return false;
+    }
+    if (got == 0) return false;  // an empty container restores an empty file
+    std::size_t have = 1;
+    if (bytes[0] == CheckedMagic) {
+        if (!in.Read(bytes + 1, CheckedHeaderLength - 1, got)) {
+            r = Fail(r, Status::ReadFailed, "cannot read " + Quoted(input) + ": " + in.error());
+            return false;
+        }
+        have += got;
+    }
+    std::string why;
+    if (Status s = ReadContainerHead(bytes, have, head, &why); s != Status::Ok) {
+        r = Fail(r, s, Quoted(input) + " cannot be restored: " + why);
+        return false;
+    }
+    r.restore.kind = head.kind;
+    r.bytesIn = head.length;
+    LevelRequest settled;
+    if (LevelOfHead(head, request, settled) != Status::Ok) {
+        r = Fail(r, Status::WrongLevel,
+                 Quoted(input) + " is a checked container written at level " + std::to_string(int(head.level)) + " (" +
+                     LevelName(head.level) + "), not at level " + std::to_string(int(*request)));
+        return false;
+    }
+    if (!settled) {
+        r = Fail(r, Status::UnknownLevel, "the level of " + Quoted(input) + " cannot be told");
+        return false;
+    }
+    r.restore.level = settled;
+    return true;
 }
 
 // Job buffers for every slot and scratch for every worker of one run.
@@ -92,23 +184,20 @@ using BlockSink = std::function<Status(const RestoredBlock&, std::uint64_t index
 constexpr std::uint64_t NoJob = ~std::uint64_t(0);
 
 // Reads the container's blocks in order, restores them on the workers and hands each
-// restored block to `sink` in order. `stamp` receives the container's.
-FileRunResult ReadContainer(Level level, const std::string& input, const RunOptions& options,
+// restored block to `sink` in order. A checked container's block checks are compared
+// on the workers and its end record once every block has been handed over. `stamp`
+// receives the container's.
+FileRunResult ReadContainer(LevelRequest request, const std::string& input, const RunOptions& options,
                             const DecompressObserver& onBlock, const BlockSink& sink, platform::FileStamp& stamp) {
     FileRunResult r;
     platform::InputFile in;
     std::string why;
     if (!OpenInput(in, input, why)) return Fail(r, Status::ReadFailed, OpenProblem(input, why));
     stamp = in.Stamp();
-
-    std::uint8_t magic;
-    std::size_t got;
-    if (!in.Read(&magic, 1, got)) return Fail(r, Status::ReadFailed, "cannot read " + Quoted(input) + ": " + in.error());
-    if (got == 0) return r;  // an empty container restores an empty file
-    if (magic != ContainerMagic) {
-        return Fail(r, Status::Corrupt, Quoted(input) + " is not an orsk container (bad magic byte)");
-    }
-    r.bytesIn = 1;
+    ContainerHead head;
+    if (!ReadHead(in, input, request, head, r)) return r;
+    const Level level = *r.restore.level;
+    const bool checked = head.kind == ContainerKind::Checked;
 
     const std::size_t threads = UsableThreads(options);
     OrderedPipeline pipeline(threads, SlotsFor(threads));
@@ -116,75 +205,90 @@ FileRunResult ReadContainer(Level level, const std::string& input, const RunOpti
     if (Status s = memory.Prepare(pipeline, false); s != Status::Ok) return Fail(r, s, "not enough memory for the decoder");
     std::vector<std::size_t> totals(pipeline.slots());
     std::vector<RestoredBlock> restored(pipeline.slots());
-    // Per slot: the job it holds and how many of the container's bytes it holds (also of
-    // a block cut short), so that the bytes behind a block can be gathered again.
+    // Per slot: the job it holds, the check read behind its block (then as computed) and
+    // how many of the container's bytes its buffer holds (also of a block cut short), so
+    // that the bytes behind a plain container's first compressed block can be gathered.
     std::vector<std::uint64_t> jobOf(pipeline.slots(), NoJob);
+    std::vector<std::uint64_t> checks(pipeline.slots());
     std::vector<std::size_t> held(pipeline.slots());
     std::uint64_t nextIndex = 0, consumedIndex = 0, firstCompressed = NoJob;
     RunProblems problems;
+    std::uint8_t endRecord[EndRecordLength];
+    bool sawEndRecord = false;
+    ContentTally tally;
 
     auto produce = [&](std::size_t slot, bool& more) -> Status {
         std::uint8_t* const buffer = memory.jobs[slot].input();
         const std::uint64_t index = nextIndex;
         jobOf[slot] = index;
-        held[slot] = 0;
         auto fail = [&](Status s, std::string message) {
             problems.read = std::move(message);
             problems.readJob = index;
             return s;
         };
-        if (!in.Read(buffer, 1, got)) return fail(Status::ReadFailed, "cannot read " + Quoted(input) + ": " + in.error());
-        if (got == 0) {
-            more = false;
+        std::size_t total = 0;
+        Next next;
+        const Status s = ReadBlock(in, level, checked, buffer, total, checks[slot], endRecord, next, held[slot], why);
+        if (next == Next::Block && held[slot] > 0 && buffer[0] == CompressedBlockKind && firstCompressed == NoJob) {
+            firstCompressed = index;
+        }
+        if (s == Status::ReadFailed) return fail(s, "cannot read " + Quoted(input) + ": " + in.error());
+        if (s != Status::Ok) {
+            r.restore.atEndRecord = next == Next::EndRecord;
+            return fail(s, next == Next::EndRecord ? EndRecordProblem(input, why)
+                                                   : "block " + std::to_string(index) + " of " + Quoted(input) + " " + why);
+        }
+        if (next == Next::Block) {
+            totals[slot] = total;
+            r.bytesIn += total + (checked ? BlockCheckLength : 0);
+            ++nextIndex;
             return Status::Ok;
         }
-        held[slot] = 1;
-        if (buffer[0] == CompressedBlockKind && firstCompressed == NoJob) firstCompressed = index;
-        const std::size_t headerLength = BlockHeaderLength(buffer[0]);
-        if (headerLength == 0) {
-            return fail(Status::Corrupt, "block " + std::to_string(index) + " of " + Quoted(input) +
-                                             " has an unknown kind byte " + std::to_string(buffer[0]));
+        if (next == Next::EndOfFile && checked) {
+            r.restore.atEndRecord = true;
+            return fail(Status::Truncated, Quoted(input) + " is cut short: it ends after block " + std::to_string(index) +
+                                               " without its end record");
         }
-        std::size_t total = 0;
-        Status s = Status::Ok;
-        if (!in.Read(buffer + 1, headerLength - 1, got)) {
-            s = Status::ReadFailed;
-        } else if (held[slot] += got; got != headerLength - 1) {
-            s = Status::Truncated;
-        } else if (s = BlockTotalLength(level, buffer, total); s == Status::Ok) {
-            if (!in.Read(buffer + headerLength, total - headerLength, got)) {
-                s = Status::ReadFailed;
-            } else if (held[slot] += got; got != total - headerLength) {
-                s = Status::Truncated;
-            }
-        }
-        if (s != Status::Ok) {
-            return fail(s, s == Status::ReadFailed ? "cannot read " + Quoted(input) + ": " + in.error()
-                                                   : BlockProblem(s, index, input));
-        }
-        totals[slot] = total;
-        r.bytesIn += total;
-        ++nextIndex;
+        sawEndRecord = next == Next::EndRecord;
+        r.bytesIn += sawEndRecord ? EndRecordLength : 0;
+        more = false;
         return Status::Ok;
     };
     auto work = [&](std::size_t slot, std::size_t worker) {
-        return RestoreBlock(level, memory.scratch[worker], memory.jobs[slot].restored(), memory.jobs[slot].input(),
-                            totals[slot], restored[slot]);
+        JobBuffers& job = memory.jobs[slot];
+        RestoredBlock& block = restored[slot];
+        const Status s = RestoreBlock(level, memory.scratch[worker], job.restored(), job.input(), totals[slot], block);
+        if (s != Status::Ok || !checked) return s;
+        const std::uint64_t check = BlockCheck(job.input(), totals[slot], ChunkChecksum(block.data, block.length));
+        if (check != checks[slot]) return Status::ChecksumMismatch;
+        return Status::Ok;
     };
     auto consume = [&](std::size_t slot) -> Status {
         if (Status s = sink(restored[slot], consumedIndex, problems.write); s != Status::Ok) return s;
         r.bytesOut += restored[slot].length;
+        if (checked) tally.Add(checks[slot], restored[slot].length);
         if (onBlock) onBlock(DecompressEvent{consumedIndex, restored[slot]});
         ++consumedIndex;
         return Status::Ok;
     };
     std::size_t failedJob = 0;
     const Status s = pipeline.Run(produce, work, consume, failedJob);
-    if (s == Status::Ok) return r;
+    if (s == Status::Ok) {
+        r.restore.blocks = consumedIndex;
+        if (sawEndRecord) {
+            if (Status e = CheckEndRecord(endRecord, tally, false, &why); e != Status::Ok) {
+                r.restore.atEndRecord = true;
+                return Fail(r, e, EndRecordProblem(input, "does not match the blocks: " + why));
+            }
+        }
+        return r;
+    }
+    r.restore.blocks = failedJob;
     std::string message = problems.For(failedJob);
     // A block that fails inside a worker carries no message of its own.
     if (message.empty()) r.blockFailed = true;
-    if (problems.write.empty() && failedJob == firstCompressed && (s == Status::Corrupt || s == Status::Truncated)) {
+    if (!checked && problems.write.empty() && failedJob == firstCompressed &&
+        (s == Status::Corrupt || s == Status::Truncated)) {
         // The first compressed block is where a container written at another level
         // shows. Its bytes and those behind it are in the slots of this job and the
         // later ones, then still in the input: gather up to one block's worth.
@@ -204,6 +308,7 @@ FileRunResult ReadContainer(Level level, const std::string& input, const RunOpti
             std::memcpy(bytes + have, memory.jobs[slot].input(), n);
             have += n;
         }
+        std::size_t got;
         if (have < MaxBlockLength && in.Read(bytes + have, MaxBlockLength - have, got)) have += got;
         const unsigned levels = LevelsThatRestore(level, memory.scratch[0], memory.jobs[first].restored(), bytes, have);
         if (levels != 0) {
@@ -240,8 +345,25 @@ FileRunResult CompressFile(Level level, const std::string& input, const std::str
     if (Status s = memory.Prepare(pipeline, true); s != Status::Ok) return Fail(r, s, "not enough memory for the compressor");
     std::vector<std::size_t> lengths(pipeline.slots());
     std::vector<ChunkOutcome> outcomes(pipeline.slots());
+    std::vector<std::uint64_t> checksums(pipeline.slots());
     std::uint64_t index = 0, produced = 0;
     RunProblems problems;
+    const bool checked = options.container == ContainerKind::Checked;
+    ContentTally tally;
+    auto write = [&](const std::uint8_t* p, std::size_t n) {
+        if (out.Write(p, n, why)) {
+            r.bytesOut += n;
+            return true;
+        }
+        problems.write = "cannot write " + Quoted(output) + ": " + why;
+        return false;
+    };
+    // The magic byte or the checked header; an empty input gives an empty plain container.
+    auto writeHead = [&]() {
+        std::uint8_t head[CheckedHeaderLength] = {ContainerMagic};
+        if (checked) WriteCheckedHeader(head, level);
+        return write(head, checked ? CheckedHeaderLength : 1);
+    };
 
     auto produce = [&](std::size_t slot, bool& more) -> Status {
         std::size_t n;
@@ -256,24 +378,24 @@ FileRunResult CompressFile(Level level, const std::string& input, const std::str
         return Status::Ok;
     };
     auto work = [&](std::size_t slot, std::size_t worker) {
-        return CompressChunk(level, memory.jobs[slot], memory.scratch[worker], lengths[slot], outcomes[slot]);
+        JobBuffers& job = memory.jobs[slot];
+        // The chunk's checksum before NORMAL's filter changes it, and the block's check.
+        const std::uint64_t checksum = checked ? ChunkChecksum(job.chunk(), lengths[slot]) : 0;
+        const Status s = CompressChunk(level, job, memory.scratch[worker], lengths[slot], outcomes[slot]);
+        if (checked && s == Status::Ok) checksums[slot] = BlockCheck(job.block(), outcomes[slot].blockLength, checksum);
+        return s;
     };
     auto consume = [&](std::size_t slot) -> Status {
         const ChunkOutcome& o = outcomes[slot];
-        if (index == 0) {
-            const std::uint8_t magic = ContainerMagic;
-            if (!out.Write(&magic, 1, why)) {
-                problems.write = "cannot write " + Quoted(output) + ": " + why;
-                return Status::WriteFailed;
-            }
-            r.bytesOut = 1;
-        }
-        if (!out.Write(memory.jobs[slot].block(), o.blockLength, why)) {
-            problems.write = "cannot write " + Quoted(output) + ": " + why;
-            return Status::WriteFailed;
+        if (index == 0 && !writeHead()) return Status::WriteFailed;
+        if (!write(memory.jobs[slot].block(), o.blockLength)) return Status::WriteFailed;
+        if (checked) {
+            std::uint8_t sum[BlockCheckLength];
+            StoreLE64(sum, checksums[slot]);
+            if (!write(sum, sizeof sum)) return Status::WriteFailed;
+            tally.Add(checksums[slot], lengths[slot]);
         }
         r.bytesIn += lengths[slot];
-        r.bytesOut += o.blockLength;
         r.totals.entropyMicros += o.entropyMicros;
         r.totals.lzMicros += o.lzMicros;
         r.totals.blocks += 1;
@@ -287,11 +409,18 @@ FileRunResult CompressFile(Level level, const std::string& input, const std::str
         const std::string message = problems.For(failedJob);
         return Fail(r, s, message.empty() ? "cannot compress block " + std::to_string(failedJob) : message);
     }
+    if (checked) {
+        std::uint8_t record[EndRecordLength];
+        WriteEndRecord(record, tally);
+        if ((index == 0 && !writeHead()) || !write(record, sizeof record)) {
+            return Fail(r, Status::WriteFailed, problems.write);
+        }
+    }
     if (!out.Commit(why)) return Fail(r, Status::WriteFailed, "cannot write " + Quoted(output) + ": " + why);
     return r;
 }
 
-FileRunResult DecompressFile(Level level, const std::string& input, const std::string& output,
+FileRunResult DecompressFile(LevelRequest level, const std::string& input, const std::string& output,
                              const RunOptions& options, const DecompressObserver& onBlock) {
     platform::OutputFile out;
     std::string why;
@@ -313,7 +442,7 @@ FileRunResult DecompressFile(Level level, const std::string& input, const std::s
     return r;
 }
 
-FileRunResult VerifyContainer(Level level, const std::string& container, const std::string& original,
+FileRunResult VerifyContainer(LevelRequest level, const std::string& container, const std::string& original,
                               const RunOptions& options, const DecompressObserver& onBlock) {
     platform::InputFile in;
     std::string why;
@@ -342,6 +471,65 @@ FileRunResult VerifyContainer(Level level, const std::string& container, const s
     if (!in.Read(&probe, 1, extra) || extra != 0) {
         return Fail(r, Status::Corrupt, "verification failed: " + Quoted(container) + " restores less than " + Quoted(original));
     }
+    return r;
+}
+
+FileRunResult InspectFile(const std::string& input, ContainerFacts& facts) {
+    facts = ContainerFacts{};
+    FileRunResult r;
+    platform::InputFile in;
+    std::string why;
+    if (!OpenInput(in, input, why)) return Fail(r, Status::ReadFailed, OpenProblem(input, why));
+    ContainerHead head;
+    if (!ReadHead(in, input, LevelFromContainer, head, r)) {
+        facts.restore = r.restore;  // an empty file is an empty plain container
+        return r;
+    }
+    const Level level = *r.restore.level;
+    const bool checked = head.kind == ContainerKind::Checked;
+    std::vector<std::uint8_t> buffer(MaxBlockLength + StreamReadSlack);
+    std::uint8_t endRecord[EndRecordLength];
+    ContentTally tally;
+    for (;;) {
+        std::size_t total = 0;
+        std::uint64_t check = 0;
+        std::size_t held = 0;
+        Next next;
+        const Status s = ReadBlock(in, level, checked, buffer.data(), total, check, endRecord, next, held, why);
+        if (s == Status::ReadFailed) return Fail(r, s, "cannot read " + Quoted(input) + ": " + in.error());
+        if (s != Status::Ok) {
+            r.restore.atEndRecord = next == Next::EndRecord;
+            r = Fail(r, s, next == Next::EndRecord ? EndRecordProblem(input, why)
+                                                   : "block " + std::to_string(tally.blocks) + " of " + Quoted(input) +
+                                                         " " + why);
+            break;
+        }
+        if (next == Next::EndOfFile) {
+            if (checked) {
+                r.restore.atEndRecord = true;
+                r = Fail(r, Status::Truncated, Quoted(input) + " is cut short: it has no end record");
+            }
+            break;
+        }
+        if (next == Next::EndRecord) {
+            r.bytesIn += EndRecordLength;
+            if (CheckEndRecord(endRecord, tally, true, &why) != Status::Ok) {
+                r.restore.atEndRecord = true;
+                r = Fail(r, Status::Corrupt, EndRecordProblem(input, "does not match the blocks: " + why));
+            }
+            break;
+        }
+        const bool stored = buffer[0] == StoredBlockKind;
+        facts.storedBlocks += stored ? 1 : 0;
+        tally.blocks += 1;
+        tally.length += stored ? total - StoredHeaderLength
+                               : ReadBlockHeader(buffer.data(), LevelOf(level).headerOrder).chunkLength;
+        r.bytesIn += total + (checked ? BlockCheckLength : 0);
+    }
+    r.restore.blocks = tally.blocks;
+    facts.restore = r.restore;
+    facts.blocks = tally.blocks;
+    facts.restoredLength = tally.length;
     return r;
 }
 

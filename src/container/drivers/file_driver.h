@@ -33,6 +33,7 @@ struct FileRunResult {
     std::uint64_t bytesOut = 0;
     RunTotals totals;     // stage times summed over chunks
     bool blockFailed = false;  // a block was framed but did not restore
+    RestoreFacts restore;      // restoring: the container's kind and the level used
 };
 
 using CompressObserver = std::function<void(const CompressEvent&)>;
@@ -43,6 +44,7 @@ struct RunOptions {
     // (or 256) only cost memory: the drivers use at most that many.
     std::size_t threads = 1;
     std::int64_t failWritesAfter = -1;  // test seam: the output fails past this many bytes
+    ContainerKind container = ContainerKind::Plain;  // what a compression run writes
 };
 
 // Default worker count: every core.
@@ -53,14 +55,20 @@ std::size_t DefaultThreads();
 // byte-identical whatever the thread count.
 FileRunResult CompressFile(Level level, const std::string& input, const std::string& output, const RunOptions& options,
                            const CompressObserver& onBlock);
-// A failure is reported at the first block in order that fails, with the blocks
-// before it delivered, whatever the thread count. When the first compressed block does
-// not restore at `level`, the message names the levels at which it does.
-FileRunResult DecompressFile(Level level, const std::string& input, const std::string& output,
+// Restores at the level asked for or, with LevelFromContainer, at the one a checked
+// container records (or a plain one's blocks reveal). A checked container's blocks and
+// end record are checked as they are read; the output appears only when all match. A
+// failure is reported at the first block in order that fails, with the blocks before it
+// delivered, whatever the thread count. When a plain container's first compressed block
+// does not restore at `level`, the message names the levels at which it does.
+FileRunResult DecompressFile(LevelRequest level, const std::string& input, const std::string& output,
                              const RunOptions& options, const DecompressObserver& onBlock);
 // Restores `container` block by block and compares with `original`; Corrupt with a
 // message naming the first differing block when they differ.
-FileRunResult VerifyContainer(Level level, const std::string& container, const std::string& original,
+FileRunResult VerifyContainer(LevelRequest level, const std::string& container, const std::string& original,
                               const RunOptions& options, const DecompressObserver& onBlock);
+// What a container file is: its kind, level, blocks and sizes, from its block headers
+// (a plain container's first compressed block is decoded to tell its level).
+FileRunResult InspectFile(const std::string& input, ContainerFacts& facts);
 
 }  // namespace orsk

@@ -1,5 +1,5 @@
 // Whole-buffer compression and decompression: the chunk and block loops of the file
-// drivers, over memory instead of files.
+// drivers, over memory instead of files, for plain and checked containers.
 #include "container/drivers/memory.h"
 
 #include <algorithm>
@@ -7,61 +7,57 @@
 
 namespace orsk {
 
-namespace {
-
-// Walks the blocks of a container: calls visit(block, total) for each framed block,
-// stopping at the first failure. `index` ends at the number of blocks visited.
-template <typename Visit>
-Status ForEachBlock(Level level, const std::uint8_t* in, std::size_t n, std::uint64_t& index, Visit&& visit) {
-    index = 0;
-    if (n == 0) return Status::Ok;
-    if (in[0] != ContainerMagic) return Status::Corrupt;
-    ByteCursor c{in + 1, in + n};
-    while (c.at != c.end) {
-        const std::size_t headerLength = BlockHeaderLength(*c.at);
-        if (headerLength == 0) return Status::Corrupt;
-        if (!Holds(c, headerLength)) return Status::Truncated;
-        std::size_t total = 0;
-        if (Status s = BlockTotalLength(level, c.at, total); s != Status::Ok) return s;
-        if (!Holds(c, total)) return Status::Truncated;
-        if (Status s = visit(c, total); s != Status::Ok) return s;
-        c.at += total;
-        ++index;
-    }
-    return Status::Ok;
-}
-
-}  // namespace
-
-std::uint64_t ContainerBound(std::uint64_t n) {
-    if (n == 0) return 0;
+std::uint64_t ContainerBound(std::uint64_t n, ContainerKind kind) {
+    const bool checked = kind == ContainerKind::Checked;
+    if (n == 0) return checked ? CheckedHeaderLength + EndRecordLength : 0;
     const std::uint64_t chunks = n / MaxChunkLength + (n % MaxChunkLength != 0);
-    // Every block stays inside BlockBound of its chunk, which covers a stored block.
+    // Every block stays inside BlockBound of its chunk, which covers a stored block; a
+    // checked container adds its header, a checksum per block and the end record.
     // Beyond 2^64 the bound saturates.
+    const std::uint64_t perChunk = 2048 + (checked ? BlockCheckLength : 0);
+    const std::uint64_t frame = checked ? CheckedHeaderLength + EndRecordLength : 1;
     std::uint64_t bound = 0;
-    if (__builtin_add_overflow(n, 1 + n / 16 + chunks * 2048, &bound)) return UINT64_MAX;
+    if (__builtin_add_overflow(n, frame + n / 16 + chunks * perChunk, &bound)) return UINT64_MAX;
     return bound;
 }
 
 Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink& out, BlockWorkspace& ws,
-                    RunTotals* totals) {
-    if (n == 0) return Status::Ok;
+                    RunTotals* totals, ContainerKind kind) {
+    const bool checked = kind == ContainerKind::Checked;
+    if (n == 0 && !checked) return Status::Ok;
     if (Status s = ws.PrepareCompress(); s != Status::Ok) return s;
-    if (!PutByte(out, ContainerMagic)) return Status::NoRoom;
+    if (checked) {
+        if (Room(out) < CheckedHeaderLength) return Status::NoRoom;
+        WriteCheckedHeader(out.at, level);
+        out.at += CheckedHeaderLength;
+    } else if (!PutByte(out, ContainerMagic)) {
+        return Status::NoRoom;
+    }
+    ContentTally tally;
     for (std::size_t done = 0; done < n;) {
         const std::size_t length = n - done < MaxChunkLength ? n - done : MaxChunkLength;
+        // The caller's bytes, before NORMAL's filter may change the workspace's copy.
+        const std::uint64_t checksum = checked ? ChunkChecksum(in + done, length) : 0;
         ChunkOutcome outcome;
+        const std::uint8_t* block;
         // A chunk with the compressors' slack behind it in the caller's buffer is read
         // where it lies and its block written straight out, unless the level's filter must
         // change it; the others go through the workspace.
         if (LevelOf(level).filter == nullptr && n - done - length >= InputSlack && Room(out) >= BlockBound(length)) {
             const Status s = CompressChunkAt(level, ws.codec, in + done, length, out.at, outcome);
             if (s != Status::Ok) return s;
+            block = out.at;
             out.at += outcome.blockLength;
         } else {
             std::memcpy(ws.chunk(), in + done, length);
             if (Status s = CompressChunk(level, ws, length, outcome); s != Status::Ok) return s;
-            if (!PutBytes(out, ws.block(), outcome.blockLength)) return Status::NoRoom;
+            block = ws.block();
+            if (!PutBytes(out, block, outcome.blockLength)) return Status::NoRoom;
+        }
+        if (checked) {
+            const std::uint64_t check = BlockCheck(block, outcome.blockLength, checksum);
+            if (!PutLE64(out, check)) return Status::NoRoom;
+            tally.Add(check, length);
         }
         if (totals != nullptr) {
             totals->entropyMicros += outcome.entropyMicros;
@@ -71,10 +67,68 @@ Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink
         }
         done += length;
     }
+    if (checked) {
+        if (Room(out) < EndRecordLength) return Status::NoRoom;
+        WriteEndRecord(out.at, tally);
+        out.at += EndRecordLength;
+    }
     return Status::Ok;
 }
 
 namespace {
+
+// Reads a container's head and settles the level its blocks are framed and restored
+// at: recorded, asked for, or revealed by a plain container's first compressed block.
+// n >= 1.
+Status SettleLevel(LevelRequest request, const std::uint8_t* in, std::size_t n, BlockWorkspace&,
+                   ContainerHead& head, RestoreFacts& facts, Level& level) {
+    if (Status s = ReadContainerHead(in, n, head); s != Status::Ok) return s;
+    facts.kind = head.kind;
+    LevelRequest settled;
+    if (Status s = LevelOfHead(head, request, settled); s != Status::Ok) return s;
+    if (!settled) return Status::UnknownLevel;
+    facts.level = settled;
+    level = *settled;
+    return Status::Ok;
+}
+
+// Walks the blocks behind a container's head: calls visit(block, total, check) for
+// each framed block (check: the block check behind it in a checked container, else
+// null), stopping at the first failure. `index` ends at the number of blocks visited.
+// A checked container's end record must follow its last block and end the input: it
+// goes to `end`, and `atEnd` tells a failure of it (or of its absence) from a block's.
+template <typename Visit>
+Status WalkBlocks(const ContainerHead& head, Level level, const std::uint8_t* in, std::size_t n, std::uint64_t& index,
+                  const std::uint8_t*& end, bool& atEnd, Visit&& visit) {
+    const bool checked = head.kind == ContainerKind::Checked;
+    const std::size_t checkLength = checked ? BlockCheckLength : 0;
+    index = 0;
+    end = nullptr;
+    atEnd = false;
+    ByteCursor c{in + head.length, in + n};
+    for (;;) {
+        if (c.at == c.end) {
+            atEnd = checked;
+            return checked ? Status::Truncated : Status::Ok;  // a checked container cut at a block's end
+        }
+        if (checked && *c.at == EndRecordKind) {
+            atEnd = true;
+            if (!Holds(c, EndRecordLength)) return Status::Truncated;
+            if (Left(c) != EndRecordLength) return Status::Corrupt;  // bytes behind the end record
+            end = c.at;
+            return Status::Ok;
+        }
+        const std::size_t headerLength = BlockHeaderLength(*c.at);
+        if (headerLength == 0) return Status::Corrupt;
+        if (!Holds(c, headerLength)) return Status::Truncated;
+        std::size_t total = 0;
+        if (Status s = BlockTotalLength(level, c.at, total); s != Status::Ok) return s;
+        if (!Holds(c, total + checkLength)) return Status::Truncated;  // total <= MaxBlockLength
+        if (Status s = visit(c, total, checked ? c.at + total : nullptr); s != Status::Ok) return s;
+        c.at += total + checkLength;
+        ++index;
+    }
+}
 
 // The bytes a framed block restores, from its header alone.
 std::uint64_t ClaimedLength(Level level, const std::uint8_t* block, std::size_t total) {
@@ -106,68 +160,133 @@ Status AppendFramedBlock(Level level, BlockWorkspace& ws, const ByteCursor& c, s
     return PutBytes(out, restored.data, restored.length) ? Status::Ok : Status::NoRoom;
 }
 
-}  // namespace
-
-Status DecompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink& out, BlockWorkspace& ws,
-                      std::uint64_t* failedBlock) {
-    if (n != 0) {
-        if (Status s = ws.PrepareDecompress(); s != Status::Ok) return s;
+// AppendFramedBlock, then the block's check when the container has one: a chunk that
+// does not match is taken back out of `out`.
+Status AppendCheckedBlock(Level level, BlockWorkspace& ws, const ByteCursor& c, std::size_t total,
+                          const std::uint8_t* check, ByteSink& out, ContentTally& tally) {
+    std::uint8_t* const mark = out.at;
+    if (Status s = AppendFramedBlock(level, ws, c, total, out); s != Status::Ok) return s;
+    if (check == nullptr) return Status::Ok;
+    const std::size_t length = std::size_t(out.at - mark);
+    const std::uint64_t sum = BlockCheck(c.at, total, ChunkChecksum(mark, length));
+    if (sum != LoadLE64(check)) {
+        out.at = mark;
+        return Status::ChecksumMismatch;
     }
-    std::uint64_t index;
-    const Status status = ForEachBlock(level, in, n, index, [&](const ByteCursor& c, std::size_t total) {
-        return AppendFramedBlock(level, ws, c, total, out);
-    });
-    if (status != Status::Ok && failedBlock != nullptr) *failedBlock = index;
-    return status;
+    tally.Add(sum, length);
+    return Status::Ok;
 }
 
-Status RestoredSize(Level level, const std::uint8_t* in, std::size_t n, std::uint64_t& size) {
-    std::uint64_t sum = 0, index;
-    const Status s = ForEachBlock(level, in, n, index, [&](const ByteCursor& c, std::size_t total) {
-        sum += ClaimedLength(level, c.at, total);  // framing checked it: 1 to MaxChunkLength
+// The restore loop of DecompressInto and DecompressBuffer; `room` may grow the sink
+// before a block of `claimed` bytes is appended.
+template <typename MakeRoom>
+Status RestoreBlocks(LevelRequest request, const std::uint8_t* in, std::size_t n, ByteSink& out, BlockWorkspace& ws,
+                     RestoreFacts* facts, MakeRoom&& room) {
+    RestoreFacts local;
+    RestoreFacts& f = facts != nullptr ? *facts : local;
+    f = RestoreFacts{};
+    if (n == 0) {
+        f.level = request;  // an empty plain container restores at any level
         return Status::Ok;
-    });
-    if (s == Status::Ok) size = sum;
+    }
+    if (Status s = ws.PrepareDecompress(); s != Status::Ok) return s;
+    ContainerHead head;
+    Level level;
+    if (Status s = SettleLevel(request, in, n, ws, head, f, level); s != Status::Ok) return s;
+    ContentTally tally;
+    const std::uint8_t* end;
+    const Status status = WalkBlocks(head, level, in, n, f.blocks, end, f.atEndRecord,
+                                     [&](const ByteCursor& c, std::size_t total, const std::uint8_t* check) {
+                                         room(ClaimedLength(level, c.at, total));
+                                         return AppendCheckedBlock(level, ws, c, total, check, out, tally);
+                                     });
+    if (status != Status::Ok || end == nullptr) return status;
+    return CheckEndRecord(end, tally, false);
+}
+
+}  // namespace
+
+Status DecompressInto(LevelRequest level, const std::uint8_t* in, std::size_t n, ByteSink& out, BlockWorkspace& ws,
+                      RestoreFacts* facts) {
+    return RestoreBlocks(level, in, n, out, ws, facts, [](std::uint64_t) {});
+}
+
+Status RestoredSize(LevelRequest request, const std::uint8_t* in, std::size_t n, std::uint64_t& size,
+                    BlockWorkspace& ws) {
+    ContainerFacts facts;
+    const Status s = InspectContainer(in, n, ws, facts, request);
+    if (s == Status::Ok) size = facts.restoredLength;
     return s;
 }
 
+Status InspectContainer(const std::uint8_t* in, std::size_t n, BlockWorkspace& ws, ContainerFacts& facts,
+                        LevelRequest request) {
+    facts = ContainerFacts{};
+    if (n == 0) {
+        facts.restore.level = request;
+        return Status::Ok;
+    }
+    ContainerHead head;
+    Level level;
+    if (Status s = SettleLevel(request, in, n, ws, head, facts.restore, level); s != Status::Ok) return s;
+    ContentTally tally;
+    const std::uint8_t* end;
+    const Status s = WalkBlocks(head, level, in, n, facts.restore.blocks, end, facts.restore.atEndRecord,
+                                [&](const ByteCursor& c, std::size_t total, const std::uint8_t*) {
+                                    // Framing checked it: 1 to MaxChunkLength.
+                                    const std::uint64_t claimed = ClaimedLength(level, c.at, total);
+                                    facts.storedBlocks += c.at[0] == StoredBlockKind ? 1 : 0;
+                                    tally.blocks += 1;
+                                    tally.length += claimed;
+                                    return Status::Ok;
+                                });
+    facts.blocks = tally.blocks;
+    facts.restoredLength = tally.length;
+    if (s != Status::Ok || end == nullptr) return s;
+    return CheckEndRecord(end, tally, true);
+}
+
 Status CompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out,
-                      BlockWorkspace& ws, RunTotals* totals) {
-    out.resize(std::size_t(ContainerBound(n)));
+                      BlockWorkspace& ws, RunTotals* totals, ContainerKind kind) {
+    out.resize(std::size_t(ContainerBound(n, kind)));
     ByteSink sink{out.data(), out.data(), out.data() + out.size()};
-    const Status s = CompressInto(level, in, n, sink, ws, totals);
+    const Status s = CompressInto(level, in, n, sink, ws, totals, kind);
     out.resize(Written(sink));
     return s;
 }
 
-Status DecompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out,
-                        BlockWorkspace& ws, std::uint64_t* failedBlock) {
+Status DecompressBuffer(LevelRequest level, const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out,
+                        BlockWorkspace& ws, RestoreFacts* facts) {
     if (n == 0) {
         out.clear();
-        return Status::Ok;
+        ByteSink none;
+        return RestoreBlocks(level, in, n, none, ws, facts, [](std::uint64_t) {});
     }
-    if (Status s = ws.PrepareDecompress(); s != Status::Ok) return s;
     // Size the output to what the headers claim (plus the decoders' slack), but never
-    // trust a claim far beyond the input; past it the buffer grows block by block.
-    std::uint64_t claimed = 0;
-    if (RestoredSize(level, in, n, claimed) != Status::Ok) claimed = 0;
-    claimed = std::min<std::uint64_t>(claimed, 64 * std::uint64_t(n) + MaxChunkLength);
+    // trust a claim far beyond the input; past it the buffer grows block by block. The
+    // level settled there is used again, so that a plain container's is told once.
+    ContainerFacts first;
+    const bool framed = InspectContainer(in, n, ws, first, level) == Status::Ok;
+    const std::uint64_t claimed =
+        framed ? std::min<std::uint64_t>(first.restoredLength, 64 * std::uint64_t(n) + MaxChunkLength) : 0;
+    const LevelRequest settled = first.restore.level ? first.restore.level : level;
     // Resizing keeps what the vector holds, so a reused vector is not cleared again
     // (the bytes are overwritten below).
     out.resize(std::size_t(claimed) + CopySlack);
     ByteSink sink{out.data(), out.data(), out.data() + out.size()};
-    std::uint64_t index;
-    const Status status = ForEachBlock(level, in, n, index, [&](const ByteCursor& c, std::size_t total) {
-        const std::uint64_t need = ClaimedLength(level, c.at, total) + CopySlack;
+    const Status status = RestoreBlocks(settled, in, n, sink, ws, facts, [&](std::uint64_t blockClaim) {
+        const std::uint64_t need = blockClaim + CopySlack;
         if (Room(sink) < need && need <= MaxChunkLength + CopySlack) {
             const std::size_t written = Written(sink);
             out.resize(std::max(out.size() * 2, written + std::size_t(need)));
             sink = {out.data(), out.data() + written, out.data() + out.size()};
         }
-        return AppendFramedBlock(level, ws, c, total, sink);
     });
     out.resize(Written(sink));
-    if (status != Status::Ok && failedBlock != nullptr) *failedBlock = index;
+    if (facts != nullptr && first.restore.levelDetected) {
+        facts->levelDetected = true;
+        facts->candidates = first.restore.candidates;
+    }
     return status;
 }
 

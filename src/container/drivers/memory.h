@@ -10,11 +10,12 @@
 #include "base/format.h"
 #include "container/blocks/workspace.h"
 #include "container/drivers/block.h"
+#include "container/drivers/checked.h"
 
 namespace orsk {
 
 // Largest container a buffer of n bytes can become.
-std::uint64_t ContainerBound(std::uint64_t n);
+std::uint64_t ContainerBound(std::uint64_t n, ContainerKind kind = ContainerKind::Plain);
 
 struct RunTotals {
     std::int64_t entropyMicros = 0;
@@ -23,22 +24,51 @@ struct RunTotals {
     std::uint64_t storedBlocks = 0;
 };
 
-// Appends the container of in[0..n) to `out`; an empty input gives an empty container.
-// NoRoom when `out` is too small (ContainerBound(n) always suffices).
+// Appends the container of in[0..n) to `out`. An empty input gives an empty plain
+// container, and a checked one of its header and end record alone.
+// NoRoom when `out` is too small (ContainerBound(n, kind) always suffices).
 [[nodiscard]] Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink& out,
-                                  BlockWorkspace& ws, RunTotals* totals = nullptr);
-// Appends the restored bytes of a container to `out`. On failure `out` holds the blocks
-// restored before the failing one and `failedBlock` its index.
-[[nodiscard]] Status DecompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink& out,
-                                    BlockWorkspace& ws, std::uint64_t* failedBlock = nullptr);
-// The number of bytes a container restores, from its block headers alone.
-[[nodiscard]] Status RestoredSize(Level level, const std::uint8_t* in, std::size_t n, std::uint64_t& size);
+                                  BlockWorkspace& ws, RunTotals* totals = nullptr,
+                                  ContainerKind kind = ContainerKind::Plain);
+
+// What a restore learnt about a container, also when it failed.
+struct RestoreFacts {
+    ContainerKind kind = ContainerKind::Plain;
+    LevelRequest level;          // the level the blocks restore at; none while unknown
+    bool levelDetected = false;  // told by a plain container's first compressed block
+    unsigned candidates = 0;     // detection: bit k when that block restores at level k
+    std::uint64_t blocks = 0;    // blocks restored; on failure the index of the failing one
+    bool atEndRecord = false;    // the failure is a checked container's end record or its absence
+};
+
+// Appends the restored bytes of a container to `out`, at the level asked for or, with
+// LevelFromContainer, the one the container records or its blocks reveal. On failure
+// `out` holds the blocks restored before the failing one.
+[[nodiscard]] Status DecompressInto(LevelRequest level, const std::uint8_t* in, std::size_t n, ByteSink& out,
+                                    BlockWorkspace& ws, RestoreFacts* facts = nullptr);
+// The number of bytes a container restores, from its block headers alone (and, for a
+// plain container of unknown level, the first compressed block decoded).
+[[nodiscard]] Status RestoredSize(LevelRequest level, const std::uint8_t* in, std::size_t n, std::uint64_t& size,
+                                  BlockWorkspace& ws);
+
+// What a container is, from its head and block headers (nothing is restored but a plain
+// container's first compressed block, to tell its level).
+struct ContainerFacts {
+    RestoreFacts restore;           // kind and level
+    std::uint64_t blocks = 0;
+    std::uint64_t storedBlocks = 0;
+    std::uint64_t restoredLength = 0;
+};
+// `level` frames a plain container's blocks; a checked container must record it.
+[[nodiscard]] Status InspectContainer(const std::uint8_t* in, std::size_t n, BlockWorkspace& ws, ContainerFacts& facts,
+                                      LevelRequest level = LevelFromContainer);
 
 // The same into vectors sized to fit.
 [[nodiscard]] Status CompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out,
-                                    BlockWorkspace& ws, RunTotals* totals = nullptr);
-[[nodiscard]] Status DecompressBuffer(Level level, const std::uint8_t* in, std::size_t n,
+                                    BlockWorkspace& ws, RunTotals* totals = nullptr,
+                                    ContainerKind kind = ContainerKind::Plain);
+[[nodiscard]] Status DecompressBuffer(LevelRequest level, const std::uint8_t* in, std::size_t n,
                                       std::vector<std::uint8_t>& out, BlockWorkspace& ws,
-                                      std::uint64_t* failedBlock = nullptr);
+                                      RestoreFacts* facts = nullptr);
 
 }  // namespace orsk

@@ -17,6 +17,9 @@ orsk_status ToPublic(Status s) {
         case Status::Truncated: return ORSK_TRUNCATED;
         case Status::NoRoom: return ORSK_NO_ROOM;
         case Status::OutOfMemory: return ORSK_OUT_OF_MEMORY;
+        case Status::ChecksumMismatch: return ORSK_CHECKSUM_MISMATCH;
+        case Status::WrongLevel: return ORSK_WRONG_LEVEL;
+        case Status::UnknownLevel: return ORSK_UNKNOWN_LEVEL;
         default: return ORSK_CORRUPT;
     }
 }
@@ -27,6 +30,11 @@ BlockWorkspace& ThreadWorkspace() {
 }
 
 bool ValidLevel(int level) { return level >= ORSK_MIN_LEVEL && level <= ORSK_MAX_LEVEL; }
+bool ValidRestoreLevel(int level) { return level == ORSK_LEVEL_FROM_CONTAINER || ValidLevel(level); }
+LevelRequest RequestOf(int level) { return level == ORSK_LEVEL_FROM_CONTAINER ? LevelFromContainer : Level(level); }
+
+constexpr unsigned KnownFlags = ORSK_CHECKED;
+ContainerKind KindOf(unsigned flags) { return flags & ORSK_CHECKED ? ContainerKind::Checked : ContainerKind::Plain; }
 
 // A byte range given by a caller, kept short enough that its end is a valid address
 // (a capacity near SIZE_MAX would otherwise wrap around).
@@ -62,36 +70,65 @@ extern "C" {
 
 uint64_t orsk_compress_bound(uint64_t input_size) { return ContainerBound(input_size); }
 
+uint64_t orsk_compress_bound_ex(uint64_t input_size, unsigned flags) {
+    return ContainerBound(input_size, KindOf(flags));
+}
+
 orsk_status orsk_compress(int level, const void* input, size_t input_size, void* output, size_t output_capacity,
                           size_t* output_size) {
+    return orsk_compress_ex(level, 0, input, input_size, output, output_capacity, output_size);
+}
+
+orsk_status orsk_compress_ex(int level, unsigned flags, const void* input, size_t input_size, void* output,
+                             size_t output_capacity, size_t* output_size) {
     if (!ValidLevel(level)) return ORSK_BAD_LEVEL;
+    if ((flags & ~KnownFlags) != 0) return ORSK_BAD_ARGUMENT;
     if (orsk_status s = CheckBuffers(input, input_size, output, output_capacity, output_size); s != ORSK_OK) return s;
     auto* out = static_cast<std::uint8_t*>(output);
     ByteSink sink{out, out, out + output_capacity};
     const Status s = CompressInto(Level(level), static_cast<const std::uint8_t*>(input), input_size, sink,
-                                  ThreadWorkspace());
+                                  ThreadWorkspace(), nullptr, KindOf(flags));
     *output_size = s == Status::Ok ? Written(sink) : 0;
     return ToPublic(s);
 }
 
 orsk_status orsk_decompressed_size(int level, const void* container, size_t container_size, uint64_t* size) {
-    if (!ValidLevel(level)) return ORSK_BAD_LEVEL;
+    if (!ValidRestoreLevel(level)) return ORSK_BAD_LEVEL;
     if ((container == nullptr && container_size != 0) || size == nullptr) return ORSK_BAD_ARGUMENT;
     container_size = Clamped(container, container_size).size;
-    return ToPublic(RestoredSize(Level(level), static_cast<const std::uint8_t*>(container), container_size, *size));
+    return ToPublic(RestoredSize(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size, *size,
+                                 ThreadWorkspace()));
 }
 
 orsk_status orsk_decompress(int level, const void* container, size_t container_size, void* output,
                             size_t output_capacity, size_t* output_size) {
-    if (!ValidLevel(level)) return ORSK_BAD_LEVEL;
+    if (!ValidRestoreLevel(level)) return ORSK_BAD_LEVEL;
     if (orsk_status s = CheckBuffers(container, container_size, output, output_capacity, output_size); s != ORSK_OK) {
         return s;
     }
     auto* out = static_cast<std::uint8_t*>(output);
     ByteSink sink{out, out, out + output_capacity};
-    const Status s = DecompressInto(Level(level), static_cast<const std::uint8_t*>(container), container_size, sink,
+    const Status s = DecompressInto(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size, sink,
                                     ThreadWorkspace());
     *output_size = s == Status::Ok ? Written(sink) : 0;
+    return ToPublic(s);
+}
+
+orsk_status orsk_inspect(const void* container, size_t container_size, orsk_info* info) {
+    if ((container == nullptr && container_size != 0) || info == nullptr) return ORSK_BAD_ARGUMENT;
+    container_size = Clamped(container, container_size).size;
+    ContainerFacts facts;
+    const Status s = InspectContainer(static_cast<const std::uint8_t*>(container), container_size, ThreadWorkspace(),
+                                      facts);
+    const RestoreFacts& r = facts.restore;
+    *info = orsk_info{};
+    info->checked = r.kind == ContainerKind::Checked;
+    info->level = r.level ? int(*r.level) : -1;
+    info->level_detected = r.levelDetected;
+    info->level_mask = r.levelDetected ? r.candidates : r.level ? 1u << int(*r.level) : 0;
+    info->blocks = facts.blocks;
+    info->stored_blocks = facts.storedBlocks;
+    info->restored_size = facts.restoredLength;
     return ToPublic(s);
 }
 
@@ -103,7 +140,10 @@ const char* orsk_status_text(int status) {
         case ORSK_NO_ROOM: return "the output buffer is too small";
         case ORSK_OUT_OF_MEMORY: return "out of memory";
         case ORSK_BAD_LEVEL: return "the level must be 0 to 5";
-        case ORSK_BAD_ARGUMENT: return "a required pointer is null";
+        case ORSK_BAD_ARGUMENT: return "a required pointer is null, the buffers overlap or a flag is unknown";
+        case ORSK_CHECKSUM_MISMATCH: return "the checked container is damaged (a checksum differs)";
+        case ORSK_WRONG_LEVEL: return "the checked container records another level";
+        case ORSK_UNKNOWN_LEVEL: return "the level cannot be told from the container";
     }
     return "unknown status";
 }

@@ -1,0 +1,98 @@
+// Checksums, header and end record of the checked container. xxHash is compiled into
+// this file alone (header-only), so the program needs no hashing library at run time.
+#include "container/drivers/checked.h"
+
+#include "base/bytes.h"
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
+namespace orsk {
+
+namespace {
+
+std::uint32_t HeaderCheck(const std::uint8_t* header) { return std::uint32_t(XXH3_64bits(header, 4)); }
+
+}  // namespace
+
+std::uint64_t ChunkChecksum(const std::uint8_t* chunk, std::size_t n) { return XXH3_64bits(chunk, n); }
+
+std::uint64_t BlockCheck(const std::uint8_t* block, std::size_t total, std::uint64_t chunkChecksum) {
+    return XXH3_64bits_withSeed(block, total, chunkChecksum);
+}
+
+void WriteCheckedHeader(std::uint8_t* out, Level level) {
+    out[0] = CheckedMagic;
+    out[1] = CheckedVersion;
+    out[2] = std::uint8_t(level);
+    out[3] = 0;  // flags: none defined
+    StoreLE32(out + 4, HeaderCheck(out));
+}
+
+Status ReadContainerHead(const std::uint8_t* in, std::size_t n, ContainerHead& head, std::string* why) {
+    const auto fail = [&](Status s, const char* reason) {
+        if (why != nullptr) *why = reason;
+        return s;
+    };
+    if (n == 0) return fail(Status::Truncated, "it is empty");
+    if (in[0] == ContainerMagic) {
+        head = {ContainerKind::Plain, Level::Hyperfast, 1};
+        return Status::Ok;
+    }
+    if (in[0] != CheckedMagic) return fail(Status::Corrupt, "it is not an orsk container (bad magic byte)");
+    if (n < CheckedHeaderLength) return fail(Status::Truncated, "its checked header is cut short");
+    // The header check first: a damaged version or flags byte is damage, not a newer format.
+    if (LoadLE32(in + 4) != HeaderCheck(in)) return fail(Status::Corrupt, "its checked header is damaged");
+    if (in[1] != CheckedVersion) return fail(Status::Corrupt, "it is a checked container of a newer version");
+    if (in[3] != 0) return fail(Status::Corrupt, "its checked header sets flags this version does not know");
+    if (in[2] >= LevelCount) return fail(Status::Corrupt, "its checked header records no level 0 to 5");
+    head = {ContainerKind::Checked, Level(in[2]), CheckedHeaderLength};
+    return Status::Ok;
+}
+
+Status LevelOfHead(const ContainerHead& head, LevelRequest request, LevelRequest& level) {
+    if (head.kind == ContainerKind::Checked) {
+        if (request && *request != head.level) return Status::WrongLevel;
+        level = head.level;
+        return Status::Ok;
+    }
+    level = request;
+    return Status::Ok;
+}
+
+void ContentTally::Add(std::uint64_t blockCheck, std::size_t n) {
+    std::uint8_t bytes[BlockCheckLength];
+    StoreLE64(bytes, blockCheck);
+    checksum = XXH3_64bits_withSeed(bytes, sizeof bytes, checksum);
+    blocks += 1;
+    length += n;
+}
+
+void WriteEndRecord(std::uint8_t* out, const ContentTally& tally) {
+    out[0] = EndRecordKind;
+    StoreLE64(out + 1, tally.blocks);
+    StoreLE64(out + 9, tally.length);
+    StoreLE64(out + 17, tally.checksum);
+}
+
+Status CheckEndRecord(const std::uint8_t* record, const ContentTally& tally, bool countsOnly, std::string* why) {
+    const auto fail = [&](Status s, std::string reason) {
+        if (why != nullptr) *why = std::move(reason);
+        return s;
+    };
+    const std::uint64_t blocks = LoadLE64(record + 1), length = LoadLE64(record + 9);
+    if (blocks != tally.blocks) {
+        return fail(Status::Corrupt, "it counts " + std::to_string(blocks) + " blocks, the container holds " +
+                                         std::to_string(tally.blocks));
+    }
+    if (length != tally.length) {
+        return fail(Status::Corrupt, "it records " + std::to_string(length) + " restored bytes, the blocks hold " +
+                                         std::to_string(tally.length));
+    }
+    if (!countsOnly && LoadLE64(record + 17) != tally.checksum) {
+        return fail(Status::ChecksumMismatch, "the content checksum differs");
+    }
+    return Status::Ok;
+}
+
+}  // namespace orsk

@@ -1,0 +1,385 @@
+// Checked containers: round trips at every level through memory, the C interface and
+// files; the same blocks as a plain container; the recorded level; and damage of every
+// kind (bit flips, random bytes, cuts, lost and repeated blocks) that must fail.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "container/drivers/checked.h"
+#include "container/drivers/file_driver.h"
+#include "container/drivers/memory.h"
+#include "orsk/orsk.h"
+#include "test_util.h"
+
+namespace orsk::test {
+namespace {
+
+Bytes CompressAs(Level level, const Bytes& in, ContainerKind kind) {
+    BlockWorkspace ws;
+    Bytes out;
+    EXPECT_EQ(CompressBuffer(level, in.data(), in.size(), out, ws, nullptr, kind), Status::Ok);
+    return out;
+}
+
+// Restores from an allocation exactly as long as the container, so over-reads show.
+Status RestoreExact(LevelRequest level, const Bytes& c, Bytes& out, BlockWorkspace& ws, RestoreFacts* facts = nullptr) {
+    std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[c.size() + 1]);
+    if (!c.empty()) std::memcpy(copy.get(), c.data(), c.size());
+    return DecompressBuffer(level, copy.get(), c.size(), out, ws, facts);
+}
+
+// Where the blocks of a checked container lie: [start, end) of each block and of its check.
+struct Layout {
+    std::vector<std::size_t> blockStart;  // and one more: the end record's offset
+};
+Layout BlocksOf(Level level, const Bytes& c) {
+    Layout l;
+    std::size_t at = CheckedHeaderLength;
+    while (at < c.size() && c[at] != EndRecordKind) {
+        l.blockStart.push_back(at);
+        std::size_t total = 0;
+        EXPECT_EQ(BlockTotalLength(level, &c[at], total), Status::Ok);
+        at += total + BlockCheckLength;
+    }
+    l.blockStart.push_back(at);
+    EXPECT_EQ(at + EndRecordLength, c.size());
+    return l;
+}
+
+struct Sample {
+    const char* name;
+    Bytes data;
+};
+
+std::vector<Sample> RoundTripSamples() {
+    Bytes mixed = TextLike(MaxChunkLength + 4000, 5);
+    const Bytes noise = RandomBytes(MaxChunkLength / 2, 6);
+    mixed.insert(mixed.end(), noise.begin(), noise.end());
+    const Bytes program = ReadFileBytes(ORSK_BINARY);
+    return {{"empty", {}},
+            {"one byte", {42}},
+            {"tiny text", Repeat("abcd", 20)},
+            {"text", TextLike(300000, 1)},
+            {"binary", BinaryLike(200000, 2)},
+            {"random", RandomBytes(100000, 3)},
+            {"exactly 1 MiB", Runs(MaxChunkLength, 4)},
+            {"1 MiB + 1", TextLike(MaxChunkLength + 1, 7)},
+            {"text, noise and a short tail", mixed},
+            {"executable", Bytes(program.begin(), program.begin() + std::min<std::size_t>(program.size(), 1500000))}};
+}
+
+class CheckedRoundTrip : public ::testing::TestWithParam<int> {};
+
+// Every sample restores through the internal path and the C interface, at the level
+// given and at the level recorded, and the blocks are those of the plain container.
+TEST_P(CheckedRoundTrip, RestoresAndKeepsThePlainBlocks) {
+    const Level level = Level(GetParam());
+    BlockWorkspace ws;
+    for (const Sample& s : RoundTripSamples()) {
+        SCOPED_TRACE(s.name);
+        const Bytes plain = CompressAs(level, s.data, ContainerKind::Plain);
+        const Bytes checked = CompressAs(level, s.data, ContainerKind::Checked);
+        ASSERT_LE(checked.size(), ContainerBound(s.data.size(), ContainerKind::Checked));
+        EXPECT_EQ(plain, Compress(level, s.data)) << "plain containers stay as they were";
+
+        // Header, blocks with their checks, end record.
+        ASSERT_GE(checked.size(), CheckedHeaderLength + EndRecordLength);
+        EXPECT_EQ(checked[0], CheckedMagic);
+        EXPECT_EQ(checked[1], CheckedVersion);
+        EXPECT_EQ(checked[2], GetParam());
+        EXPECT_EQ(checked[3], 0);
+        const Layout l = BlocksOf(level, checked);
+        const std::size_t blocks = l.blockStart.size() - 1;
+        EXPECT_EQ(blocks, (s.data.size() + MaxChunkLength - 1) / MaxChunkLength);
+        Bytes blocksOnly{ContainerMagic};
+        ContentTally tally;
+        std::size_t offset = 0;
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const std::size_t end = l.blockStart[b + 1] - BlockCheckLength;
+            blocksOnly.insert(blocksOnly.end(), checked.begin() + l.blockStart[b], checked.begin() + end);
+            const std::size_t n = std::min(MaxChunkLength, s.data.size() - offset);
+            const std::uint64_t sum = BlockCheck(&checked[l.blockStart[b]], end - l.blockStart[b],
+                                                 ChunkChecksum(s.data.data() + offset, n));
+            EXPECT_EQ(LoadLE64(&checked[end]), sum) << "block " << b;
+            tally.Add(sum, n);
+            offset += n;
+        }
+        EXPECT_EQ(s.data.empty() ? Bytes{} : blocksOnly, plain);
+        const std::uint8_t* record = &checked[checked.size() - EndRecordLength];
+        EXPECT_EQ(record[0], EndRecordKind);
+        EXPECT_EQ(LoadLE64(record + 1), blocks);
+        EXPECT_EQ(LoadLE64(record + 9), s.data.size());
+        EXPECT_EQ(LoadLE64(record + 17), tally.checksum);
+
+        for (LevelRequest request : {LevelRequest(level), LevelFromContainer}) {
+            Bytes back;
+            RestoreFacts facts;
+            ASSERT_EQ(RestoreExact(request, checked, back, ws, &facts), Status::Ok);
+            EXPECT_TRUE(back == s.data);
+            EXPECT_EQ(facts.kind, ContainerKind::Checked);
+            EXPECT_EQ(facts.level, LevelRequest(level));
+            EXPECT_FALSE(facts.levelDetected);
+        }
+        for (int other = 0; other < LevelCount; ++other) {
+            Bytes back;
+            if (other != GetParam()) {
+                EXPECT_EQ(RestoreExact(Level(other), checked, back, ws), Status::WrongLevel);
+            }
+        }
+
+        // The C interface: flags, bound, level from the container, sizes and facts.
+        Bytes packed(orsk_compress_bound_ex(s.data.size(), ORSK_CHECKED));
+        size_t n = 0;
+        ASSERT_EQ(orsk_compress_ex(GetParam(), ORSK_CHECKED, s.data.data(), s.data.size(), packed.data(), packed.size(),
+                                   &n),
+                  ORSK_OK);
+        packed.resize(n);
+        EXPECT_EQ(packed, checked);
+        std::uint64_t size = 0;
+        ASSERT_EQ(orsk_decompressed_size(ORSK_LEVEL_FROM_CONTAINER, packed.data(), n, &size), ORSK_OK);
+        EXPECT_EQ(size, s.data.size());
+        Bytes back(s.data.size() + 1);
+        for (int given : {ORSK_LEVEL_FROM_CONTAINER, GetParam()}) {
+            size_t m = 0;
+            ASSERT_EQ(orsk_decompress(given, packed.data(), n, back.data(), back.size(), &m), ORSK_OK);
+            EXPECT_EQ(m, s.data.size());
+            EXPECT_TRUE(std::equal(s.data.begin(), s.data.end(), back.begin()));
+        }
+        size_t m = 0;
+        EXPECT_EQ(orsk_decompress((GetParam() + 1) % LevelCount, packed.data(), n, back.data(), back.size(), &m),
+                  ORSK_WRONG_LEVEL);
+        orsk_info info;
+        ASSERT_EQ(orsk_inspect(packed.data(), n, &info), ORSK_OK);
+        EXPECT_EQ(info.checked, 1);
+        EXPECT_EQ(info.level, GetParam());
+        EXPECT_EQ(info.level_detected, 0);
+        EXPECT_EQ(info.level_mask, 1u << GetParam());
+        EXPECT_EQ(info.blocks, blocks);
+        EXPECT_EQ(info.restored_size, s.data.size());
+        EXPECT_LE(info.stored_blocks, info.blocks);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, CheckedRoundTrip, ::testing::Range(0, LevelCount));
+
+TEST(CheckedContainer, EmptyInputAndHeaderBytes) {
+    const Bytes c = CompressAs(Level::Normal, {}, ContainerKind::Checked);
+    ASSERT_EQ(c.size(), 33u);
+    EXPECT_EQ(Bytes(c.begin(), c.begin() + 4), (Bytes{67, 1, 3, 0}));
+    EXPECT_EQ(c[8], EndRecordKind);
+    EXPECT_TRUE(std::all_of(c.begin() + 9, c.end(), [](std::uint8_t b) { return b == 0; }));
+    size_t n = 0;
+    EXPECT_EQ(orsk_compress_ex(0, 2, nullptr, 0, nullptr, 0, &n), ORSK_BAD_ARGUMENT) << "unknown flag";
+    EXPECT_EQ(orsk_compress_bound_ex(0, ORSK_CHECKED), 33u);
+    EXPECT_EQ(orsk_compress_bound_ex(0, 0), orsk_compress_bound(0));
+    EXPECT_EQ(orsk_compress_bound_ex(UINT64_MAX, ORSK_CHECKED), UINT64_MAX);
+    EXPECT_EQ(orsk_decompress(-2, c.data(), c.size(), nullptr, 0, &n), ORSK_BAD_LEVEL);
+}
+
+// Ways to damage a container; every one must make the restore fail.
+struct Damage {
+    std::string what;
+    Bytes container;
+};
+
+std::vector<Damage> Damaged(Level level, const Bytes& c) {
+    std::vector<Damage> out;
+    const Layout l = BlocksOf(level, c);
+    const std::size_t blocks = l.blockStart.size() - 1;
+    const auto cut = [&](std::size_t at) { return Bytes(c.begin(), c.begin() + at); };
+    // (A cut to nothing leaves an empty file: an empty plain container.)
+    for (std::size_t at : {1, 5, 7}) out.push_back({"cut inside the header at " + std::to_string(at), cut(at)});
+    for (std::size_t b = 0; b <= blocks; ++b) {
+        const std::size_t at = l.blockStart[b];
+        out.push_back({"cut at the start of block " + std::to_string(b), cut(at)});
+        out.push_back({"cut inside block " + std::to_string(b), cut(at + 1)});
+        out.push_back({"cut 9 bytes into block " + std::to_string(b), cut(at + 9)});
+        if (b == 0) continue;
+        out.push_back({"cut before the check of block " + std::to_string(b - 1), cut(at - BlockCheckLength)});
+        out.push_back({"cut inside the check of block " + std::to_string(b - 1), cut(at - 3)});
+        out.push_back({"cut in the middle of block " + std::to_string(b - 1), cut((l.blockStart[b - 1] + at) / 2)});
+    }
+    out.push_back({"cut inside the end record", cut(c.size() - 1)});
+    out.push_back({"byte behind the end record", c});
+    out.back().container.push_back(0);
+    const auto span = [&](std::size_t b) { return std::pair{l.blockStart[b], l.blockStart[b + 1]}; };
+    for (std::size_t b = 0; b < blocks; ++b) {
+        Bytes lost = c;
+        lost.erase(lost.begin() + span(b).first, lost.begin() + span(b).second);
+        out.push_back({"block " + std::to_string(b) + " lost", lost});
+        Bytes twice = c;
+        twice.insert(twice.begin() + span(b).second, c.begin() + span(b).first, c.begin() + span(b).second);
+        out.push_back({"block " + std::to_string(b) + " twice", twice});
+    }
+    if (blocks >= 2) {
+        Bytes swapped(c.begin(), c.begin() + span(0).first);
+        swapped.insert(swapped.end(), c.begin() + span(1).first, c.begin() + span(1).second);
+        swapped.insert(swapped.end(), c.begin() + span(0).first, c.begin() + span(0).second);
+        swapped.insert(swapped.end(), c.begin() + span(1).second, c.end());
+        out.push_back({"blocks 0 and 1 swapped", swapped});
+    }
+    std::uint32_t seed = 7 + std::uint32_t(level);
+    for (int round = 0; round < 40; ++round) {
+        Bytes d = c;
+        const int bytes = 2 + round % 7;
+        for (int k = 0; k < bytes; ++k) {
+            seed = seed * 1664525u + 1013904223u;
+            const std::size_t at = (seed >> 8) % d.size();
+            d[at] = std::uint8_t(d[at] ^ (1 + (seed >> 3) % 255));
+        }
+        out.push_back({"random damage, round " + std::to_string(round), d});
+    }
+    return out;
+}
+
+class CheckedDamage : public ::testing::TestWithParam<int> {};
+
+// Cuts, lost, repeated and swapped blocks and random damage of a three-block container.
+TEST_P(CheckedDamage, EveryCutAndDamageFails) {
+    const Level level = Level(GetParam());
+    Bytes data = TextLike(MaxChunkLength, 40);
+    const Bytes runs = Runs(MaxChunkLength, 41);
+    data.insert(data.end(), runs.begin(), runs.end());
+    data.resize(data.size() + 3000, 'x');
+    const Bytes c = CompressAs(level, data, ContainerKind::Checked);
+    BlockWorkspace ws;
+    for (const Damage& d : Damaged(level, c)) {
+        for (LevelRequest request : {LevelRequest(level), LevelFromContainer}) {
+            Bytes out;
+            RestoreFacts facts;
+            const Status s = RestoreExact(request, d.container, out, ws, &facts);
+            ASSERT_NE(s, Status::Ok) << d.what;
+            // Blocks before a damaged one are kept; lost or repeated blocks show at the end.
+            if (!facts.atEndRecord) {
+                EXPECT_LE(out.size(), data.size()) << d.what;
+                EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin())) << d.what;
+            }
+        }
+        size_t n = 0;
+        Bytes out(data.size() + 64);
+        EXPECT_NE(orsk_decompress(ORSK_LEVEL_FROM_CONTAINER, d.container.data(), d.container.size(), out.data(),
+                                  out.size(), &n),
+                  ORSK_OK)
+            << d.what;
+    }
+    // The failure names the block or the end record.
+    const Layout l = BlocksOf(level, c);
+    Bytes flipped = c;
+    flipped[l.blockStart[1] + 40] ^= 4;
+    Bytes out;
+    RestoreFacts facts;
+    EXPECT_NE(RestoreExact(level, flipped, out, ws, &facts), Status::Ok);
+    EXPECT_EQ(facts.blocks, 1u);
+    EXPECT_FALSE(facts.atEndRecord);
+    EXPECT_EQ(out.size(), MaxChunkLength);
+    const Bytes cut(c.begin(), c.begin() + l.blockStart.back());
+    EXPECT_EQ(RestoreExact(level, cut, out, ws, &facts), Status::Truncated);
+    EXPECT_TRUE(facts.atEndRecord);
+    EXPECT_EQ(facts.blocks, 3u);
+}
+
+// Every single-bit flip of small checked containers (header, block, check and end
+// record) fails, through the internal path and the C interface.
+TEST_P(CheckedDamage, EveryBitFlipFails) {
+    const Level level = Level(GetParam());
+    BlockWorkspace ws;
+    for (const Bytes& data : {TextLike(2000, 50), RandomBytes(300, 51), Repeat("abcd", 20), Bytes{}}) {
+        const Bytes c = CompressAs(level, data, ContainerKind::Checked);
+        Bytes damaged = c, out, capacity(data.size() + 64);
+        for (std::size_t at = 0; at < c.size(); ++at) {
+            for (int bit = 0; bit < 8; ++bit) {
+                damaged[at] = std::uint8_t(c[at] ^ (1 << bit));
+                ASSERT_NE(RestoreExact(LevelFromContainer, damaged, out, ws), Status::Ok) << "byte " << at << " bit " << bit;
+                size_t n = 0;
+                ASSERT_NE(orsk_decompress(GetParam(), damaged.data(), damaged.size(), capacity.data(), capacity.size(), &n),
+                          ORSK_OK)
+                    << "byte " << at << " bit " << bit;
+            }
+            damaged[at] = c[at];
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, CheckedDamage, ::testing::Range(0, LevelCount));
+
+namespace fs = std::filesystem;
+
+// Through files: the same container whatever the thread count, restored at the level
+// given or recorded; damage names the block or the end record and leaves no output.
+TEST(CheckedFiles, RoundTripsAndDamage) {
+    const std::string input = TempPath("input.bin");
+    const fs::path dir = fs::path(input).parent_path();
+    Bytes data = TextLike(MaxChunkLength + 5000, 60);
+    const Bytes noise = RandomBytes(MaxChunkLength, 61);
+    data.insert(data.end(), noise.begin(), noise.end());
+    WriteFileBytes(input, data);
+    const std::string container = (dir / "c.orsk").string(), back = (dir / "back").string();
+    for (int l = 0; l < LevelCount; ++l) {
+        const Level level = Level(l);
+        const Bytes expected = CompressAs(level, data, ContainerKind::Checked);
+        for (std::size_t threads : {1u, 3u}) {
+            RunOptions options{threads};
+            options.container = ContainerKind::Checked;
+            ASSERT_EQ(CompressFile(level, input, container, options, nullptr).status, Status::Ok);
+            EXPECT_TRUE(ReadFileBytes(container) == expected) << "level " << l << ", " << threads << " threads";
+            for (LevelRequest request : {LevelRequest(level), LevelFromContainer}) {
+                const FileRunResult r = DecompressFile(request, container, back, options, nullptr);
+                ASSERT_EQ(r.status, Status::Ok) << r.message;
+                EXPECT_TRUE(ReadFileBytes(back) == data);
+                EXPECT_EQ(r.restore.kind, ContainerKind::Checked);
+                EXPECT_EQ(r.restore.level, LevelRequest(level));
+                EXPECT_EQ(r.bytesIn, expected.size());
+            }
+            EXPECT_EQ(VerifyContainer(LevelFromContainer, container, input, options, nullptr).status, Status::Ok);
+            fs::remove(back);
+        }
+        const FileRunResult wrong = DecompressFile(Level((l + 2) % LevelCount), container, back, RunOptions{}, nullptr);
+        EXPECT_EQ(wrong.status, Status::WrongLevel);
+        EXPECT_NE(wrong.message.find("level " + std::to_string(l) + " (" + LevelName(level) + ")"), std::string::npos)
+            << wrong.message;
+        ContainerFacts facts;
+        ASSERT_EQ(InspectFile(container, facts).status, Status::Ok);
+        EXPECT_EQ(facts.restore.kind, ContainerKind::Checked);
+        EXPECT_EQ(facts.restore.level, LevelRequest(level));
+        EXPECT_EQ(facts.blocks, 3u);
+        EXPECT_GE(facts.storedBlocks, 1u);
+        EXPECT_EQ(facts.restoredLength, data.size());
+
+        // Damage, restored by files with one and with three threads.
+        const Layout layout = BlocksOf(level, expected);
+        struct Case {
+            Bytes bytes;
+            std::string named;
+        };
+        std::vector<Case> cases;
+        Bytes flipped = expected;
+        flipped[layout.blockStart[1] + 20] ^= 0x10;
+        cases.push_back({flipped, "block 1"});
+        flipped = expected;
+        flipped[layout.blockStart[3] - 2] ^= 0x01;
+        cases.push_back({flipped, "block 2"});
+        cases.push_back({Bytes(expected.begin(), expected.begin() + layout.blockStart[2]), "end record"});
+        cases.push_back({Bytes(expected.begin(), expected.end() - 4), "end record"});
+        Bytes lost(expected.begin(), expected.begin() + layout.blockStart[1]);
+        lost.insert(lost.end(), expected.begin() + layout.blockStart[2], expected.end());
+        cases.push_back({lost, "end record"});
+        flipped = expected;
+        flipped[expected.size() - 3] ^= 0x80;
+        cases.push_back({flipped, "end record"});
+        for (const Case& c : cases) {
+            WriteFileBytes(container, c.bytes);
+            for (std::size_t threads : {1u, 3u}) {
+                const FileRunResult r = DecompressFile(LevelFromContainer, container, back, RunOptions{threads}, nullptr);
+                EXPECT_NE(r.status, Status::Ok) << c.named;
+                EXPECT_NE(r.message.find(c.named), std::string::npos) << r.message;
+                EXPECT_FALSE(fs::exists(back)) << c.named;
+            }
+        }
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace orsk::test
