@@ -48,17 +48,20 @@ LevelRequest DetectedLevel(const LevelProbe& probe) {
     return Level(std::countr_zero(probe.levels));
 }
 
-std::string LevelAdvice(unsigned levels) {
-    std::string names, options;
+std::string LevelList(unsigned levels, const char* prefix, const char* last) {
+    std::string names;
     int count = 0;
-    for (int k = LevelCount - 1; k >= 0; --k) {  // from the end, to join the last two with "and"
+    for (int k = LevelCount - 1; k >= 0; --k) {  // from the end, to join the last two with `last`
         if ((levels & (1u << k)) == 0) continue;
-        const std::string digit(1, char('0' + k));
-        names = digit + (count == 0 ? "" : count == 1 ? " and " : ", ") + names;
-        options = "-m" + digit + (count == 0 ? "" : " or ") + options;
+        names = prefix + std::string(1, char('0' + k)) + (count == 0 ? "" : count == 1 ? last : ", ") + names;
         ++count;
     }
-    return (count == 1 ? "level " : "levels ") + names + ": try " + options;
+    return names;
+}
+
+std::string LevelAdvice(unsigned levels) {
+    return (std::popcount(levels) == 1 ? "level " : "levels ") + LevelList(levels, "", " and ") +
+           ": try " + LevelList(levels, "-m", " or ");
 }
 
 }  // namespace orsk

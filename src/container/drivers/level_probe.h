@@ -31,6 +31,9 @@ struct LevelProbe {
 // block: the lowest that restores it when all that do restore alike; none otherwise.
 LevelRequest DetectedLevel(const LevelProbe& probe);
 
+// The levels of a set, each behind `prefix`, the last two joined by `last`: "0, 1 and 4"
+// (prefix "", last " and "), "-m2 or -m4".
+std::string LevelList(unsigned levels, const char* prefix, const char* last);
 // "level 3: try -m3", "levels 2 and 4: try -m2 or -m4" for a non-empty set of levels.
 std::string LevelAdvice(unsigned levels);
 
