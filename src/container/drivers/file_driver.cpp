@@ -333,8 +333,8 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
         }
         if (next == Next::EndOfFile && checked) {
             r.restore.atEndRecord = true;
-            return fail(Status::Truncated, Quoted(input) + " is cut short: it ends after block " + std::to_string(index) +
-                                               " without its end record");
+            const std::string last = index == 0 ? "its header" : "block " + std::to_string(index - 1);
+            return fail(Status::Truncated, Quoted(input) + " is cut short: it ends after " + last + " without its end record");
         }
         sawEndRecord = next == Next::EndRecord;
         r.bytesIn += sawEndRecord ? EndRecordLength : 0;
