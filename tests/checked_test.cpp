@@ -180,6 +180,15 @@ TEST(CheckedContainer, EmptyInputAndHeaderBytes) {
     EXPECT_EQ(orsk_decompress(-2, c.data(), c.size(), nullptr, 0, &n), ORSK_BAD_LEVEL);
 }
 
+// The checks are XXH3-64 whichever instruction set computes them (values of the
+// portable scalar build), so containers move between machines.
+TEST(CheckedContainer, ChecksumsAreXxh3) {
+    Bytes data(100000);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = std::uint8_t((i * 7919) >> 3);
+    EXPECT_EQ(ChunkChecksum(data.data(), data.size()), 0x589c89e571d443d2u);
+    EXPECT_EQ(BlockCheck(data.data(), data.size(), 12345), 0x0857724c171b55c7u);
+}
+
 // Ways to damage a container; every one must make the restore fail.
 struct Damage {
     std::string what;
