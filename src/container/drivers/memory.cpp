@@ -18,11 +18,9 @@ Status ForEachBlock(Level level, const std::uint8_t* in, std::size_t n, std::uin
     if (in[0] != ContainerMagic) return Status::Corrupt;
     ByteCursor c{in + 1, in + n};
     while (c.at != c.end) {
-        const std::size_t headerLength = BlockHeaderLength(*c.at);
-        if (headerLength == 0) return Status::Corrupt;
-        if (!Holds(c, headerLength)) return Status::Truncated;
+        // The header's length while the buffer ends inside it, else the block's.
         std::size_t total = 0;
-        if (Status s = BlockTotalLength(level, c.at, total); s != Status::Ok) return s;
+        if (Status s = BlockBytesWanted(level, c.at, Left(c), total); s != Status::Ok) return s;
         if (!Holds(c, total)) return Status::Truncated;
         if (Status s = visit(c, total); s != Status::Ok) return s;
         c.at += total;
