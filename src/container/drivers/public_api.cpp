@@ -1,15 +1,13 @@
 // The C interface of include/orsk/orsk.h over the memory path. Each calling thread
 // keeps one workspace, so separate calls may run at once.
-#include "orsk/orsk.h"
+#include "container/drivers/public_api.h"
 
 #include <algorithm>
 #include <cstdint>
 
 #include "container/drivers/memory.h"
 
-namespace {
-
-using namespace orsk;
+namespace orsk::api {
 
 orsk_status ToPublic(Status s) {
     switch (s) {
@@ -21,12 +19,7 @@ orsk_status ToPublic(Status s) {
     }
 }
 
-BlockWorkspace& ThreadWorkspace() {
-    thread_local BlockWorkspace ws;
-    return ws;
-}
-
-bool ValidLevel(int level) { return level >= ORSK_MIN_LEVEL && level <= ORSK_MAX_LEVEL; }
+namespace {
 
 // A byte range given by a caller, kept short enough that its end is a valid address
 // (a capacity near SIZE_MAX would otherwise wrap around).
@@ -43,7 +36,10 @@ bool Overlap(Range a, Range b) {
     return a.size != 0 && b.size != 0 && a.begin < b.begin + b.size && b.begin < a.begin + a.size;
 }
 
-// Checks the arguments of a call that reads `in` and writes `out`, clamping the sizes.
+}  // namespace
+
+std::size_t ClampedSize(const void* p, std::size_t size) { return Clamped(p, size).size; }
+
 orsk_status CheckBuffers(const void* in, std::size_t& inSize, const void* out, std::size_t& outSize,
                          const void* result) {
     if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0) || result == nullptr) {
@@ -54,6 +50,18 @@ orsk_status CheckBuffers(const void* in, std::size_t& inSize, const void* out, s
     inSize = input.size;
     outSize = output.size;
     return ORSK_OK;
+}
+
+}  // namespace orsk::api
+
+namespace {
+
+using namespace orsk;
+using namespace orsk::api;
+
+BlockWorkspace& ThreadWorkspace() {
+    thread_local BlockWorkspace ws;
+    return ws;
 }
 
 }  // namespace
@@ -77,7 +85,7 @@ orsk_status orsk_compress(int level, const void* input, size_t input_size, void*
 orsk_status orsk_decompressed_size(int level, const void* container, size_t container_size, uint64_t* size) {
     if (!ValidLevel(level)) return ORSK_BAD_LEVEL;
     if ((container == nullptr && container_size != 0) || size == nullptr) return ORSK_BAD_ARGUMENT;
-    container_size = Clamped(container, container_size).size;
+    container_size = ClampedSize(container, container_size);
     return ToPublic(RestoredSize(Level(level), static_cast<const std::uint8_t*>(container), container_size, *size));
 }
 
@@ -103,9 +111,11 @@ const char* orsk_status_text(int status) {
         case ORSK_NO_ROOM: return "the output buffer is too small";
         case ORSK_OUT_OF_MEMORY: return "out of memory";
         case ORSK_BAD_LEVEL: return "the level must be 0 to 5";
-        case ORSK_BAD_ARGUMENT: return "a required pointer is null";
+        case ORSK_BAD_ARGUMENT: return "a null pointer, overlapping buffers, unknown flags or input after finish";
     }
     return "unknown status";
 }
+
+const char* orsk_version(void) { return ORSK_VERSION_STRING; }
 
 }  // extern "C"
