@@ -8,6 +8,7 @@
 #include <memory>
 #include <tuple>
 
+#include "container/drivers/checked.h"
 #include "orsk/orsk.h"
 #include "test_util.h"
 
@@ -17,9 +18,9 @@ namespace {
 using CompressStream = std::unique_ptr<orsk_compress_stream, decltype(&orsk_compress_stream_destroy)>;
 using DecompressStream = std::unique_ptr<orsk_decompress_stream, decltype(&orsk_decompress_stream_destroy)>;
 
-CompressStream NewCompressor(int level) {
+CompressStream NewCompressor(int level, unsigned flags = 0) {
     orsk_compress_stream* s = nullptr;
-    EXPECT_EQ(orsk_compress_stream_create(level, 0, &s), ORSK_OK);
+    EXPECT_EQ(orsk_compress_stream_create(level, flags, &s), ORSK_OK);
     return {s, orsk_compress_stream_destroy};
 }
 DecompressStream NewDecompressor(int level) {
@@ -55,8 +56,8 @@ orsk_status Pump(Stream* s, UpdateCall update, FinishCall finish, const Bytes& i
     return ORSK_OK;
 }
 
-orsk_status StreamCompress(int level, const Bytes& in, std::size_t piece, Bytes& out) {
-    CompressStream s = NewCompressor(level);
+orsk_status StreamCompress(int level, unsigned flags, const Bytes& in, std::size_t piece, Bytes& out) {
+    CompressStream s = NewCompressor(level, flags);
     return Pump(s.get(), orsk_compress_stream_update, orsk_compress_stream_finish, in, piece, out);
 }
 orsk_status StreamDecompress(int level, const Bytes& in, std::size_t piece, Bytes& out) {
@@ -64,10 +65,10 @@ orsk_status StreamDecompress(int level, const Bytes& in, std::size_t piece, Byte
     return Pump(s.get(), orsk_decompress_stream_update, orsk_decompress_stream_finish, in, piece, out);
 }
 
-orsk_status OneShotCompress(int level, const Bytes& in, Bytes& out) {
-    out.resize(orsk_compress_bound(in.size()));
+orsk_status OneShotCompress(int level, unsigned flags, const Bytes& in, Bytes& out) {
+    out.resize(orsk_compress_bound_ex(in.size(), flags));
     size_t n = 0;
-    const orsk_status s = orsk_compress(level, in.data(), in.size(), out.data(), out.size(), &n);
+    const orsk_status s = orsk_compress_ex(level, flags, in.data(), in.size(), out.data(), out.size(), &n);
     out.resize(n);
     return s;
 }
@@ -96,12 +97,12 @@ const std::vector<Input>& Inputs() {
     return inputs;
 }
 
-// The one-shot container of each input at each level, made once.
-const Bytes& Container(int level, std::size_t input) {
-    static std::map<std::pair<int, std::size_t>, Bytes> made;
-    auto [it, fresh] = made.try_emplace({level, input});
+// The one-shot container of each input at each level, plain and checked, made once.
+const Bytes& Container(int level, unsigned flags, std::size_t input) {
+    static std::map<std::tuple<int, unsigned, std::size_t>, Bytes> made;
+    auto [it, fresh] = made.try_emplace({level, flags, input});
     if (fresh) {
-        EXPECT_EQ(OneShotCompress(level, Inputs()[input].data, it->second), ORSK_OK);
+        EXPECT_EQ(OneShotCompress(level, flags, Inputs()[input].data, it->second), ORSK_OK);
     }
     return it->second;
 }
@@ -110,16 +111,22 @@ constexpr std::size_t Pieces[] = {1, 7, 4096, MaxChunkLength - 1, MaxChunkLength
 
 class StreamMatrix : public ::testing::TestWithParam<std::tuple<int, std::size_t>> {};
 
+// Plain containers restore at their level; checked ones also at the level they record.
 TEST_P(StreamMatrix, SameContainerAndExactRestore) {
     const auto [level, piece] = GetParam();
-    for (std::size_t i = 0; i < Inputs().size(); ++i) {
-        const Bytes& original = Inputs()[i].data;
-        const Bytes& oneShot = Container(level, i);
-        Bytes packed, restored;
-        ASSERT_EQ(StreamCompress(level, original, piece, packed), ORSK_OK) << Inputs()[i].name;
-        EXPECT_TRUE(packed == oneShot) << Inputs()[i].name << ": " << packed.size() << " vs " << oneShot.size();
-        ASSERT_EQ(StreamDecompress(level, oneShot, piece, restored), ORSK_OK) << Inputs()[i].name;
-        EXPECT_TRUE(restored == original) << Inputs()[i].name;
+    for (unsigned flags : {0u, unsigned(ORSK_CHECKED)}) {
+        for (std::size_t i = 0; i < Inputs().size(); ++i) {
+            const std::string what = std::string(Inputs()[i].name) + (flags ? " checked" : " plain");
+            const Bytes& original = Inputs()[i].data;
+            const Bytes& oneShot = Container(level, flags, i);
+            Bytes packed, restored;
+            ASSERT_EQ(StreamCompress(level, flags, original, piece, packed), ORSK_OK) << what;
+            EXPECT_TRUE(packed == oneShot) << what << ": " << packed.size() << " vs " << oneShot.size();
+            for (int restoreLevel : {level, flags ? ORSK_LEVEL_FROM_CONTAINER : level}) {
+                ASSERT_EQ(StreamDecompress(restoreLevel, oneShot, piece, restored), ORSK_OK) << what;
+                EXPECT_TRUE(restored == original) << what;
+            }
+        }
     }
 }
 
@@ -131,11 +138,12 @@ INSTANTIATE_TEST_SUITE_P(LevelsAndPieces, StreamMatrix,
 // before the failure is the restored start of the intact data, whole blocks of it.
 TEST(Streams, DamageGivesTheOneShotStatus) {
     const Bytes original = TextLike(MaxChunkLength + 30000, 45);  // two blocks
-    for (int level : {2, 3, 5}) {
+    for (auto [level, flags] : {std::pair{2, 0u}, {3, 0u}, {5, 0u}, {0, unsigned(ORSK_CHECKED)},
+                                {3, unsigned(ORSK_CHECKED)}}) {
         Bytes packed;
-        ASSERT_EQ(OneShotCompress(level, original, packed), ORSK_OK);
+        ASSERT_EQ(OneShotCompress(level, flags, original, packed), ORSK_OK);
         std::vector<Bytes> damaged = {
-            Bytes(packed.begin(), packed.begin() + 1),   // the magic byte alone: empty, Ok
+            Bytes(packed.begin(), packed.begin() + 1),   // the magic byte alone: empty if plain
             Bytes(packed.begin(), packed.begin() + 9),   // inside the first header
             Bytes(packed.begin(), packed.end() - 1),     // one byte short
             Bytes(packed.begin(), packed.begin() + std::ptrdiff_t(packed.size() / 2)),
@@ -144,6 +152,11 @@ TEST(Streams, DamageGivesTheOneShotStatus) {
         damaged.back()[0] = 'X';                         // not a container
         damaged.push_back(packed);
         damaged.back().push_back(7);                     // an unknown kind byte at the end
+        if (flags != 0) {
+            damaged.emplace_back(packed.begin(), packed.end() - EndRecordLength);  // no end record
+            damaged.push_back(packed);
+            damaged.back()[packed.size() - 20] ^= 1;     // the end record's count
+        }
         std::uint32_t seed = 7u + unsigned(level);
         for (int round = 0; round < 40; ++round) {
             seed = seed * 1664525u + 1013904223u;
@@ -157,22 +170,28 @@ TEST(Streams, DamageGivesTheOneShotStatus) {
                 if (piece == 7 && d % 8 != 0) continue;  // small pieces for a sample
                 Bytes streamed;
                 ASSERT_EQ(StreamDecompress(level, damaged[d], piece, streamed), expected)
-                    << "level " << level << " case " << d << " piece " << piece;
+                    << "level " << level << " flags " << flags << " case " << d << " piece " << piece;
                 if (expected == ORSK_OK) {
                     EXPECT_TRUE(streamed == whole) << "level " << level << " case " << d;
                 } else {
-                    const bool wholeBlocks = streamed.size() % MaxChunkLength == 0 || streamed.size() == original.size();
+                    // A checked container's end record fails once the last block (checked
+                    // on its own) has begun to flow.
+                    const bool wholeBlocks = streamed.size() % MaxChunkLength == 0 || streamed.size() == original.size() ||
+                                             (flags != 0 && streamed.size() > MaxChunkLength);
                     EXPECT_TRUE(wholeBlocks) << "case " << d << ": " << streamed.size();
                     EXPECT_TRUE(std::equal(streamed.begin(), streamed.end(), original.begin())) << "case " << d;
                 }
             }
         }
     }
-    // A container read at another level than the one that wrote it.
-    Bytes whole, streamed;
-    const orsk_status expected = OneShotDecompress(4, Container(2, 0), Inputs()[0].data.size(), whole);
-    EXPECT_NE(expected, ORSK_OK);
-    EXPECT_EQ(StreamDecompress(4, Container(2, 0), 4096, streamed), expected);
+    // Containers read at another level than the one that wrote it, and a plain one whose
+    // level is asked of the container.
+    for (auto [flags, level] : {std::pair{0u, 4}, {unsigned(ORSK_CHECKED), 4}, {0u, ORSK_LEVEL_FROM_CONTAINER}}) {
+        Bytes whole, streamed;
+        const orsk_status expected = OneShotDecompress(level, Container(2, flags, 0), Inputs()[0].data.size(), whole);
+        EXPECT_NE(expected, ORSK_OK);
+        EXPECT_EQ(StreamDecompress(level, Container(2, flags, 0), 4096, streamed), expected) << flags << " " << level;
+    }
 }
 
 // A failed stream repeats its status and takes and gives nothing more.
@@ -184,7 +203,7 @@ TEST(Streams, FailuresStay) {
     int done = 9;
     EXPECT_EQ(orsk_decompress_stream_update(d.get(), bad.data(), bad.size(), &used, out.data(), out.size(), &made),
               ORSK_CORRUPT);
-    const Bytes& good = Container(1, 3);
+    const Bytes& good = Container(1, 0, 3);
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(orsk_decompress_stream_update(d.get(), good.data(), good.size(), &used, out.data(), out.size(), &made),
                   ORSK_CORRUPT);
@@ -204,12 +223,13 @@ TEST(Streams, BadArguments) {
     static int sentinel;  // a failed create must leave null behind, whatever was there
     auto* c = reinterpret_cast<orsk_compress_stream*>(&sentinel);
     auto* d = reinterpret_cast<orsk_decompress_stream*>(&sentinel);
-    EXPECT_EQ(orsk_compress_stream_create(2, 1, &c), ORSK_BAD_ARGUMENT);  // flags are reserved
+    EXPECT_EQ(orsk_compress_stream_create(2, 2, &c), ORSK_BAD_ARGUMENT);  // unknown flags
     EXPECT_EQ(c, nullptr);
-    EXPECT_EQ(orsk_decompress_stream_create(2, 0x80000000u, &d), ORSK_BAD_ARGUMENT);
+    EXPECT_EQ(orsk_decompress_stream_create(2, ORSK_CHECKED, &d), ORSK_BAD_ARGUMENT);  // the container tells
     EXPECT_EQ(d, nullptr);
     EXPECT_EQ(orsk_compress_stream_create(6, 0, &c), ORSK_BAD_LEVEL);
-    EXPECT_EQ(orsk_decompress_stream_create(-1, 0, &d), ORSK_BAD_LEVEL);
+    EXPECT_EQ(orsk_decompress_stream_create(-2, 0, &d), ORSK_BAD_LEVEL);
+    EXPECT_EQ(orsk_compress_stream_create(ORSK_LEVEL_FROM_CONTAINER, 0, &c), ORSK_BAD_LEVEL);
     EXPECT_EQ(orsk_compress_stream_create(2, 0, nullptr), ORSK_BAD_ARGUMENT);
     orsk_compress_stream_destroy(nullptr);
     orsk_decompress_stream_destroy(nullptr);

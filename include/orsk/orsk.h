@@ -114,9 +114,9 @@ ORSK_API const char* orsk_version(void);
 
 /* Streams. A compression stream takes input in pieces of any size and gives the
  * container in pieces of any size; the container is byte-identical to what
- * orsk_compress makes of the whole input, however the pieces fall. A decompression
- * stream does the reverse and fails with the status orsk_decompress gives for the same
- * container. A stream holds a few chunks of 1 MiB (about 11 MiB in all) whatever the
+ * orsk_compress_ex makes of the whole input with the same flags, however the pieces
+ * fall. A decompression stream does the reverse and fails with the status
+ * orsk_decompress gives for the same container and level. A stream holds a few chunks of 1 MiB (about 11 MiB in all) whatever the
  * length of the data: input is compressed 1 MiB at a time, and a block is restored once
  * all its bytes have arrived.
  *
@@ -130,9 +130,10 @@ ORSK_API const char* orsk_version(void);
  * stream returns the same status from every call but destroy, with *input_used,
  * *output_size and *done 0.
  *
- * flags must be 0 (anything else: ORSK_BAD_ARGUMENT); it is reserved for container
- * options. A stream may move between threads but serves one call at a time; separate
- * streams are independent. */
+ * A compression stream takes the flags of orsk_compress_ex (0 or ORSK_CHECKED); a
+ * decompression stream takes a level or ORSK_LEVEL_FROM_CONTAINER, and flags 0 (the
+ * container tells whether it is checked). Other flags: ORSK_BAD_ARGUMENT. A stream may
+ * move between threads but serves one call at a time; separate streams are independent. */
 typedef struct orsk_compress_stream orsk_compress_stream;
 typedef struct orsk_decompress_stream orsk_decompress_stream;
 
@@ -142,7 +143,7 @@ ORSK_API orsk_status orsk_compress_stream_update(orsk_compress_stream* stream, c
                                                  size_t* input_used, void* output, size_t output_capacity,
                                                  size_t* output_size);
 /* Ends the input: compresses what is held and writes the rest of the container. An
- * empty input gives an empty container. */
+ * empty input gives an empty plain container, or a checked one of 33 bytes. */
 ORSK_API orsk_status orsk_compress_stream_finish(orsk_compress_stream* stream, void* output, size_t output_capacity,
                                                  size_t* output_size, int* done);
 /* Frees a stream; NULL is ignored. */
@@ -152,8 +153,8 @@ ORSK_API orsk_status orsk_decompress_stream_create(int level, unsigned flags, or
 ORSK_API orsk_status orsk_decompress_stream_update(orsk_decompress_stream* stream, const void* input,
                                                    size_t input_size, size_t* input_used, void* output,
                                                    size_t output_capacity, size_t* output_size);
-/* Ends the container (ORSK_TRUNCATED when it stopped inside a block) and writes the rest
- * of the restored bytes. */
+/* Ends the container (ORSK_TRUNCATED when it stopped inside a block, or a checked one
+ * before its end record) and writes the rest of the restored bytes. */
 ORSK_API orsk_status orsk_decompress_stream_finish(orsk_decompress_stream* stream, void* output,
                                                    size_t output_capacity, size_t* output_size, int* done);
 ORSK_API void orsk_decompress_stream_destroy(orsk_decompress_stream* stream);

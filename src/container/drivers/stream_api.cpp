@@ -1,6 +1,7 @@
 // The C stream calls of include/orsk/orsk.h over StreamCompressor and
 // StreamDecompressor: argument checks and a failure that stays.
 #include <new>
+#include <type_traits>
 
 #include "container/drivers/public_api.h"
 #include "container/drivers/stream.h"
@@ -12,18 +13,27 @@ using namespace orsk::api;
 
 template <typename Core>
 struct StreamState {
-    explicit StreamState(Level level) : core(level) {}
+    template <typename... Args>
+    explicit StreamState(Args... args) : core(args...) {}
     Core core;
     orsk_status failure = ORSK_OK;  // the first failure, returned by every later call
 };
 
+// A compression stream takes a level and the container flags; a decompression stream
+// a level or ORSK_LEVEL_FROM_CONTAINER, and no flags (the container tells its kind).
 template <typename Stream>
 orsk_status Create(int level, unsigned flags, Stream** stream) {
     if (stream == nullptr) return ORSK_BAD_ARGUMENT;
     *stream = nullptr;
-    if (!ValidLevel(level)) return ORSK_BAD_LEVEL;
-    if (flags != 0) return ORSK_BAD_ARGUMENT;
-    Stream* made = new (std::nothrow) Stream(Level(level));
+    constexpr bool compress = std::is_same_v<decltype(Stream::core), StreamCompressor>;
+    if (compress ? !ValidLevel(level) : !ValidRestoreLevel(level)) return ORSK_BAD_LEVEL;
+    if ((flags & ~(compress ? KnownFlags : 0u)) != 0) return ORSK_BAD_ARGUMENT;
+    Stream* made = nullptr;
+    if constexpr (compress) {
+        made = new (std::nothrow) Stream(Level(level), KindOf(flags));
+    } else {
+        made = new (std::nothrow) Stream(RequestOf(level));
+    }
     if (made == nullptr) return ORSK_OUT_OF_MEMORY;
     if (Status s = made->core.Prepare(); s != Status::Ok) {
         delete made;
