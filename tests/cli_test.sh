@@ -104,7 +104,7 @@ done <<'TABLE'
 1|invalid thread count in '-t'|tx.orsk|e -t -m0 sample.bin tx.orsk
 0|Using SUPER_FAST_COMPRESSION level|-|encode -m1 sample.bin l1.orsk
 0|Done!|-|e -t100000 -m0 sample.bin many.orsk
-0|ORSK v2.9207|-|-V
+0|ORSK v2.9207 (library |-|-V
 0|Exit codes|-|--help
 2|Error opening one or more files|keep.txt|e -m2 missing.bin keep.txt
 2|not an orsk container|keep.txt|d -m2 badmagic.orsk keep.txt

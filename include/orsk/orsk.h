@@ -8,9 +8,12 @@
  * Every call returns a status and never throws. Calls are thread-safe: each thread
  * keeps its own working memory (about 20 MiB on the heap, allocated on its first call)
  * and a call needs less than 32 KiB of the calling thread's stack.
- * Input and output buffers must not overlap (ORSK_BAD_ARGUMENT). A call may write
- * anywhere in output[0..output_capacity), also past the *output_size bytes it reports.
- * Usable from C and C++; link with -lorsk (static) or find_package(orsk) / pkg-config. */
+ * Input and output buffers must not overlap (ORSK_BAD_ARGUMENT). A one-shot call may
+ * write anywhere in output[0..output_capacity), also past the *output_size bytes it
+ * reports. Streams (below) compress and restore data as it flows.
+ * Usable from C and C++. Link the shared library with -lorsk, or the static one through
+ * find_package(orsk) (orsk::orsk_static) or `pkg-config --static --libs orsk`, which add
+ * the C++ runtime it needs. */
 #ifndef ORSK_ORSK_H
 #define ORSK_ORSK_H
 
@@ -21,6 +24,20 @@
 extern "C" {
 #endif
 
+/* Calls exported by the shared library; everything else in it stays hidden. A Windows
+ * DLL build defines ORSK_BUILD_DLL, its users ORSK_USE_DLL; the static library needs
+ * neither. */
+#if defined(_WIN32) && defined(ORSK_BUILD_DLL)
+#define ORSK_API __declspec(dllexport)
+#elif defined(_WIN32) && defined(ORSK_USE_DLL)
+#define ORSK_API __declspec(dllimport)
+#elif defined(__GNUC__) && !defined(_WIN32)
+#define ORSK_API __attribute__((visibility("default")))
+#else
+#define ORSK_API
+#endif
+
+/* The version of this header; the build checks it against the project's version. */
 #define ORSK_VERSION_STRING "1.0.0"
 #define ORSK_MIN_LEVEL 0
 #define ORSK_MAX_LEVEL 5
@@ -37,7 +54,8 @@ typedef enum orsk_status {
     ORSK_NO_ROOM = 3,       /* the output buffer is too small */
     ORSK_OUT_OF_MEMORY = 4,
     ORSK_BAD_LEVEL = 5,     /* level outside 0..5 */
-    ORSK_BAD_ARGUMENT = 6,  /* a null pointer where bytes were expected, overlapping buffers or unknown flags */
+    ORSK_BAD_ARGUMENT = 6,  /* a null pointer where bytes were expected, overlapping buffers,
+                               unknown flags, or input to a finished stream */
     ORSK_CHECKSUM_MISMATCH = 7,  /* a checked container is damaged: a block or the whole content fails its checksum */
     ORSK_WRONG_LEVEL = 8,        /* a checked container records another level than the one given */
     ORSK_UNKNOWN_LEVEL = 9       /* ORSK_LEVEL_FROM_CONTAINER: a plain container's level cannot be told */
@@ -45,30 +63,30 @@ typedef enum orsk_status {
 
 /* The largest container an input of input_size bytes can become; UINT64_MAX when that
  * does not fit in 64 bits. */
-uint64_t orsk_compress_bound(uint64_t input_size);
+ORSK_API uint64_t orsk_compress_bound(uint64_t input_size);
 
 /* Compresses input[0..input_size) into output; *output_size receives the container's
  * length. An empty input gives an empty container. */
-orsk_status orsk_compress(int level, const void* input, size_t input_size, void* output, size_t output_capacity,
-                          size_t* output_size);
+ORSK_API orsk_status orsk_compress(int level, const void* input, size_t input_size, void* output,
+                                   size_t output_capacity, size_t* output_size);
 
 /* The same with flags (0 or ORSK_CHECKED), and its bound. A checked container of an
  * empty input holds its header and end record (33 bytes). */
-uint64_t orsk_compress_bound_ex(uint64_t input_size, unsigned flags);
-orsk_status orsk_compress_ex(int level, unsigned flags, const void* input, size_t input_size, void* output,
-                             size_t output_capacity, size_t* output_size);
+ORSK_API uint64_t orsk_compress_bound_ex(uint64_t input_size, unsigned flags);
+ORSK_API orsk_status orsk_compress_ex(int level, unsigned flags, const void* input, size_t input_size, void* output,
+                                      size_t output_capacity, size_t* output_size);
 
 /* The number of bytes a container restores as its block headers claim (the blocks are
  * framed and their headers checked, but not decoded: orsk_decompress may still find
  * damage). A valid header claims at most 1 MiB per block of 24 bytes or more, so the
  * claim is at most about 43,690 times the container's size; our writers reach about
  * 2,000 times on a file of one repeated byte. */
-orsk_status orsk_decompressed_size(int level, const void* container, size_t container_size, uint64_t* size);
+ORSK_API orsk_status orsk_decompressed_size(int level, const void* container, size_t container_size, uint64_t* size);
 
 /* Restores a container into output; *output_size receives the restored length. The
  * level may be ORSK_LEVEL_FROM_CONTAINER here and in orsk_decompressed_size. */
-orsk_status orsk_decompress(int level, const void* container, size_t container_size, void* output,
-                            size_t output_capacity, size_t* output_size);
+ORSK_API orsk_status orsk_decompress(int level, const void* container, size_t container_size, void* output,
+                                     size_t output_capacity, size_t* output_size);
 
 /* What a container is. */
 typedef struct orsk_info {
@@ -86,10 +104,60 @@ typedef struct orsk_info {
  * plain container's first compressed block. ORSK_UNKNOWN_LEVEL (level -1, level_mask
  * the levels that restore that block, if any) when a plain container's level cannot
  * be told. */
-orsk_status orsk_inspect(const void* container, size_t container_size, orsk_info* info);
+ORSK_API orsk_status orsk_inspect(const void* container, size_t container_size, orsk_info* info);
 
 /* A short English description of a status; "unknown status" for other values. */
-const char* orsk_status_text(int status);
+ORSK_API const char* orsk_status_text(int status);
+
+/* The version of the library that runs, as ORSK_VERSION_STRING was when it was built. */
+ORSK_API const char* orsk_version(void);
+
+/* Streams. A compression stream takes input in pieces of any size and gives the
+ * container in pieces of any size; the container is byte-identical to what
+ * orsk_compress_ex makes of the whole input with the same flags, however the pieces
+ * fall. A decompression stream does the reverse and fails with the status
+ * orsk_decompress gives for the same container and level. A stream holds a few chunks of 1 MiB (about 11 MiB in all) whatever the
+ * length of the data: input is compressed 1 MiB at a time, and a block is restored once
+ * all its bytes have arrived.
+ *
+ * An update call takes what it can of input[0..input_size) (*input_used) and writes up
+ * to output_capacity bytes (*output_size). With room in the output, every call takes
+ * input or writes output; call it again with the rest of the input, draining output
+ * each time. Then call finish, with fresh output room each time, until *done is
+ * nonzero; no input may follow (ORSK_BAD_ARGUMENT). Input and output buffers must not
+ * overlap. The call that fails still reports the input it took and the output it wrote
+ * before the failure (bytes of the blocks before a damaged one); from then on the
+ * stream returns the same status from every call but destroy, with *input_used,
+ * *output_size and *done 0.
+ *
+ * A compression stream takes the flags of orsk_compress_ex (0 or ORSK_CHECKED); a
+ * decompression stream takes a level or ORSK_LEVEL_FROM_CONTAINER, and flags 0 (the
+ * container tells whether it is checked). Other flags: ORSK_BAD_ARGUMENT. A stream may
+ * move between threads but serves one call at a time; separate streams are independent. */
+typedef struct orsk_compress_stream orsk_compress_stream;
+typedef struct orsk_decompress_stream orsk_decompress_stream;
+
+/* Creates a stream for a level, or sets *stream to NULL and returns the failure. */
+ORSK_API orsk_status orsk_compress_stream_create(int level, unsigned flags, orsk_compress_stream** stream);
+ORSK_API orsk_status orsk_compress_stream_update(orsk_compress_stream* stream, const void* input, size_t input_size,
+                                                 size_t* input_used, void* output, size_t output_capacity,
+                                                 size_t* output_size);
+/* Ends the input: compresses what is held and writes the rest of the container. An
+ * empty input gives an empty plain container, or a checked one of 33 bytes. */
+ORSK_API orsk_status orsk_compress_stream_finish(orsk_compress_stream* stream, void* output, size_t output_capacity,
+                                                 size_t* output_size, int* done);
+/* Frees a stream; NULL is ignored. */
+ORSK_API void orsk_compress_stream_destroy(orsk_compress_stream* stream);
+
+ORSK_API orsk_status orsk_decompress_stream_create(int level, unsigned flags, orsk_decompress_stream** stream);
+ORSK_API orsk_status orsk_decompress_stream_update(orsk_decompress_stream* stream, const void* input,
+                                                   size_t input_size, size_t* input_used, void* output,
+                                                   size_t output_capacity, size_t* output_size);
+/* Ends the container (ORSK_TRUNCATED when it stopped inside a block, or a checked one
+ * before its end record) and writes the rest of the restored bytes. */
+ORSK_API orsk_status orsk_decompress_stream_finish(orsk_decompress_stream* stream, void* output,
+                                                   size_t output_capacity, size_t* output_size, int* done);
+ORSK_API void orsk_decompress_stream_destroy(orsk_decompress_stream* stream);
 
 #ifdef __cplusplus
 }

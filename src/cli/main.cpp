@@ -10,6 +10,7 @@
 #include "cli/main.h"
 #include "cli/report.h"
 #include "container/drivers/file_driver.h"
+#include "orsk/orsk.h"
 #include "platform/platform.h"
 
 namespace {
@@ -121,7 +122,7 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
     std::FILE* console = args.output == "-" ? stderr : stdout;
 
     if (args.error.empty() && args.version) {
-        std::printf("%s\n", cli::VersionLine);
+        std::printf("%s (library %s)\n", cli::VersionLine, orsk_version());
         return ExitOk;
     }
     if (args.error.empty() && args.help) {

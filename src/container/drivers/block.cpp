@@ -96,6 +96,16 @@ Status BlockTotalLength(Level level, const std::uint8_t* header, std::size_t& to
     return Status::Ok;
 }
 
+Status BlockBytesWanted(Level level, const std::uint8_t* block, std::size_t have, std::size_t& wanted) {
+    const std::size_t headerLength = BlockHeaderLength(block[0]);
+    if (headerLength == 0) return Status::Corrupt;
+    if (have < headerLength) {
+        wanted = headerLength;
+        return Status::Ok;
+    }
+    return BlockTotalLength(level, block, wanted);  // never below the header's length
+}
+
 Status RestoreBlock(Level level, CodecScratch& scratch, std::uint8_t* restored, const std::uint8_t* block,
                     std::size_t total, RestoredBlock& out) {
     std::size_t expected;

@@ -44,6 +44,12 @@ struct ChunkOutcome {
 std::size_t BlockHeaderLength(std::uint8_t kind);
 // The total length of a block from its fixed header, checked against the buffers.
 [[nodiscard]] Status BlockTotalLength(Level level, const std::uint8_t* header, std::size_t& total);
+// How many bytes of the block that starts at block[0] a reader must hold before it can
+// go on, given the `have` bytes (at least the kind byte) it holds: the fixed header's
+// length while that is incomplete, then the block's total length. Corrupt for an unknown
+// kind byte or a header that breaks the format. Readers of whole buffers and of
+// streams frame blocks with it alike.
+[[nodiscard]] Status BlockBytesWanted(Level level, const std::uint8_t* block, std::size_t have, std::size_t& wanted);
 
 struct RestoredBlock {
     const std::uint8_t* data = nullptr;  // the restored chunk (in the block or ws.restored())

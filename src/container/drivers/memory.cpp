@@ -163,11 +163,9 @@ Status WalkBlocks(const ContainerHead& head, Level level, const std::uint8_t* in
             end = c.at;
             return Status::Ok;
         }
-        const std::size_t headerLength = BlockHeaderLength(*c.at);
-        if (headerLength == 0) return Status::Corrupt;
-        if (!Holds(c, headerLength)) return Status::Truncated;
+        // The header's length while the buffer ends inside it, else the block's.
         std::size_t total = 0;
-        if (Status s = BlockTotalLength(level, c.at, total); s != Status::Ok) return s;
+        if (Status s = BlockBytesWanted(level, c.at, Left(c), total); s != Status::Ok) return s;
         if (!Holds(c, total + checkLength)) return Status::Truncated;  // total <= MaxBlockLength
         if (Status s = visit(c, total, checked ? c.at + total : nullptr); s != Status::Ok) return s;
         c.at += total + checkLength;

@@ -1,15 +1,13 @@
 // The C interface of include/orsk/orsk.h over the memory path. Each calling thread
 // keeps one workspace, so separate calls may run at once.
-#include "orsk/orsk.h"
+#include "container/drivers/public_api.h"
 
 #include <algorithm>
 #include <cstdint>
 
 #include "container/drivers/memory.h"
 
-namespace {
-
-using namespace orsk;
+namespace orsk::api {
 
 orsk_status ToPublic(Status s) {
     switch (s) {
@@ -24,17 +22,7 @@ orsk_status ToPublic(Status s) {
     }
 }
 
-BlockWorkspace& ThreadWorkspace() {
-    thread_local BlockWorkspace ws;
-    return ws;
-}
-
-bool ValidLevel(int level) { return level >= ORSK_MIN_LEVEL && level <= ORSK_MAX_LEVEL; }
-bool ValidRestoreLevel(int level) { return level == ORSK_LEVEL_FROM_CONTAINER || ValidLevel(level); }
-LevelRequest RequestOf(int level) { return level == ORSK_LEVEL_FROM_CONTAINER ? LevelFromContainer : Level(level); }
-
-constexpr unsigned KnownFlags = ORSK_CHECKED;
-ContainerKind KindOf(unsigned flags) { return flags & ORSK_CHECKED ? ContainerKind::Checked : ContainerKind::Plain; }
+namespace {
 
 // A byte range given by a caller, kept short enough that its end is a valid address
 // (a capacity near SIZE_MAX would otherwise wrap around).
@@ -51,7 +39,10 @@ bool Overlap(Range a, Range b) {
     return a.size != 0 && b.size != 0 && a.begin < b.begin + b.size && b.begin < a.begin + a.size;
 }
 
-// Checks the arguments of a call that reads `in` and writes `out`, clamping the sizes.
+}  // namespace
+
+std::size_t ClampedSize(const void* p, std::size_t size) { return Clamped(p, size).size; }
+
 orsk_status CheckBuffers(const void* in, std::size_t& inSize, const void* out, std::size_t& outSize,
                          const void* result) {
     if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0) || result == nullptr) {
@@ -62,6 +53,18 @@ orsk_status CheckBuffers(const void* in, std::size_t& inSize, const void* out, s
     inSize = input.size;
     outSize = output.size;
     return ORSK_OK;
+}
+
+}  // namespace orsk::api
+
+namespace {
+
+using namespace orsk;
+using namespace orsk::api;
+
+BlockWorkspace& ThreadWorkspace() {
+    thread_local BlockWorkspace ws;
+    return ws;
 }
 
 }  // namespace
@@ -95,7 +98,7 @@ orsk_status orsk_compress_ex(int level, unsigned flags, const void* input, size_
 orsk_status orsk_decompressed_size(int level, const void* container, size_t container_size, uint64_t* size) {
     if (!ValidRestoreLevel(level)) return ORSK_BAD_LEVEL;
     if ((container == nullptr && container_size != 0) || size == nullptr) return ORSK_BAD_ARGUMENT;
-    container_size = Clamped(container, container_size).size;
+    container_size = ClampedSize(container, container_size);
     return ToPublic(RestoredSize(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size, *size,
                                  ThreadWorkspace()));
 }
@@ -116,7 +119,7 @@ orsk_status orsk_decompress(int level, const void* container, size_t container_s
 
 orsk_status orsk_inspect(const void* container, size_t container_size, orsk_info* info) {
     if ((container == nullptr && container_size != 0) || info == nullptr) return ORSK_BAD_ARGUMENT;
-    container_size = Clamped(container, container_size).size;
+    container_size = ClampedSize(container, container_size);
     ContainerFacts facts;
     const Status s = InspectContainer(static_cast<const std::uint8_t*>(container), container_size, ThreadWorkspace(),
                                       facts);
@@ -140,12 +143,14 @@ const char* orsk_status_text(int status) {
         case ORSK_NO_ROOM: return "the output buffer is too small";
         case ORSK_OUT_OF_MEMORY: return "out of memory";
         case ORSK_BAD_LEVEL: return "the level must be 0 to 5";
-        case ORSK_BAD_ARGUMENT: return "a required pointer is null, the buffers overlap or a flag is unknown";
+        case ORSK_BAD_ARGUMENT: return "a null pointer, overlapping buffers, unknown flags or input after finish";
         case ORSK_CHECKSUM_MISMATCH: return "the checked container is damaged (a checksum differs)";
         case ORSK_WRONG_LEVEL: return "the checked container records another level";
         case ORSK_UNKNOWN_LEVEL: return "the level cannot be told from the container";
     }
     return "unknown status";
 }
+
+const char* orsk_version(void) { return ORSK_VERSION_STRING; }
 
 }  // extern "C"

@@ -1,0 +1,98 @@
+// Containers written and read as data flows: input in pieces of any size, output
+// drained into buffers of any size, memory bounded by one job's buffers and one scratch.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/bytes.h"
+#include "base/format.h"
+#include "container/blocks/workspace.h"
+#include "container/drivers/block.h"
+#include "container/drivers/checked.h"
+
+namespace orsk {
+
+// Cuts the input into the chunks CompressInto would make and writes the same container,
+// plain or checked. A chunk is compressed once MaxChunkLength bytes are held, or at
+// Finish. After a failure every call returns it again.
+class StreamCompressor {
+public:
+    StreamCompressor(Level level, ContainerKind kind) : level_(level), checked_(kind == ContainerKind::Checked) {}
+    // Allocates the working memory (OutOfMemory when it cannot).
+    [[nodiscard]] Status Prepare();
+    // Takes what it can hold of `in` and writes what output it has into `out`. With room
+    // in `out`, every call consumes input or writes output. After Finish it takes none.
+    [[nodiscard]] Status Update(ByteCursor& in, ByteSink& out);
+    // Ends the input: compresses what is held and drains it. `done` turns true once the
+    // whole container has been written; call again with more room until then.
+    [[nodiscard]] Status Finish(ByteSink& out, bool& done);
+    // Finish was called: Update takes no more input.
+    bool finishing() const { return finishing_; }
+
+private:
+    void Drain(ByteSink& out);
+    Status CompressHeld();
+    void QueueHead();
+    bool Pending() const { return frontAt_ != frontEnd_ || blockAt_ != blockEnd_ || backAt_ != backEnd_; }
+
+    Level level_;
+    bool checked_;
+    Status status_ = Status::Ok;
+    BlockWorkspace ws_;
+    std::size_t held_ = 0;  // chunk bytes in ws_.chunk()
+    // What waits for the caller, in this order: the container's head (before the first
+    // block), ws_.block()[blockAt_, blockEnd_), then the block's check or the end record.
+    std::uint8_t front_[CheckedHeaderLength] = {};
+    std::uint8_t back_[EndRecordLength] = {};
+    std::size_t frontAt_ = 0, frontEnd_ = 0;
+    std::size_t blockAt_ = 0, blockEnd_ = 0;
+    std::size_t backAt_ = 0, backEnd_ = 0;
+    ContentTally tally_;
+    bool started_ = false;  // the head is (or was) due; an empty plain input makes no bytes
+    bool ended_ = false;    // the end record of a checked container is (or was) due
+    bool finishing_ = false;
+};
+
+// Reads a container in pieces: a block is restored once all its bytes (and its check)
+// have arrived, and fails with the status DecompressInto gives for the same container.
+// After a failure every call returns it again.
+class StreamDecompressor {
+public:
+    explicit StreamDecompressor(LevelRequest request) : request_(request) {}
+    [[nodiscard]] Status Prepare();
+    // Takes input and writes restored bytes; input waits while restored bytes do. With
+    // room in `out`, every call consumes input or writes output.
+    [[nodiscard]] Status Update(ByteCursor& in, ByteSink& out);
+    // Ends the input (Truncated when it stopped inside a block, or a checked container
+    // before its end record) and drains what is restored; `done` turns true once
+    // everything has been written.
+    [[nodiscard]] Status Finish(ByteSink& out, bool& done);
+    bool finishing() const { return finishing_; }
+
+private:
+    void Drain(ByteSink& out);
+    Status TakeHead(ByteCursor& in);
+    Status TakeBlockBytes(ByteCursor& in);
+    Status RestoreHeld();
+
+    LevelRequest request_;
+    Level level_ = Level::Hyperfast;  // once the head is read
+    Status status_ = Status::Ok;
+    BlockWorkspace ws_;
+    std::uint8_t head_[CheckedHeaderLength] = {};
+    std::size_t headHeld_ = 0;
+    bool headRead_ = false;
+    bool checked_ = false;
+    std::size_t held_ = 0;       // bytes of the current block in ws_.input()
+    std::uint8_t check_[BlockCheckLength] = {};
+    std::size_t checkHeld_ = 0;  // of the check behind it (checked containers)
+    std::uint8_t end_[EndRecordLength] = {};
+    std::size_t endHeld_ = 0;    // of the end record
+    ContentTally tally_;
+    RestoredBlock restored_;     // restored_.data[0..restored_.length) waits from `pending_` on
+    std::size_t pending_ = 0;
+    bool finishing_ = false;
+};
+
+}  // namespace orsk

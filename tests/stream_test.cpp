@@ -1,0 +1,279 @@
+// The stream calls of the C interface: containers byte-identical to orsk_compress at
+// every level whatever the piece sizes, exact restores, the one-shot statuses for
+// damaged containers, failures that stay, bad arguments and bounded holding.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <tuple>
+
+#include "container/drivers/checked.h"
+#include "orsk/orsk.h"
+#include "test_util.h"
+
+namespace orsk::test {
+namespace {
+
+using CompressStream = std::unique_ptr<orsk_compress_stream, decltype(&orsk_compress_stream_destroy)>;
+using DecompressStream = std::unique_ptr<orsk_decompress_stream, decltype(&orsk_decompress_stream_destroy)>;
+
+CompressStream NewCompressor(int level, unsigned flags = 0) {
+    orsk_compress_stream* s = nullptr;
+    EXPECT_EQ(orsk_compress_stream_create(level, flags, &s), ORSK_OK);
+    return {s, orsk_compress_stream_destroy};
+}
+DecompressStream NewDecompressor(int level) {
+    orsk_decompress_stream* s = nullptr;
+    EXPECT_EQ(orsk_decompress_stream_create(level, 0, &s), ORSK_OK);
+    return {s, orsk_decompress_stream_destroy};
+}
+
+// Feeds `in` in pieces of `piece` bytes and drains into buffers of `piece` bytes, then
+// finishes; `out` receives everything written, also by the call that fails.
+template <typename Stream, typename UpdateCall, typename FinishCall>
+orsk_status Pump(Stream* s, UpdateCall update, FinishCall finish, const Bytes& in, std::size_t piece, Bytes& out) {
+    out.clear();
+    Bytes buffer(piece);
+    for (std::size_t at = 0; at < in.size();) {
+        const std::size_t n = std::min(piece, in.size() - at);
+        for (std::size_t fed = 0; fed < n;) {
+            size_t used = 0, made = 0;
+            const orsk_status st = update(s, in.data() + at + fed, n - fed, &used, buffer.data(), piece, &made);
+            out.insert(out.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(made));
+            if (st != ORSK_OK) return st;
+            if (used == 0 && made == 0) return ORSK_BAD_ARGUMENT;  // no progress: a fault of the stream
+            fed += used;
+        }
+        at += n;
+    }
+    for (int done = 0; !done;) {
+        size_t made = 0;
+        const orsk_status st = finish(s, buffer.data(), piece, &made, &done);
+        out.insert(out.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(made));
+        if (st != ORSK_OK) return st;
+    }
+    return ORSK_OK;
+}
+
+orsk_status StreamCompress(int level, unsigned flags, const Bytes& in, std::size_t piece, Bytes& out) {
+    CompressStream s = NewCompressor(level, flags);
+    return Pump(s.get(), orsk_compress_stream_update, orsk_compress_stream_finish, in, piece, out);
+}
+orsk_status StreamDecompress(int level, const Bytes& in, std::size_t piece, Bytes& out) {
+    DecompressStream s = NewDecompressor(level);
+    return Pump(s.get(), orsk_decompress_stream_update, orsk_decompress_stream_finish, in, piece, out);
+}
+
+orsk_status OneShotCompress(int level, unsigned flags, const Bytes& in, Bytes& out) {
+    out.resize(orsk_compress_bound_ex(in.size(), flags));
+    size_t n = 0;
+    const orsk_status s = orsk_compress_ex(level, flags, in.data(), in.size(), out.data(), out.size(), &n);
+    out.resize(n);
+    return s;
+}
+orsk_status OneShotDecompress(int level, const Bytes& in, std::size_t capacity, Bytes& out) {
+    out.resize(capacity);
+    size_t n = 0;
+    const orsk_status s = orsk_decompress(level, in.data(), in.size(), out.data(), out.size(), &n);
+    out.resize(n);
+    return s;
+}
+
+// Inputs: several chunks and a tail, one chunk exactly, a chunk and one byte of noise
+// (stored blocks), a short binary record, nothing.
+struct Input {
+    const char* name;
+    Bytes data;
+};
+const std::vector<Input>& Inputs() {
+    static const std::vector<Input> inputs = {
+        {"text 2.5 MiB", TextLike(5 * MaxChunkLength / 2 + 333, 41)},
+        {"runs 1 MiB", Runs(MaxChunkLength, 42)},
+        {"random 1 MiB + 1", RandomBytes(MaxChunkLength + 1, 43)},
+        {"binary 3000", BinaryLike(3000, 44)},
+        {"empty", {}},
+    };
+    return inputs;
+}
+
+// The one-shot container of each input at each level, plain and checked, made once.
+const Bytes& Container(int level, unsigned flags, std::size_t input) {
+    static std::map<std::tuple<int, unsigned, std::size_t>, Bytes> made;
+    auto [it, fresh] = made.try_emplace({level, flags, input});
+    if (fresh) {
+        EXPECT_EQ(OneShotCompress(level, flags, Inputs()[input].data, it->second), ORSK_OK);
+    }
+    return it->second;
+}
+
+constexpr std::size_t Pieces[] = {1, 7, 4096, MaxChunkLength - 1, MaxChunkLength + 1};
+
+class StreamMatrix : public ::testing::TestWithParam<std::tuple<int, std::size_t>> {};
+
+// Plain containers restore at their level; checked ones also at the level they record.
+TEST_P(StreamMatrix, SameContainerAndExactRestore) {
+    const auto [level, piece] = GetParam();
+    for (unsigned flags : {0u, unsigned(ORSK_CHECKED)}) {
+        for (std::size_t i = 0; i < Inputs().size(); ++i) {
+            const std::string what = std::string(Inputs()[i].name) + (flags ? " checked" : " plain");
+            const Bytes& original = Inputs()[i].data;
+            const Bytes& oneShot = Container(level, flags, i);
+            Bytes packed, restored;
+            ASSERT_EQ(StreamCompress(level, flags, original, piece, packed), ORSK_OK) << what;
+            EXPECT_TRUE(packed == oneShot) << what << ": " << packed.size() << " vs " << oneShot.size();
+            for (int restoreLevel : {level, flags ? ORSK_LEVEL_FROM_CONTAINER : level}) {
+                ASSERT_EQ(StreamDecompress(restoreLevel, oneShot, piece, restored), ORSK_OK) << what;
+                EXPECT_TRUE(restored == original) << what;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(LevelsAndPieces, StreamMatrix,
+                         ::testing::Combine(::testing::Range(ORSK_MIN_LEVEL, ORSK_MAX_LEVEL + 1),
+                                            ::testing::ValuesIn(Pieces)));
+
+// Damaged containers, fed in pieces, fail with the one-shot status; what was written
+// before the failure is the restored start of the intact data, whole blocks of it.
+TEST(Streams, DamageGivesTheOneShotStatus) {
+    const Bytes original = TextLike(MaxChunkLength + 30000, 45);  // two blocks
+    for (auto [level, flags] : {std::pair{2, 0u}, {3, 0u}, {5, 0u}, {0, unsigned(ORSK_CHECKED)},
+                                {3, unsigned(ORSK_CHECKED)}}) {
+        Bytes packed;
+        ASSERT_EQ(OneShotCompress(level, flags, original, packed), ORSK_OK);
+        std::vector<Bytes> damaged = {
+            Bytes(packed.begin(), packed.begin() + 1),   // the magic byte alone: empty if plain
+            Bytes(packed.begin(), packed.begin() + 9),   // inside the first header
+            Bytes(packed.begin(), packed.end() - 1),     // one byte short
+            Bytes(packed.begin(), packed.begin() + std::ptrdiff_t(packed.size() / 2)),
+        };
+        damaged.push_back(packed);
+        damaged.back()[0] = 'X';                         // not a container
+        damaged.push_back(packed);
+        damaged.back().push_back(7);                     // an unknown kind byte at the end
+        if (flags != 0) {
+            damaged.emplace_back(packed.begin(), packed.end() - EndRecordLength);  // no end record
+            damaged.push_back(packed);
+            damaged.back()[packed.size() - 20] ^= 1;     // the end record's count
+        }
+        std::uint32_t seed = 7u + unsigned(level);
+        for (int round = 0; round < 40; ++round) {
+            seed = seed * 1664525u + 1013904223u;
+            damaged.push_back(packed);
+            damaged.back()[1 + seed % (packed.size() - 1)] ^= std::uint8_t(1 + (seed >> 24) % 255);
+        }
+        for (std::size_t d = 0; d < damaged.size(); ++d) {
+            Bytes whole;
+            const orsk_status expected = OneShotDecompress(level, damaged[d], original.size() + 64, whole);
+            for (std::size_t piece : {std::size_t(7), std::size_t(4096), MaxChunkLength + 1}) {
+                if (piece == 7 && d % 8 != 0) continue;  // small pieces for a sample
+                Bytes streamed;
+                ASSERT_EQ(StreamDecompress(level, damaged[d], piece, streamed), expected)
+                    << "level " << level << " flags " << flags << " case " << d << " piece " << piece;
+                if (expected == ORSK_OK) {
+                    EXPECT_TRUE(streamed == whole) << "level " << level << " case " << d;
+                } else {
+                    // A checked container's end record fails once the last block (checked
+                    // on its own) has begun to flow.
+                    const bool wholeBlocks = streamed.size() % MaxChunkLength == 0 || streamed.size() == original.size() ||
+                                             (flags != 0 && streamed.size() > MaxChunkLength);
+                    EXPECT_TRUE(wholeBlocks) << "case " << d << ": " << streamed.size();
+                    EXPECT_TRUE(std::equal(streamed.begin(), streamed.end(), original.begin())) << "case " << d;
+                }
+            }
+        }
+    }
+    // Containers read at another level than the one that wrote it, and a plain one whose
+    // level is asked of the container.
+    for (auto [flags, level] : {std::pair{0u, 4}, {unsigned(ORSK_CHECKED), 4}, {0u, ORSK_LEVEL_FROM_CONTAINER}}) {
+        Bytes whole, streamed;
+        const orsk_status expected = OneShotDecompress(level, Container(2, flags, 0), Inputs()[0].data.size(), whole);
+        EXPECT_NE(expected, ORSK_OK);
+        EXPECT_EQ(StreamDecompress(level, Container(2, flags, 0), 4096, streamed), expected) << flags << " " << level;
+    }
+}
+
+// A failed stream repeats its status and takes and gives nothing more.
+TEST(Streams, FailuresStay) {
+    DecompressStream d = NewDecompressor(1);
+    const Bytes bad = {'X', 1, 2, 3};
+    Bytes out(64);
+    size_t used = 9, made = 9;
+    int done = 9;
+    EXPECT_EQ(orsk_decompress_stream_update(d.get(), bad.data(), bad.size(), &used, out.data(), out.size(), &made),
+              ORSK_CORRUPT);
+    const Bytes& good = Container(1, 0, 3);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(orsk_decompress_stream_update(d.get(), good.data(), good.size(), &used, out.data(), out.size(), &made),
+                  ORSK_CORRUPT);
+        EXPECT_EQ(used + made, 0u);
+        EXPECT_EQ(orsk_decompress_stream_finish(d.get(), out.data(), out.size(), &made, &done), ORSK_CORRUPT);
+        EXPECT_EQ(made + size_t(done), 0u);
+    }
+    // A container cut inside a block: Truncated at the end, and from then on.
+    DecompressStream cut = NewDecompressor(1);
+    ASSERT_EQ(orsk_decompress_stream_update(cut.get(), good.data(), 20, &used, out.data(), out.size(), &made), ORSK_OK);
+    EXPECT_EQ(used, 20u);
+    EXPECT_EQ(orsk_decompress_stream_finish(cut.get(), out.data(), out.size(), &made, &done), ORSK_TRUNCATED);
+    EXPECT_EQ(orsk_decompress_stream_finish(cut.get(), out.data(), out.size(), &made, &done), ORSK_TRUNCATED);
+}
+
+TEST(Streams, BadArguments) {
+    static int sentinel;  // a failed create must leave null behind, whatever was there
+    auto* c = reinterpret_cast<orsk_compress_stream*>(&sentinel);
+    auto* d = reinterpret_cast<orsk_decompress_stream*>(&sentinel);
+    EXPECT_EQ(orsk_compress_stream_create(2, 2, &c), ORSK_BAD_ARGUMENT);  // unknown flags
+    EXPECT_EQ(c, nullptr);
+    EXPECT_EQ(orsk_decompress_stream_create(2, ORSK_CHECKED, &d), ORSK_BAD_ARGUMENT);  // the container tells
+    EXPECT_EQ(d, nullptr);
+    EXPECT_EQ(orsk_compress_stream_create(6, 0, &c), ORSK_BAD_LEVEL);
+    EXPECT_EQ(orsk_decompress_stream_create(-2, 0, &d), ORSK_BAD_LEVEL);
+    EXPECT_EQ(orsk_compress_stream_create(ORSK_LEVEL_FROM_CONTAINER, 0, &c), ORSK_BAD_LEVEL);
+    EXPECT_EQ(orsk_compress_stream_create(2, 0, nullptr), ORSK_BAD_ARGUMENT);
+    orsk_compress_stream_destroy(nullptr);
+    orsk_decompress_stream_destroy(nullptr);
+
+    Bytes area(1000, 'a');
+    size_t used = 0, made = 0;
+    int done = 0;
+    EXPECT_EQ(orsk_compress_stream_update(nullptr, area.data(), 10, &used, area.data() + 10, 10, &made),
+              ORSK_BAD_ARGUMENT);
+    EXPECT_EQ(orsk_decompress_stream_finish(nullptr, area.data(), 10, &made, &done), ORSK_BAD_ARGUMENT);
+    const struct {
+        const char* what;
+        std::size_t outAt;          // output buffer offset in `area`
+        bool nullUsed;
+        bool afterFinish;
+    } cases[] = {
+        {"overlapping buffers", 5, false, false},
+        {"no input_used", 500, true, false},
+        {"input after finish", 500, false, true},
+    };
+    for (const auto& k : cases) {
+        CompressStream s = NewCompressor(2);
+        if (k.afterFinish) {
+            ASSERT_EQ(orsk_compress_stream_finish(s.get(), area.data() + 500, 500, &made, &done), ORSK_OK);
+        }
+        EXPECT_EQ(orsk_compress_stream_update(s.get(), area.data(), 100, k.nullUsed ? nullptr : &used,
+                                              area.data() + k.outAt, 400, &made),
+                  ORSK_BAD_ARGUMENT)
+            << k.what;
+        // A stream that was misused stays failed.
+        EXPECT_EQ(orsk_compress_stream_finish(s.get(), area.data() + 500, 500, &made, &done), ORSK_BAD_ARGUMENT);
+    }
+    // Without room for output, a compressor holds at most two chunks of input.
+    CompressStream s = NewCompressor(0);
+    const Bytes text = TextLike(5 * MaxChunkLength, 5);
+    std::size_t taken = 0;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(orsk_compress_stream_update(s.get(), text.data() + taken, text.size() - taken, &used, nullptr, 0, &made),
+                  ORSK_OK);
+        taken += used;
+    }
+    EXPECT_EQ(taken, 2 * MaxChunkLength);
+    EXPECT_EQ(made, 0u);
+}
+
+}  // namespace
+}  // namespace orsk::test
