@@ -96,6 +96,11 @@ Status BlockTotalLength(Level level, const std::uint8_t* header, std::size_t& to
     return Status::Ok;
 }
 
+std::uint32_t ClaimedChunkLength(Level level, const std::uint8_t* header) {
+    if (header[0] == StoredBlockKind) return LoadLE32(header + 1);
+    return ReadBlockHeader(header, LevelOf(level).headerOrder).chunkLength;
+}
+
 Status RestoreBlock(Level level, CodecScratch& scratch, std::uint8_t* restored, const std::uint8_t* block,
                     std::size_t total, RestoredBlock& out) {
     std::size_t expected;

@@ -44,6 +44,9 @@ struct ChunkOutcome {
 std::size_t BlockHeaderLength(std::uint8_t kind);
 // The total length of a block from its fixed header, checked against the buffers.
 [[nodiscard]] Status BlockTotalLength(Level level, const std::uint8_t* header, std::size_t& total);
+// The number of bytes a block restores, as its fixed header claims (1 to MaxChunkLength
+// once BlockTotalLength accepted the header).
+std::uint32_t ClaimedChunkLength(Level level, const std::uint8_t* header);
 
 struct RestoredBlock {
     const std::uint8_t* data = nullptr;  // the restored chunk (in the block or ws.restored())
