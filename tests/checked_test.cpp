@@ -414,9 +414,14 @@ TEST_P(Salvage, GoodBlocksKeepTheirOffsets) {
         const char* what;
         std::vector<std::size_t> damaged;
         std::size_t cut;  // the container's length; 0: whole
-    } cases[] = {{"intact", {}, 0},           {"block 1", {1}, 0},
-                 {"blocks 0 and 2", {0, 2}, 0}, {"the last block", {3}, 0},
-                 {"cut inside block 2", {}, (at[2] + at[3]) / 2}, {"cut behind block 2", {}, at[3]}};
+        bool lose1;       // block 1 taken out
+    } cases[] = {{"intact", {}, 0, false},
+                 {"block 1", {1}, 0, false},
+                 {"blocks 0 and 2", {0, 2}, 0, false},
+                 {"the last block", {3}, 0, false},
+                 {"cut inside block 2", {}, (at[2] + at[3]) / 2, false},
+                 {"cut behind block 2", {}, at[3], false},
+                 {"block 1 lost", {}, 0, true}};
     BlockWorkspace ws;
     for (const auto& k : cases) {
         SCOPED_TRACE(k.what);
@@ -443,6 +448,11 @@ TEST_P(Salvage, GoodBlocksKeepTheirOffsets) {
             } else if (checked) {  // a plain container cut there is whole, only shorter
                 ranges += Listed(3, 3 * MaxChunkLength, 0, ORSK_DAMAGE_CUT_SHORT);
             }
+        }
+        if (k.lose1) {  // a plain container without it is whole; a checked one's end record misses it
+            d.erase(d.begin() + std::ptrdiff_t(at[1]), d.begin() + std::ptrdiff_t(at[2]));
+            expected.erase(expected.begin() + MaxChunkLength, expected.begin() + 2 * MaxChunkLength);
+            if (checked) ranges += Listed(3, expected.size(), 0, ORSK_DAMAGE_END_RECORD);
         }
         std::string listed;
         const DamageObserver note = [&](const DamagedRange& r) { listed += Listed(r); };
