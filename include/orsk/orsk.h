@@ -98,7 +98,7 @@ typedef struct orsk_damaged_range {
  * them go to ranges, in output order; ORSK_OK when none were. Any other status is a
  * failure as in orsk_decompress (also when not one block restores), with *output_size
  * and *range_count 0. A plain container's first compressed block that restores at
- * another level fails the call (ORSK_CORRUPT) instead of counting as damage. */
+ * another level fails the call as in orsk_decompress instead of counting as damage. */
 orsk_status orsk_salvage(int level, const void* container, size_t container_size, void* output,
                          size_t output_capacity, size_t* output_size, orsk_damaged_range* ranges,
                          size_t range_capacity, size_t* range_count);
