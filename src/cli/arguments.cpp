@@ -36,6 +36,11 @@ bool SetBench(Arguments& a, const std::string& value) {
     return true;
 }
 
+bool SetSalvage(Arguments& a, const std::string&) {
+    a.salvage = true;
+    return true;
+}
+
 bool SetHelp(Arguments& a, const std::string&) {
     a.help = true;
     return true;
@@ -57,6 +62,7 @@ const Option Options[] = {
     {"-t", true, SetThreads},  {"-b", true, SetBench},
     {"-h", false, SetHelp},    {"--help", false, SetHelp},
     {"-V", false, SetVersion}, {"--version", false, SetVersion},
+    {"--salvage", false, SetSalvage},
 };
 
 const Option* FindOption(const std::string& arg) {

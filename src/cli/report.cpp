@@ -35,6 +35,8 @@ void PrintHelp(std::FILE* out) {
                  "\n   orsk e d -m<0..5> in out   compress, then restore out in memory and compare with in"
                  "\n   -  as a name               standard input (not a terminal) or output"
                  "\n   Options go before -m; exactly two names follow it."
+                 "\n   --salvage                  with d: restore every block that restores, zeros of its length"
+                 "\n                              for every other, listed on standard error (exit code 3)"
                  "\n   -t<n>                      worker threads, 1 or more (default: every core; capped at"
                  "\n                              4 per core; -t1 runs on one thread)"
                  "\n   -b[N|N-M] FILE...          benchmark levels (all, N, or N to M) in memory on each FILE"
@@ -45,7 +47,8 @@ void PrintHelp(std::FILE* out) {
                  "\n   A restore at the wrong level names the level the container restores at."
                  "\n\n   Exit codes: 0 success; 1 usage (no e or d, an unknown option, a level other than"
                  "\n   -m0 ... -m5, a bad thread count, not exactly two names, standard input a terminal);"
-                 "\n   2 failure (file, data or verification); 130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
+                 "\n   2 failure (file, data or verification); 3 restored with damaged blocks (--salvage);"
+                 "\n   130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
 }
 
 double Speed(std::uint64_t bytes, std::int64_t micros) {
@@ -114,6 +117,27 @@ void PrintCompressReport(std::FILE* out, const FileRunResult& r, std::int64_t to
 void PrintDecompressReport(std::FILE* out, std::uint64_t restoredBytes, std::int64_t totalMicros) {
     std::fprintf(out, "\n Total: ~%2lld.%03lldms - %4.02f MB/s\n", Millis(totalMicros), MicrosPart(totalMicros),
                  Speed(restoredBytes, totalMicros));
+}
+
+void PrintDamage(std::FILE* out, const std::string& container, const FileRunResult& r) {
+    std::fprintf(out, "\n orsk: '%s' is damaged; every block that restores is written at its offset, except:\n",
+                 container.c_str());
+    for (const DamagedRange& d : r.damaged) {
+        const char* why = d.why == DamageKind::ChecksumMismatch ? "checksum mismatch"
+                          : d.why == DamageKind::CutShort       ? "cut short"
+                          : d.why == DamageKind::EndRecord      ? "blocks missing or out of place"
+                                                                : "damaged";
+        const auto block = static_cast<unsigned long long>(d.block), from = static_cast<unsigned long long>(d.offset);
+        if (d.why == DamageKind::EndRecord) {
+            std::fprintf(out, "   end record: %s\n", why);
+        } else if (d.length != 0) {
+            std::fprintf(out, "   block %llu: bytes %llu to %llu are zeros (%s)\n", block, from,
+                         from + static_cast<unsigned long long>(d.length) - 1, why);
+        } else {
+            std::fprintf(out, "   block %llu: bytes %llu on are missing (%s)\n", block, from, why);
+        }
+    }
+    if (!r.message.empty()) std::fprintf(out, " orsk: %s\n", r.message.c_str());
 }
 
 }  // namespace orsk::cli

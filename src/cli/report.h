@@ -41,5 +41,8 @@ void PrintCompressAnnouncement(std::FILE* out, Level level);
 void PrintDecompressAnnouncement(std::FILE* out, Level level);
 void PrintCompressReport(std::FILE* out, const FileRunResult& r, std::int64_t totalMicros);
 void PrintDecompressReport(std::FILE* out, std::uint64_t restoredBytes, std::int64_t totalMicros);
+// The blocks a salvaging restore of `container` did not restore, one line each, and what
+// ended it.
+void PrintDamage(std::FILE* out, const std::string& container, const FileRunResult& r);
 
 }  // namespace orsk::cli
