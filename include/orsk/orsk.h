@@ -117,9 +117,9 @@ typedef struct orsk_damaged_range {
  * failure as in orsk_decompress (also when not one block restores), with *output_size
  * and *range_count 0. A plain container's first compressed block that restores at
  * another level fails the call as in orsk_decompress instead of counting as damage. */
-orsk_status orsk_salvage(int level, const void* container, size_t container_size, void* output,
-                         size_t output_capacity, size_t* output_size, orsk_damaged_range* ranges,
-                         size_t range_capacity, size_t* range_count);
+ORSK_API orsk_status orsk_salvage(int level, const void* container, size_t container_size, void* output,
+                                  size_t output_capacity, size_t* output_size, orsk_damaged_range* ranges,
+                                  size_t range_capacity, size_t* range_count);
 
 /* What a container is. */
 typedef struct orsk_info {
