@@ -38,7 +38,7 @@ if [ "$kind" = shared ]; then
     nm -D --defined-only "$libdir/liborsk.so.1" | awk '{print $3}' | grep -v '^orsk_' > "$work/foreign" || true
     check "only orsk_ calls exported" test ! -s "$work/foreign"
     # Every call the header declares, and nothing else.
-    grep -o '^ORSK_API [^(]*(' "$prefix/include/orsk/orsk.h" | grep -o 'orsk_[a-z_]*' | sort > "$work/declared"
+    grep -o '^ORSK_API [^(]*(' "$prefix/include/orsk/orsk.h" | grep -o 'orsk_[a-z_]*(' | tr -d '(' | sort > "$work/declared"
     nm -D --defined-only "$libdir/liborsk.so.1" | awk '{print $3}' | sort > "$work/exported"
     check "every declared call is exported" diff "$work/declared" "$work/exported"
 fi
