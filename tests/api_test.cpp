@@ -78,8 +78,8 @@ TEST(CInterface, HugeCapacitiesAndBounds) {
 }
 
 TEST(CInterface, EveryStatusHasAText) {
-    for (int s = ORSK_OK; s <= ORSK_UNKNOWN_LEVEL; ++s) EXPECT_STRNE(orsk_status_text(s), "unknown status") << s;
-    for (int s : {-1, 10, 1000, INT32_MIN, INT32_MAX}) EXPECT_STREQ(orsk_status_text(s), "unknown status") << s;
+    for (int s = ORSK_OK; s <= ORSK_DAMAGED; ++s) EXPECT_STRNE(orsk_status_text(s), "unknown status") << s;
+    for (int s : {-1, 11, 1000, INT32_MIN, INT32_MAX}) EXPECT_STREQ(orsk_status_text(s), "unknown status") << s;
 }
 
 // Size claims of block headers that no writer makes.
@@ -179,6 +179,52 @@ TEST(CInterface, DamagedContainersGiveOneStatus) {
     ASSERT_EQ(packed[at], 1);  // the literals, raw
     StoreLE32(&packed[at + 1], LoadLE32(&packed[at + 1]) + 1);
     EXPECT_EQ(DecompressVec(1, packed, out, text.size()), ORSK_CORRUPT);
+}
+
+// orsk_salvage checks its buffers as the other calls do, lists at most range_capacity
+// ranges while it counts them all, and fails with nothing listed when no block restores
+// or the container was written at another level.
+TEST(CInterface, SalvageListsRangesAndChecksItsArguments) {
+    const Bytes text = TextLike(3 * MaxChunkLength, 12);
+    Bytes packed, out(text.size());
+    ASSERT_EQ(CompressVec(1, text, packed), ORSK_OK);
+    orsk_damaged_range ranges[2] = {};
+    size_t n = 0, count = 0;
+    const auto salvage = [&](int level, const Bytes& c, std::size_t capacity, orsk_damaged_range* list, size_t listed) {
+        return orsk_salvage(level, c.data(), c.size(), out.data(), capacity, &n, list, listed, &count);
+    };
+    EXPECT_EQ(salvage(2, packed, out.size(), ranges, 2), ORSK_CORRUPT) << "another level is no damage";
+    EXPECT_EQ(n + count, 0u);
+    std::vector<std::size_t> at;  // level 1 writes the block length last in the header
+    for (std::size_t p = 1; p < packed.size(); p += LoadLE32(&packed[p + 13])) at.push_back(p);
+    ASSERT_EQ(at.size(), 3u);
+    Bytes damaged = packed;
+    for (std::size_t b : {0, 2}) damaged[at[b] + 17 + LoadLE32(&damaged[at[b] + 9])] = 0xEE;  // no section kind
+    ASSERT_EQ(salvage(1, damaged, out.size(), ranges, 1), ORSK_DAMAGED);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(n, text.size());
+    EXPECT_EQ(ranges[0].block, 0u);
+    EXPECT_EQ(ranges[0].length, MaxChunkLength);
+    EXPECT_EQ(ranges[0].why, ORSK_DAMAGE_CORRUPT);
+    EXPECT_EQ(ranges[1].length, 0u) << "past the capacity";
+    EXPECT_TRUE(std::equal(text.begin() + MaxChunkLength, text.begin() + 2 * MaxChunkLength, out.begin() + MaxChunkLength));
+    EXPECT_EQ(salvage(1, damaged, out.size(), nullptr, 0), ORSK_DAMAGED);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(salvage(1, packed, out.size(), ranges, 2), ORSK_OK);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(salvage(1, damaged, out.size() - 1, ranges, 2), ORSK_NO_ROOM);
+    EXPECT_EQ(salvage(1, damaged, out.size(), nullptr, 2), ORSK_BAD_ARGUMENT);
+    EXPECT_EQ(salvage(-2, damaged, out.size(), ranges, 2), ORSK_BAD_LEVEL);
+    EXPECT_EQ(orsk_salvage(1, damaged.data(), damaged.size(), out.data(), out.size(), &n, ranges, 2, nullptr),
+              ORSK_BAD_ARGUMENT);
+    // Ranges inside the output or the container.
+    EXPECT_EQ(salvage(1, damaged, out.size(), reinterpret_cast<orsk_damaged_range*>(out.data() + 64), 2),
+              ORSK_BAD_ARGUMENT);
+    EXPECT_EQ(salvage(1, damaged, out.size(), reinterpret_cast<orsk_damaged_range*>(damaged.data() + 64), 2),
+              ORSK_BAD_ARGUMENT);
+    damaged[at[1] + 17 + LoadLE32(&damaged[at[1] + 9])] = 0xEE;
+    EXPECT_EQ(salvage(1, damaged, out.size(), ranges, 2), ORSK_CORRUPT) << "not one block restores";
+    EXPECT_EQ(n + count, 0u);
 }
 
 // Compresses and restores at every level on a thread with a 64 KiB stack.

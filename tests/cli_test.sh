@@ -113,6 +113,11 @@ done <<'TABLE'
 2|ERROR|keep.txt|d -m2 bad2.orsk keep.txt
 2|does not restore at level 1; it restores at level 3: try -m3|keep.txt|d -m1 n3.orsk keep.txt
 2|does not restore at level 3; it restores at level 2: try -m2|keep.txt|d -m3 n2.orsk keep.txt
+2|it restores at level 3: try -m3|keep.txt|d --salvage -m1 n3.orsk keep.txt
+2|it restores at level 2: try -m2|keep.txt|d --salvage -m3 n2.orsk keep.txt
+2|block 0 of 'cut.orsk' is cut short|keep.txt|d --salvage -m2 cut.orsk keep.txt
+1|give it with d alone|x.orsk|e --salvage -m2 sample.bin x.orsk
+1|give it with d alone|x.orsk|e d --salvage -m2 sample.bin x.orsk
 2|unknown kind byte 7|kind.out|d -m4 kind.orsk kind.out
 2|block 0|kind.out|d -m0 unequal.orsk kind.out
 2|directory|dir.orsk|e -m0 . dir.orsk
@@ -280,6 +285,46 @@ for case in "kind2.orsk 2 2097152 block.2" "both.orsk 2 1048576 block.1" "n3.ors
     expect_text "$1 names the block" msg.1 "$4"
     cmp -s got.1 got.2; check "$1: same bytes with -t1 and -t2" 0 $?
     [ "$(stat -c %s got.1)" = "$3" ] && cmp -s got.1 <(head -c "$3" three.bin); check "$1: blocks before it delivered" 0 $?
+done
+
+# Salvage: blocks that do not restore (one, two, the last) become zeros at their offsets
+# and are listed on standard error, exit 3, alike with -t1 and -t2; a cut inside block 1
+# keeps block 0; an intact container restores exactly with exit 0.
+for level in 0 3 5; do
+    "$ORSK" e -m$level three.bin s.$level > /dev/null 2>&1
+    python3 - s.$level $level <<'PY'
+import struct, sys
+name, level = sys.argv[1], int(sys.argv[2])
+d, data, mib = open(name, 'rb').read(), open('three.bin', 'rb').read(), 1 << 20
+low_at, length_at = (13, 5) if level == 3 else (9, 13)  # NORMAL orders its header fields apart
+at, starts = 1, []
+while at < len(d):
+    starts.append(at)
+    at += struct.unpack_from('<I', d, at + length_at)[0]
+for case, blocks in (('one', [1]), ('two', [0, 2]), ('last', [2]), ('cut', [])):
+    c, want, lines = bytearray(d), bytearray(data), ''
+    for b in blocks:
+        c[starts[b] + 17 + struct.unpack_from('<I', d, starts[b] + low_at)[0]] = 0xEE  # no section kind
+        n = min(mib, len(data) - b * mib)
+        want[b * mib:b * mib + n] = bytes(n)
+        lines += '   block %d: bytes %d to %d are zeros (damaged)\n' % (b, b * mib, b * mib + n - 1)
+    if case == 'cut':
+        c, want = c[:(starts[1] + starts[2]) // 2], data[:mib] + bytes(mib)
+        lines = '   block 1: bytes %d to %d are zeros (cut short)\n' % (mib, 2 * mib - 1)
+    for kind, content in (('orsk', c), ('want', want), ('lines', lines.encode())):
+        open('sv-%s.%s' % (case, kind), 'wb').write(content)
+PY
+    for case in one two last cut; do
+        for t in 1 2; do
+            "$ORSK" d --salvage -t$t -m$level sv-$case.orsk got.$t > out.$t 2> err.$t; check "salvage $case at level $level, -t$t" 3 $?
+            reject_text "salvage $case at level $level: no Done!" out.$t "Done!"
+        done
+        cmp -s got.1 sv-$case.want && cmp -s got.2 sv-$case.want; check "salvage $case at level $level: good blocks kept" 0 $?
+        cmp -s err.1 err.2; check "salvage $case at level $level: one report with -t1 and -t2" 0 $?
+        grep '^   block' err.1 | cmp -s - sv-$case.lines; check "salvage $case at level $level: damaged blocks listed" 0 $?
+    done
+    "$ORSK" d --salvage -m$level s.$level got.1 > out.1 2>&1; check "salvage of an intact container at level $level" 0 $?
+    cmp -s got.1 three.bin; check "intact container salvaged exactly at level $level" 0 $?
 done
 
 # Interrupted while it waits on a fifo kept open (so the run cannot end first): SIGTERM

@@ -16,13 +16,28 @@ namespace {
 
 // Restores `c` from an allocation exactly as long as it, into a sink exactly as long as
 // its headers claim with canaries behind, and through the growing vector path; both
-// must agree, and an Ok restore fills the sink.
+// must agree, and an Ok restore fills the sink. A salvage restores the same when they
+// succeed, and otherwise lists zeros inside its output, in order.
 Status RestoreExact(Level level, const Bytes& c, BlockWorkspace& ws) {
     constexpr std::uint8_t Canary = 0xA5;
     auto in = std::make_unique<std::uint8_t[]>(c.size());
     std::memcpy(in.get(), c.data(), c.size());
     Bytes viaVector;
     const Status vectorStatus = DecompressBuffer(level, in.get(), c.size(), viaVector, ws);
+    Bytes salvaged;
+    std::uint64_t next = 0, listed = 0;
+    bool inOrder = true;
+    const DamageObserver note = [&](const DamagedRange& d) {
+        inOrder = inOrder && d.offset >= next && d.length <= MaxChunkLength;
+        next = d.offset + d.length;
+        ++listed;
+    };
+    if (DecompressBuffer(level, in.get(), c.size(), salvaged, ws, nullptr, &note) == Status::Ok) {
+        EXPECT_TRUE(inOrder && next <= salvaged.size());
+        EXPECT_TRUE(vectorStatus != Status::Ok || (listed == 0 && salvaged == viaVector));
+    } else {
+        EXPECT_NE(vectorStatus, Status::Ok) << "a salvage failed where a restore succeeds";
+    }
     std::uint64_t claimed = 0;
     if (Status s = RestoredSize(level, in.get(), c.size(), claimed, test::Workspace()); s != Status::Ok) {
         EXPECT_NE(vectorStatus, Status::Ok) << "restored a container whose headers do not add up";

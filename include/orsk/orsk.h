@@ -58,7 +58,8 @@ typedef enum orsk_status {
                                unknown flags, or input to a finished stream */
     ORSK_CHECKSUM_MISMATCH = 7,  /* a checked container is damaged: a block or the whole content fails its checksum */
     ORSK_WRONG_LEVEL = 8,        /* a checked container records another level than the one given */
-    ORSK_UNKNOWN_LEVEL = 9       /* ORSK_LEVEL_FROM_CONTAINER: a plain container's level cannot be told */
+    ORSK_UNKNOWN_LEVEL = 9,      /* ORSK_LEVEL_FROM_CONTAINER: a plain container's level cannot be told */
+    ORSK_DAMAGED = 10            /* orsk_salvage: the output was written, with damaged ranges */
 } orsk_status;
 
 /* The largest container an input of input_size bytes can become; UINT64_MAX when that
@@ -87,6 +88,38 @@ ORSK_API orsk_status orsk_decompressed_size(int level, const void* container, si
  * level may be ORSK_LEVEL_FROM_CONTAINER here and in orsk_decompressed_size. */
 ORSK_API orsk_status orsk_decompress(int level, const void* container, size_t container_size, void* output,
                                      size_t output_capacity, size_t* output_size);
+
+/* Why orsk_salvage did not restore a block. A plain container has no checksums: there a
+ * block counts as damaged only when its decoder rejects it. */
+typedef enum orsk_damage {
+    ORSK_DAMAGE_CHECKSUM = 1,   /* a checked container's block fails its checksum */
+    ORSK_DAMAGE_CORRUPT = 2,    /* the block's decoder rejects it, or its header frames no block */
+    ORSK_DAMAGE_CUT_SHORT = 3,  /* the container ends inside the block (checked: or before its end record) */
+    ORSK_DAMAGE_END_RECORD = 4  /* a checked container's end record counts other blocks than were read */
+} orsk_damage;
+
+/* One block orsk_salvage did not restore. length > 0: that many zero bytes stand in
+ * for its chunk at offset. length 0: nothing does; the restore ended there (nothing
+ * from offset on is restored) or, for ORSK_DAMAGE_END_RECORD, blocks the end record
+ * counts are missing or out of place. */
+typedef struct orsk_damaged_range {
+    uint64_t block;   /* the block's index from 0 (the end record: the number of blocks read) */
+    uint64_t offset;  /* in the output */
+    uint64_t length;
+    int why;          /* an orsk_damage */
+} orsk_damaged_range;
+
+/* orsk_decompress that gets back every block that restores: a block that does not
+ * becomes zeros of the length its header gives, so that every restored byte keeps its
+ * offset, and a block that cannot be framed ends the output. ORSK_DAMAGED when blocks
+ * were damaged: *range_count receives their number and the first range_capacity of
+ * them go to ranges, in output order; ORSK_OK when none were. Any other status is a
+ * failure as in orsk_decompress (also when not one block restores), with *output_size
+ * and *range_count 0. A plain container's first compressed block that restores at
+ * another level fails the call as in orsk_decompress instead of counting as damage. */
+ORSK_API orsk_status orsk_salvage(int level, const void* container, size_t container_size, void* output,
+                                  size_t output_capacity, size_t* output_size, orsk_damaged_range* ranges,
+                                  size_t range_capacity, size_t* range_count);
 
 /* What a container is. */
 typedef struct orsk_info {

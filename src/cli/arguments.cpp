@@ -47,6 +47,11 @@ bool SetList(Arguments& a, const std::string&) {
     return true;
 }
 
+bool SetSalvage(Arguments& a, const std::string&) {
+    a.salvage = true;
+    return true;
+}
+
 bool SetHelp(Arguments& a, const std::string&) {
     a.help = true;
     return true;
@@ -69,6 +74,7 @@ const Option Options[] = {
     {"-h", false, SetHelp},    {"--help", false, SetHelp},
     {"-V", false, SetVersion}, {"--version", false, SetVersion},
     {"--check", false, SetCheck}, {"-l", false, SetList},
+    {"--salvage", false, SetSalvage},
 };
 
 const Option* FindOption(const std::string& arg) {

@@ -21,6 +21,7 @@ struct Arguments {
     bool help = false;
     bool version = false;
     int threads = 0;               // -t<n>: worker threads, 0 = every core
+    bool salvage = false;          // --salvage: restore every block of a damaged container that restores
     bool bench = false;            // -b[levels] FILE...: the built-in benchmark
     std::string benchLevels;       // what follows -b: "", "3" or "2-4"
     std::vector<std::string> benchFiles;

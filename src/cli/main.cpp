@@ -1,5 +1,5 @@
 // Program entry: banner, argument scan, the compression and decompression runs with
-// their reports, and the exit code (0 success, 1 usage, 2 failure).
+// their reports, and the exit code (0 success, 1 usage, 2 failure, 3 salvaged with damage).
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -20,6 +20,7 @@ using namespace orsk;
 constexpr int ExitOk = 0;
 constexpr int ExitUsage = 1;
 constexpr int ExitFailure = 2;
+constexpr int ExitDamaged = 3;  // --salvage wrote the output, with damaged blocks
 
 int Failure(std::FILE* console, const std::string& message) {
     std::fflush(console);
@@ -58,6 +59,7 @@ int Run(const cli::Arguments& args) {
     options.threads = args.threads > 0 ? std::size_t(args.threads) : DefaultThreads();  // the drivers cap it
     options.container = args.check ? ContainerKind::Checked : ContainerKind::Plain;
     const LevelRequest request = args.levelFromContainer ? LevelFromContainer : LevelRequest(level);
+    options.salvage = args.salvage;
 
     if (args.input != "-" && args.output != "-" && platform::SameFile(args.input, args.output)) {
         return Failure(console, "'" + args.input + "' and '" + args.output + "' are the same file");
@@ -105,6 +107,11 @@ int Run(const cli::Arguments& args) {
         }
         if (!request) cli::PrintLevelFound(console, r.restore);
         cli::PrintDecompressReport(console, r.bytesOut, total);
+        if (!r.damaged.empty()) {
+            std::fflush(console);
+            cli::PrintDamage(stderr, container, r);
+            return ExitDamaged;
+        }
         if (args.compress) {
             std::fprintf(console, "\n Verified: %s restores %s exactly\n", container.c_str(), args.input.c_str());
         }
@@ -146,6 +153,9 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
     }
     if (raw.empty()) return Refuse("");
     if (!args.compress && !args.decompress) return Refuse("nothing to do: give e (compress) or d (restore) before -m");
+    if (args.salvage && (args.compress || !args.decompress)) {
+        return Refuse("--salvage restores a damaged container: give it with d alone");
+    }
     if (!args.levelGiven) return Refuse("e and d need a level and two names: -m<0..5> input output");
     if (!args.namesGiven) return Refuse("two names must follow -m: the input and the output");
     if (args.compress && args.levelFromContainer) {

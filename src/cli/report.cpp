@@ -45,6 +45,8 @@ void PrintHelp(std::FILE* out) {
                  "\n   Options go before -m; exactly two names follow it."
                  "\n   --check                    with e: write a checked container (records the level,"
                  "\n                              a checksum per block and of the whole; damage fails)"
+                 "\n   --salvage                  with d: restore every block that restores, zeros of its length"
+                 "\n                              for every other, listed on standard error (exit code 3)"
                  "\n   -t<n>                      worker threads, 1 or more (default: every core; capped at"
                  "\n                              4 per core; -t1 runs on one thread)"
                  "\n   -b[N|N-M] FILE...          benchmark levels (all, N, or N to M) in memory on each FILE"
@@ -54,10 +56,10 @@ void PrintHelp(std::FILE* out) {
                  "\n\n   The output keeps the input's permission bits and modification time."
                  "\n   A restore at the wrong level names the level the container restores at."
                  "\n\n   Exit codes: 0 success; 1 usage (no e or d, an unknown option, a level other than"
-                 "\n   -m0 ... -m5 or -m alone with d, --check without e, a bad thread count, not exactly"
-                 "\n   two names, standard input a terminal); 2 failure (file, data, a level that cannot"
-                 "\n   be told, verification, a file -l cannot list); 130 or 143 interrupted (Ctrl-C,"
-                 "\n   SIGTERM).\n");
+                 "\n   -m0 ... -m5 or -m alone with d, --check without e, --salvage but with d alone, a"
+                 "\n   bad thread count, not exactly two names, standard input a terminal); 2 failure (file,"
+                 "\n   data, a level that cannot be told, verification, a file -l cannot list); 3 restored"
+                 "\n   with damaged blocks (--salvage); 130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
 }
 
 double Speed(std::uint64_t bytes, std::int64_t micros) {
@@ -141,6 +143,27 @@ std::string LevelFound(const RestoreFacts& facts) {
 void PrintLevelFound(std::FILE* out, const RestoreFacts& facts) {
     const bool recorded = facts.kind == ContainerKind::Checked;
     std::fprintf(out, "\n Using %s%s\n", LevelFound(facts).c_str(), recorded ? " (recorded)" : "");
+}
+
+void PrintDamage(std::FILE* out, const std::string& container, const FileRunResult& r) {
+    std::fprintf(out, "\n orsk: '%s' is damaged; every block that restores is written at its offset, except:\n",
+                 container.c_str());
+    for (const DamagedRange& d : r.damaged) {
+        const char* why = d.why == DamageKind::ChecksumMismatch ? "checksum mismatch"
+                          : d.why == DamageKind::CutShort       ? "cut short"
+                          : d.why == DamageKind::EndRecord      ? "blocks missing or out of place"
+                                                                : "damaged";
+        const auto block = static_cast<unsigned long long>(d.block), from = static_cast<unsigned long long>(d.offset);
+        if (d.why == DamageKind::EndRecord) {
+            std::fprintf(out, "   end record: %s\n", why);
+        } else if (d.length != 0) {
+            std::fprintf(out, "   block %llu: bytes %llu to %llu are zeros (%s)\n", block, from,
+                         from + static_cast<unsigned long long>(d.length) - 1, why);
+        } else {
+            std::fprintf(out, "   block %llu: bytes %llu on are missing (%s)\n", block, from, why);
+        }
+    }
+    if (!r.message.empty()) std::fprintf(out, " orsk: %s\n", r.message.c_str());
 }
 
 }  // namespace orsk::cli

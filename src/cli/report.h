@@ -45,5 +45,8 @@ void PrintDecompressReport(std::FILE* out, std::uint64_t restoredBytes, std::int
 // (detected)" and which other levels restore it alike, or "any level".
 std::string LevelFound(const RestoreFacts& facts);
 void PrintLevelFound(std::FILE* out, const RestoreFacts& facts);
+// The blocks a salvaging restore of `container` did not restore, one line each, and what
+// ended it.
+void PrintDamage(std::FILE* out, const std::string& container, const FileRunResult& r);
 
 }  // namespace orsk::cli

@@ -106,6 +106,11 @@ Status BlockBytesWanted(Level level, const std::uint8_t* block, std::size_t have
     return BlockTotalLength(level, block, wanted);  // never below the header's length
 }
 
+std::uint32_t ClaimedChunkLength(Level level, const std::uint8_t* header) {
+    if (header[0] == StoredBlockKind) return LoadLE32(header + 1);
+    return ReadBlockHeader(header, LevelOf(level).headerOrder).chunkLength;
+}
+
 Status RestoreBlock(Level level, CodecScratch& scratch, std::uint8_t* restored, const std::uint8_t* block,
                     std::size_t total, RestoredBlock& out) {
     std::size_t expected;

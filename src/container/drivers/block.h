@@ -50,6 +50,9 @@ std::size_t BlockHeaderLength(std::uint8_t kind);
 // kind byte or a header that breaks the format. Readers of whole buffers and of
 // streams frame blocks with it alike.
 [[nodiscard]] Status BlockBytesWanted(Level level, const std::uint8_t* block, std::size_t have, std::size_t& wanted);
+// The number of bytes a block restores, as its fixed header claims (1 to MaxChunkLength
+// once BlockTotalLength accepted the header).
+std::uint32_t ClaimedChunkLength(Level level, const std::uint8_t* header);
 
 struct RestoredBlock {
     const std::uint8_t* data = nullptr;  // the restored chunk (in the block or ws.restored())

@@ -291,17 +291,27 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
     if (!ReadHead(in, input, request, head, r)) return r;
     ContainerReader reader(in, head, r.restore.level);
     const bool checked = head.kind == ContainerKind::Checked;
+    const bool salvage = options.salvage;
 
     const std::size_t threads = UsableThreads(options);
     OrderedPipeline pipeline(threads, SlotsFor(threads));
     RunMemory memory;
     if (Status s = memory.Prepare(pipeline, false); s != Status::Ok) return Fail(r, s, "not enough memory for the decoder");
-    // Per slot: the block's length and level (stored blocks in front of a plain
-    // container's first compressed one take any), and the check read behind it.
+    // Per slot: the job it holds, the block's length and level (stored blocks in front of
+    // a plain container's first compressed one take any), and the check read behind it.
+    std::vector<std::uint64_t> jobOf(pipeline.slots(), NoJob);
     std::vector<std::size_t> totals(pipeline.slots());
     std::vector<Level> levels(pipeline.slots());
     std::vector<std::uint64_t> checks(pipeline.slots());
     std::vector<RestoredBlock> restored(pipeline.slots());
+    // Salvage, per slot: why its block did not restore (Ok: it did), and whether it is a
+    // plain container's first compressed block, which may tell another level instead.
+    std::vector<Status> damageOf(pipeline.slots());
+    std::vector<char> firstOfPlain(pipeline.slots());
+    std::uint64_t restoredBlocks = 0;
+    Status firstDamage = Status::Ok;
+    std::string firstProblem;
+    bool firstInWorker = false;
     std::uint64_t nextIndex = 0, consumedIndex = 0;
     RunProblems problems;
     std::uint8_t endRecord[EndRecordLength];
@@ -310,6 +320,7 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
 
     auto produce = [&](std::size_t slot, bool& more) -> Status {
         const std::uint64_t index = nextIndex;
+        jobOf[slot] = index;
         auto fail = [&](Status s, std::string message) {
             problems.read = std::move(message);
             problems.readJob = index;
@@ -318,6 +329,10 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
         std::size_t total = 0;
         Next next;
         const Status s = reader.ReadNext(memory.jobs[slot].input(), total, checks[slot], endRecord, next, why);
+        totals[slot] = total;  // also of a block cut short behind a header that frames it; else 0
+        levels[slot] = reader.level().value_or(Level::Hyperfast);
+        damageOf[slot] = Status::Ok;
+        firstOfPlain[slot] = !checked && reader.firstCompressed() == index;
         if (s == Status::ReadFailed) return fail(s, "cannot read " + Quoted(input) + ": " + reader.error());
         if (s != Status::Ok) {
             r.restore.atEndRecord = next == Next::EndRecord;
@@ -325,8 +340,6 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
                                                    : "block " + std::to_string(index) + " of " + Quoted(input) + " " + why);
         }
         if (next == Next::Block) {
-            totals[slot] = total;
-            levels[slot] = reader.level().value_or(Level::Hyperfast);
             r.bytesIn += total + (checked ? BlockCheckLength : 0);
             ++nextIndex;
             return Status::Ok;
@@ -344,15 +357,45 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
     auto work = [&](std::size_t slot, std::size_t worker) {
         JobBuffers& job = memory.jobs[slot];
         RestoredBlock& block = restored[slot];
-        const Status s =
-            RestoreBlock(levels[slot], memory.scratch[worker], job.restored(), job.input(), totals[slot], block);
-        if (s != Status::Ok || !checked) return s;
-        const std::uint64_t check = BlockCheck(job.input(), totals[slot], ChunkChecksum(block.data, block.length));
-        if (check != checks[slot]) return Status::ChecksumMismatch;
+        const Level level = levels[slot];
+        Status s = RestoreBlock(level, memory.scratch[worker], job.restored(), job.input(), totals[slot], block);
+        if (s == Status::Ok && checked &&
+            BlockCheck(job.input(), totals[slot], ChunkChecksum(block.data, block.length)) != checks[slot]) {
+            s = Status::ChecksumMismatch;
+        }
+        if (s == Status::Ok || !salvage || s == Status::OutOfMemory) return s;
+        // Salvage: zeros stand in for the chunk, unless the block restores at another
+        // level, which tells a container written there rather than damage.
+        LevelProbe probe;
+        if (firstOfPlain[slot] &&
+            ProbeLevels(memory.scratch[worker], job.restored(), job.input(), totals[slot], probe) == Status::Ok &&
+            probe.levels != 0) {
+            return s;
+        }
+        const std::uint32_t claimed = ClaimedChunkLength(level, job.input());
+        std::memset(job.restored(), 0, claimed);
+        block = {job.restored(), claimed, job.input()[0] == StoredBlockKind, std::uint32_t(totals[slot])};
+        damageOf[slot] = s;
         return Status::Ok;
+    };
+    // Salvage: lists the block consumedIndex as damaged, `length` zeros standing in for it.
+    auto record = [&](DamageKind kind, std::uint64_t length, Status s, const std::string& problem, bool inWorker) {
+        r.damaged.push_back({consumedIndex, r.bytesOut, length, kind});
+        if (firstDamage == Status::Ok) {
+            firstDamage = s;
+            firstProblem = problem;
+            firstInWorker = inWorker;
+        }
     };
     auto consume = [&](std::size_t slot) -> Status {
         if (Status s = sink(restored[slot], consumedIndex, problems.write); s != Status::Ok) return s;
+        const Status damage = damageOf[slot];
+        if (damage == Status::Ok) {
+            ++restoredBlocks;
+        } else {
+            record(damage == Status::ChecksumMismatch ? DamageKind::ChecksumMismatch : DamageKind::Damaged,
+                   restored[slot].length, damage, BlockProblem(damage, consumedIndex, input), true);
+        }
         r.bytesOut += restored[slot].length;
         if (checked) tally.Add(checks[slot], restored[slot].length);
         if (onBlock) onBlock(DecompressEvent{consumedIndex, restored[slot]});
@@ -362,28 +405,70 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
     std::size_t failedJob = 0;
     const Status s = pipeline.Run(produce, work, consume, failedJob);
     TakeLevel(reader, r.restore);
+    const auto slotOf = [&](std::uint64_t job) {
+        for (std::size_t k = 0; k < jobOf.size(); ++k) {
+            if (jobOf[k] == job) return k;
+        }
+        return jobOf.size();
+    };
+    Status failure = s;
+    std::string message;
+    // A container written at another level, or one whose level cannot be told, is not
+    // damage to salvage.
+    bool otherLevel = s == Status::UnknownLevel;
     if (s == Status::Ok) {
         r.restore.blocks = consumedIndex;
-        if (sawEndRecord) {
-            if (Status e = CheckEndRecord(endRecord, tally, false, &why); e != Status::Ok) {
-                r.restore.atEndRecord = true;
-                return Fail(r, e, EndRecordProblem(input, "does not match the blocks: " + why));
-            }
+        // After damaged blocks the content checksum tells nothing more: only the counts
+        // are compared.
+        if (sawEndRecord) failure = CheckEndRecord(endRecord, tally, !r.damaged.empty(), &why);
+        if (failure != Status::Ok) {
+            r.restore.atEndRecord = true;
+            message = EndRecordProblem(input, "does not match the blocks: " + why);
         }
-        return r;
+    } else {
+        r.restore.blocks = failedJob;
+        message = problems.For(failedJob);
+        // A block that fails inside a worker carries no message of its own.
+        if (message.empty()) r.blockFailed = true;
     }
-    r.restore.blocks = failedJob;
-    std::string message = problems.For(failedJob);
-    // A block that fails inside a worker carries no message of its own.
-    if (message.empty()) r.blockFailed = true;
-    if (request && !checked && problems.write.empty() && failedJob == reader.firstCompressed() &&
+    if (request && s != Status::Ok && !checked && problems.write.empty() && failedJob == reader.firstCompressed() &&
         (s == Status::Corrupt || s == Status::Truncated) && reader.Probe() == Status::Ok &&
         reader.probe().levels != 0) {
         // The first compressed block is where a container written at another level shows.
+        otherLevel = true;
         message = "block " + std::to_string(failedJob) + " of " + Quoted(input) + " does not restore at level " +
                   std::to_string(int(*request)) + "; it restores at " + LevelAdvice(reader.probe().levels);
     }
-    return Fail(r, s, message.empty() ? BlockProblem(s, failedJob, input) : message);
+    if (failure == Status::Ok) return r;
+    if (message.empty()) message = BlockProblem(s, failedJob, input);
+    // Salvage: damage of the container that ended the run (not a failure to read or
+    // write, nor another level) is its last damaged range. Every block before it was
+    // consumed, so the range starts at the end of the output.
+    const bool ownDamage =
+        s == Status::Ok || (problems.write.empty() && !problems.read.empty() && problems.readJob == failedJob);
+    if (!salvage || otherLevel || !ownDamage || failure == Status::ReadFailed) return Fail(r, failure, message);
+    std::uint64_t length = 0;
+    const std::size_t slot = slotOf(failedJob);
+    if (s == Status::Truncated && !r.restore.atEndRecord && slot < jobOf.size() && totals[slot] != 0) {
+        // A block cut short behind a header that frames it: zeros of its chunk length.
+        JobBuffers& job = memory.jobs[slot];
+        length = ClaimedChunkLength(levels[slot], job.input());
+        std::memset(job.restored(), 0, length);
+        const RestoredBlock zeros{job.restored(), std::size_t(length), false, std::uint32_t(totals[slot])};
+        if (Status w = sink(zeros, consumedIndex, problems.write); w != Status::Ok) return Fail(r, w, problems.write);
+    }
+    record(failure == Status::Truncated ? DamageKind::CutShort
+           : r.restore.atEndRecord      ? DamageKind::EndRecord
+                                        : DamageKind::Damaged,
+           length, failure, message, false);
+    r.bytesOut += length;
+    if (restoredBlocks == 0) {  // nothing restored: the run fails as it would without salvage
+        r.damaged.clear();
+        r.blockFailed = firstInWorker;
+        return Fail(r, firstDamage, firstProblem);
+    }
+    r.message = message;
+    return r;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/format.h"
 #include "container/drivers/block.h"
@@ -28,12 +29,13 @@ struct DecompressEvent {
 
 struct FileRunResult {
     Status status = Status::Ok;
-    std::string message;  // one line: what failed, with file and block
+    std::string message;  // one line: what failed, with file and block (salvage: what ended it)
     std::uint64_t bytesIn = 0;
     std::uint64_t bytesOut = 0;
     RunTotals totals;     // stage times summed over chunks
     bool blockFailed = false;  // a block was framed but did not restore
     RestoreFacts restore;      // restoring: the container's kind and the level used
+    std::vector<DamagedRange> damaged;  // salvage: the blocks not restored, in output order
 };
 
 using CompressObserver = std::function<void(const CompressEvent&)>;
@@ -45,6 +47,7 @@ struct RunOptions {
     std::size_t threads = 1;
     std::int64_t failWritesAfter = -1;  // test seam: the output fails past this many bytes
     ContainerKind container = ContainerKind::Plain;  // what a compression run writes
+    bool salvage = false;  // restoring: damaged blocks become zeros and are listed (DecompressFile)
 };
 
 // Default worker count: every core.
@@ -63,6 +66,9 @@ FileRunResult CompressFile(Level level, const std::string& input, const std::str
 // failure is reported at the first block in order that fails, with the blocks before it
 // delivered, whatever the thread count. When a plain container's first compressed block
 // does not restore at `level`, the message names the levels at which it does.
+// With options.salvage, damage ends nothing but the blocks it touches, as DecompressInto
+// tells: the output is written with zeros for every block that does not restore (in
+// `damaged`, the same whatever the thread count), and fails only when no block restores.
 FileRunResult DecompressFile(LevelRequest level, const std::string& input, const std::string& output,
                              const RunOptions& options, const DecompressObserver& onBlock);
 // Restores `container` block by block and compares with `original`; Corrupt with a

@@ -137,46 +137,50 @@ Status SettleLevel(LevelRequest request, const std::uint8_t* in, std::size_t n, 
     return Status::Ok;
 }
 
+// Where a walk over a container's blocks ended.
+struct WalkEnd {
+    std::uint64_t blocks = 0;                 // blocks visited
+    const std::uint8_t* endRecord = nullptr;  // a checked container's end record, once reached
+    const std::uint8_t* at = nullptr;         // the block a failure stopped at (or the end record)
+    bool cut = false;                         // that block's header frames it, but the input cuts it short
+    bool atEnd = false;                       // the failure is the end record's, or its absence
+};
+
 // Walks the blocks behind a container's head: calls visit(block, total, check) for
 // each framed block (check: the block check behind it in a checked container, else
-// null), stopping at the first failure. `index` ends at the number of blocks visited.
-// A checked container's end record must follow its last block and end the input: it
-// goes to `end`, and `atEnd` tells a failure of it (or of its absence) from a block's.
+// null), stopping at the first failure; w.blocks counts the blocks visited. A checked
+// container's end record must follow its last block and end the input.
 template <typename Visit>
-Status WalkBlocks(const ContainerHead& head, Level level, const std::uint8_t* in, std::size_t n, std::uint64_t& index,
-                  const std::uint8_t*& end, bool& atEnd, Visit&& visit) {
+Status WalkBlocks(const ContainerHead& head, Level level, const std::uint8_t* in, std::size_t n, WalkEnd& w,
+                  Visit&& visit) {
     const bool checked = head.kind == ContainerKind::Checked;
     const std::size_t checkLength = checked ? BlockCheckLength : 0;
-    index = 0;
-    end = nullptr;
-    atEnd = false;
+    w = WalkEnd{};
     ByteCursor c{in + head.length, in + n};
     for (;;) {
+        w.at = c.at;
         if (c.at == c.end) {
-            atEnd = checked;
+            w.atEnd = checked;
             return checked ? Status::Truncated : Status::Ok;  // a checked container cut at a block's end
         }
         if (checked && *c.at == EndRecordKind) {
-            atEnd = true;
+            w.atEnd = true;
             if (!Holds(c, EndRecordLength)) return Status::Truncated;
             if (Left(c) != EndRecordLength) return Status::Corrupt;  // bytes behind the end record
-            end = c.at;
+            w.endRecord = c.at;
             return Status::Ok;
         }
         // The header's length while the buffer ends inside it, else the block's.
         std::size_t total = 0;
         if (Status s = BlockBytesWanted(level, c.at, Left(c), total); s != Status::Ok) return s;
-        if (!Holds(c, total + checkLength)) return Status::Truncated;  // total <= MaxBlockLength
+        if (!Holds(c, total + checkLength)) {  // total <= MaxBlockLength
+            w.cut = Left(c) >= BlockHeaderLength(*c.at);  // a whole header: the block is cut short
+            return Status::Truncated;
+        }
         if (Status s = visit(c, total, checked ? c.at + total : nullptr); s != Status::Ok) return s;
         c.at += total + checkLength;
-        ++index;
+        ++w.blocks;
     }
-}
-
-// The bytes a framed block restores, from its header alone.
-std::uint64_t ClaimedLength(Level level, const std::uint8_t* block, std::size_t total) {
-    if (block[0] == StoredBlockKind) return total - StoredHeaderLength;
-    return ReadBlockHeader(block, LevelOf(level).headerOrder).chunkLength;
 }
 
 // Restores one framed block of a caller's buffer and appends it to `out`. Decoders may
@@ -189,7 +193,7 @@ Status AppendFramedBlock(Level level, BlockWorkspace& ws, const ByteCursor& c, s
         std::memcpy(ws.input(), c.at, total);
         block = ws.input();
     }
-    const std::uint64_t claimed = ClaimedLength(level, block, total);
+    const std::uint64_t claimed = ClaimedChunkLength(level, block);
     const bool direct = block[0] != StoredBlockKind && claimed <= MaxChunkLength && Room(out) >= claimed + CopySlack;
     RestoredBlock restored;
     if (Status s = RestoreBlock(level, ws.codec, direct ? out.at : ws.restored(), block, total, restored);
@@ -220,11 +224,20 @@ Status AppendCheckedBlock(Level level, BlockWorkspace& ws, const ByteCursor& c, 
     return Status::Ok;
 }
 
+// True when the block at c.at, which failed at `level`, restores at another level: in a
+// plain container's first compressed block that tells the level, not damage.
+bool RestoresElsewhere(BlockWorkspace& ws, const ByteCursor& c) {
+    const std::size_t available = std::min(Left(c), MaxBlockLength);
+    std::memcpy(ws.input(), c.at, available);  // StreamReadSlack readable bytes behind
+    LevelProbe probe;
+    return ProbeLevels(ws.codec, ws.restored(), ws.input(), available, probe) == Status::Ok && probe.levels != 0;
+}
+
 // The restore loop of DecompressInto and DecompressBuffer; `room` may grow the sink
-// before a block of `claimed` bytes is appended.
+// before a block of `claimed` bytes is appended. With `salvage`, as DecompressInto says.
 template <typename MakeRoom>
 Status RestoreBlocks(LevelRequest request, const std::uint8_t* in, std::size_t n, ByteSink& out, BlockWorkspace& ws,
-                     RestoreFacts* facts, MakeRoom&& room) {
+                     RestoreFacts* facts, const DamageObserver* salvage, MakeRoom&& room) {
     RestoreFacts local;
     RestoreFacts& f = facts != nullptr ? *facts : local;
     f = RestoreFacts{};
@@ -233,22 +246,79 @@ Status RestoreBlocks(LevelRequest request, const std::uint8_t* in, std::size_t n
     ContainerHead head;
     Level level;
     if (Status s = SettleLevel(request, in, n, ws, head, f, level); s != Status::Ok) return s;
+    const bool plain = head.kind == ContainerKind::Plain;
+    const std::uint8_t* const inEnd = in + n;
     ContentTally tally;
-    const std::uint8_t* end;
-    const Status status = WalkBlocks(head, level, in, n, f.blocks, end, f.atEndRecord,
-                                     [&](const ByteCursor& c, std::size_t total, const std::uint8_t* check) {
-                                         room(ClaimedLength(level, c.at, total));
-                                         return AppendCheckedBlock(level, ws, c, total, check, out, tally);
-                                     });
-    if (status != Status::Ok || end == nullptr) return status;
-    return CheckEndRecord(end, tally, false);
+    WalkEnd w;
+    std::uint64_t restored = 0;
+    bool seenCompressed = false;
+    bool stopped = false;              // salvage: a failure that is no damage of the container
+    Status firstDamage = Status::Ok;   // salvage: the status of the first damaged block
+    // Salvage: reports the block w.blocks as damaged, with `length` zeros in its place.
+    const auto damage = [&](DamageKind why, Status s, std::uint64_t length) {
+        if (Room(out) < length) return Status::NoRoom;
+        (*salvage)(DamagedRange{w.blocks, Written(out), length, why});
+        if (length != 0) std::memset(out.at, 0, length);  // out.at may be null when nothing is written
+        out.at += length;
+        if (firstDamage == Status::Ok) firstDamage = s;
+        return Status::Ok;
+    };
+    const auto visit = [&](const ByteCursor& c, std::size_t total, const std::uint8_t* check) {
+        const std::uint32_t claimed = ClaimedChunkLength(level, c.at);
+        room(claimed);
+        const bool firstCompressed = plain && !seenCompressed && c.at[0] == CompressedBlockKind;
+        seenCompressed = seenCompressed || c.at[0] == CompressedBlockKind;
+        const Status s = AppendCheckedBlock(level, ws, c, total, check, out, tally);
+        if (s == Status::Ok) {
+            ++restored;
+            return s;
+        }
+        if (salvage == nullptr || s == Status::NoRoom || s == Status::OutOfMemory ||
+            (firstCompressed && RestoresElsewhere(ws, c))) {
+            stopped = true;
+            return s;
+        }
+        if (check != nullptr) tally.Add(LoadLE64(check), claimed);
+        const DamageKind why = s == Status::ChecksumMismatch ? DamageKind::ChecksumMismatch : DamageKind::Damaged;
+        const Status d = damage(why, s, claimed);
+        stopped = d != Status::Ok;
+        return d;
+    };
+    const Status status = WalkBlocks(head, level, in, n, w, visit);
+    f.blocks = w.blocks;
+    f.atEndRecord = w.atEnd;
+    if (salvage == nullptr || stopped) {
+        if (status != Status::Ok || w.endRecord == nullptr) return status;
+        return CheckEndRecord(w.endRecord, tally, false);
+    }
+    // Salvage: what ended the walk is the last damage. A block the input cuts short
+    // behind a whole header becomes zeros; after damaged blocks the end record's content
+    // checksum tells nothing more, so only its counts are compared.
+    if (status != Status::Ok) {
+        if (plain && !seenCompressed && w.at != inEnd && *w.at == CompressedBlockKind &&
+            RestoresElsewhere(ws, ByteCursor{w.at, inEnd})) {
+            return status;
+        }
+        const DamageKind why = status == Status::Truncated ? DamageKind::CutShort
+                               : w.atEnd                   ? DamageKind::EndRecord
+                                                           : DamageKind::Damaged;
+        const std::uint64_t length = w.cut ? ClaimedChunkLength(level, w.at) : 0;
+        room(length);
+        if (Status s = damage(why, status, length); s != Status::Ok) return s;
+    } else if (w.endRecord != nullptr) {
+        if (Status s = CheckEndRecord(w.endRecord, tally, firstDamage != Status::Ok); s != Status::Ok) {
+            (void)damage(DamageKind::EndRecord, s, 0);
+        }
+    }
+    // Nothing restored: the container fails as it would without salvage.
+    return restored == 0 && firstDamage != Status::Ok ? firstDamage : Status::Ok;
 }
 
 }  // namespace
 
 Status DecompressInto(LevelRequest level, const std::uint8_t* in, std::size_t n, ByteSink& out, BlockWorkspace& ws,
-                      RestoreFacts* facts) {
-    return RestoreBlocks(level, in, n, out, ws, facts, [](std::uint64_t) {});
+                      RestoreFacts* facts, const DamageObserver* salvage) {
+    return RestoreBlocks(level, in, n, out, ws, facts, salvage, [](std::uint64_t) {});
 }
 
 Status RestoredSize(LevelRequest request, const std::uint8_t* in, std::size_t n, std::uint64_t& size,
@@ -267,20 +337,22 @@ Status InspectContainer(const std::uint8_t* in, std::size_t n, BlockWorkspace& w
     Level level;
     if (Status s = SettleLevel(request, in, n, ws, head, facts.restore, level); s != Status::Ok) return s;
     ContentTally tally;
-    const std::uint8_t* end;
-    const Status s = WalkBlocks(head, level, in, n, facts.restore.blocks, end, facts.restore.atEndRecord,
-                                [&](const ByteCursor& c, std::size_t total, const std::uint8_t*) {
+    WalkEnd w;
+    const Status s = WalkBlocks(head, level, in, n, w,
+                                [&](const ByteCursor& c, std::size_t, const std::uint8_t*) {
                                     // Framing checked it: 1 to MaxChunkLength.
-                                    const std::uint64_t claimed = ClaimedLength(level, c.at, total);
+                                    const std::uint64_t claimed = ClaimedChunkLength(level, c.at);
                                     facts.storedBlocks += c.at[0] == StoredBlockKind ? 1 : 0;
                                     tally.blocks += 1;
                                     tally.length += claimed;
                                     return Status::Ok;
                                 });
+    facts.restore.blocks = w.blocks;
+    facts.restore.atEndRecord = w.atEnd;
     facts.blocks = tally.blocks;
     facts.restoredLength = tally.length;
-    if (s != Status::Ok || end == nullptr) return s;
-    return CheckEndRecord(end, tally, true);
+    if (s != Status::Ok || w.endRecord == nullptr) return s;
+    return CheckEndRecord(w.endRecord, tally, true);
 }
 
 Status CompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out,
@@ -293,11 +365,11 @@ Status CompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::v
 }
 
 Status DecompressBuffer(LevelRequest level, const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out,
-                        BlockWorkspace& ws, RestoreFacts* facts) {
+                        BlockWorkspace& ws, RestoreFacts* facts, const DamageObserver* salvage) {
     if (n == 0) {
         out.clear();
         ByteSink none;
-        return RestoreBlocks(level, in, n, none, ws, facts, [](std::uint64_t) {});
+        return RestoreBlocks(level, in, n, none, ws, facts, salvage, [](std::uint64_t) {});
     }
     // Size the output to what the headers claim (plus the decoders' slack), but never
     // trust a claim far beyond the input; past it the buffer grows block by block. The
@@ -311,7 +383,7 @@ Status DecompressBuffer(LevelRequest level, const std::uint8_t* in, std::size_t 
     // (the bytes are overwritten below).
     out.resize(std::size_t(claimed) + CopySlack);
     ByteSink sink{out.data(), out.data(), out.data() + out.size()};
-    const Status status = RestoreBlocks(settled, in, n, sink, ws, facts, [&](std::uint64_t blockClaim) {
+    const Status status = RestoreBlocks(settled, in, n, sink, ws, facts, salvage, [&](std::uint64_t blockClaim) {
         const std::uint64_t need = blockClaim + CopySlack;
         if (Room(sink) < need && need <= MaxChunkLength + CopySlack) {
             const std::size_t written = Written(sink);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "base/bytes.h"
@@ -41,11 +42,38 @@ struct RestoreFacts {
     bool atEndRecord = false;    // the failure is a checked container's end record or its absence
 };
 
+// Why a salvaging restore did not restore a block.
+enum class DamageKind : std::uint8_t {
+    ChecksumMismatch,  // a checked container's block fails its check
+    Damaged,           // the level's decoder rejects the block, or its header frames none
+    CutShort,          // the input ends inside the block (checked: or before the end record)
+    EndRecord,         // a checked container's end record does not match the blocks read
+};
+
+// A block a salvaging restore did not restore, in output order. `length` > 0: that many
+// zeros stand in for its chunk at `offset`. `length` 0: nothing does; the salvage ended
+// there (nothing from `offset` on is restored), or, for EndRecord (`block` = the number
+// of blocks read), blocks it counts are missing or out of place.
+struct DamagedRange {
+    std::uint64_t block = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    DamageKind why = DamageKind::Damaged;
+};
+using DamageObserver = std::function<void(const DamagedRange&)>;
+
 // Appends the restored bytes of a container to `out`, at the level asked for or, with
 // LevelFromContainer, the one the container records or its blocks reveal. On failure
 // `out` holds the blocks restored before the failing one.
+// With `salvage`, a block that does not restore (its decoder or its check rejects it, or
+// the input ends inside it) becomes zeros of the chunk length its header gives, so every
+// restored byte keeps its offset; a block that cannot be framed ends the output. Each
+// is reported to `salvage`, and the restore is Ok, unless no block restores at all: then
+// it fails with the first damage's status. A plain container's first compressed block
+// that restores at another level is not damage: the restore fails as without salvage.
 [[nodiscard]] Status DecompressInto(LevelRequest level, const std::uint8_t* in, std::size_t n, ByteSink& out,
-                                    BlockWorkspace& ws, RestoreFacts* facts = nullptr);
+                                    BlockWorkspace& ws, RestoreFacts* facts = nullptr,
+                                    const DamageObserver* salvage = nullptr);
 // The number of bytes a container restores, from its block headers alone (and, for a
 // plain container of unknown level, the first compressed block decoded).
 [[nodiscard]] Status RestoredSize(LevelRequest level, const std::uint8_t* in, std::size_t n, std::uint64_t& size,
@@ -69,6 +97,6 @@ struct ContainerFacts {
                                     ContainerKind kind = ContainerKind::Plain);
 [[nodiscard]] Status DecompressBuffer(LevelRequest level, const std::uint8_t* in, std::size_t n,
                                       std::vector<std::uint8_t>& out, BlockWorkspace& ws,
-                                      RestoreFacts* facts = nullptr);
+                                      RestoreFacts* facts = nullptr, const DamageObserver* salvage = nullptr);
 
 }  // namespace orsk

@@ -117,6 +117,44 @@ orsk_status orsk_decompress(int level, const void* container, size_t container_s
     return ToPublic(s);
 }
 
+orsk_status orsk_salvage(int level, const void* container, size_t container_size, void* output,
+                         size_t output_capacity, size_t* output_size, orsk_damaged_range* ranges,
+                         size_t range_capacity, size_t* range_count) {
+    if (!ValidRestoreLevel(level)) return ORSK_BAD_LEVEL;
+    constexpr std::size_t RangeSize = sizeof(orsk_damaged_range);
+    std::size_t rangeBytes = range_capacity > SIZE_MAX / RangeSize ? SIZE_MAX : range_capacity * RangeSize;
+    // The ranges are written, so they must not overlap the container or the output.
+    for (orsk_status s : {CheckBuffers(container, container_size, output, output_capacity, output_size),
+                          CheckBuffers(container, container_size, ranges, rangeBytes, range_count),
+                          CheckBuffers(output, output_capacity, ranges, rangeBytes, range_count)}) {
+        if (s != ORSK_OK) return s;
+    }
+    struct Listed {
+        orsk_damaged_range* ranges;
+        std::size_t capacity;
+        std::size_t count;
+    } listed{ranges, rangeBytes / RangeSize, 0};
+    // One reference captured: the observer keeps it without allocating.
+    const DamageObserver note = [&listed](const DamagedRange& d) {
+        if (listed.count < listed.capacity) {
+            listed.ranges[listed.count] = {d.block, d.offset, d.length,
+                                           d.why == DamageKind::ChecksumMismatch ? ORSK_DAMAGE_CHECKSUM
+                                           : d.why == DamageKind::CutShort       ? ORSK_DAMAGE_CUT_SHORT
+                                           : d.why == DamageKind::EndRecord      ? ORSK_DAMAGE_END_RECORD
+                                                                                 : ORSK_DAMAGE_CORRUPT};
+        }
+        ++listed.count;
+    };
+    auto* out = static_cast<std::uint8_t*>(output);
+    ByteSink sink{out, out, out + output_capacity};
+    const Status s = DecompressInto(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size, sink,
+                                    ThreadWorkspace(), nullptr, &note);
+    *output_size = s == Status::Ok ? Written(sink) : 0;
+    *range_count = s == Status::Ok ? listed.count : 0;
+    if (s != Status::Ok) return ToPublic(s);
+    return listed.count == 0 ? ORSK_OK : ORSK_DAMAGED;
+}
+
 orsk_status orsk_inspect(const void* container, size_t container_size, orsk_info* info) {
     if ((container == nullptr && container_size != 0) || info == nullptr) return ORSK_BAD_ARGUMENT;
     container_size = ClampedSize(container, container_size);
@@ -147,6 +185,7 @@ const char* orsk_status_text(int status) {
         case ORSK_CHECKSUM_MISMATCH: return "the checked container is damaged (a checksum differs)";
         case ORSK_WRONG_LEVEL: return "the checked container records another level";
         case ORSK_UNKNOWN_LEVEL: return "the level cannot be told from the container";
+        case ORSK_DAMAGED: return "the container is damaged: the blocks that restore were written, zeros stand for the others";
     }
     return "unknown status";
 }
