@@ -4,12 +4,14 @@
 // the salvage of damaged plain and checked containers.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 
 #include "container/drivers/checked.h"
 #include "container/drivers/file_driver.h"
+#include "container/drivers/level_probe.h"
 #include "container/drivers/levels.h"
 #include "container/drivers/memory.h"
 #include "orsk/orsk.h"
@@ -182,6 +184,15 @@ TEST(CheckedContainer, EmptyInputAndHeaderBytes) {
     EXPECT_EQ(orsk_decompress(-2, c.data(), c.size(), nullptr, 0, &n), ORSK_BAD_LEVEL);
 }
 
+// The checks are XXH3-64 whichever instruction set computes them (values of the
+// portable scalar build), so containers move between machines.
+TEST(CheckedContainer, ChecksumsAreXxh3) {
+    Bytes data(100000);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = std::uint8_t((i * 7919) >> 3);
+    EXPECT_EQ(ChunkChecksum(data.data(), data.size()), 0x589c89e571d443d2u);
+    EXPECT_EQ(BlockCheck(data.data(), data.size(), 12345), 0x0857724c171b55c7u);
+}
+
 // Ways to damage a container; every one must make the restore fail.
 struct Damage {
     std::string what;
@@ -309,6 +320,115 @@ TEST_P(CheckedDamage, EveryBitFlipFails) {
 INSTANTIATE_TEST_SUITE_P(Levels, CheckedDamage, ::testing::Range(0, LevelCount));
 
 namespace fs = std::filesystem;
+
+class PlainLevelDetection : public ::testing::TestWithParam<int> {};
+
+// A plain container restores with the level left to it, through memory, the C interface
+// and files: at the level its first compressed block tells, or at any when all its
+// blocks are stored; the facts say so.
+TEST_P(PlainLevelDetection, TellsTheLevelFromTheFirstCompressedBlock) {
+    const Level level = Level(GetParam());
+    const Bytes program = ReadFileBytes(ORSK_BINARY);
+    const struct {
+        const char* name;
+        Bytes data;
+        bool storedOnly;  // at every level (the executable is at levels 0 and 1 too)
+    } samples[] = {
+        {"text", TextLike(300000, 70), false},
+        {"executable", Bytes(program.begin(), program.begin() + std::min<std::size_t>(program.size(), 1200000)), false},
+        {"executable-like", BinaryLike(200000, 71), false},
+        {"stored, then text", Concat({RandomBytes(MaxChunkLength, 72), TextLike(5000, 73)}), false},
+        {"stored only", RandomBytes(MaxChunkLength + 1, 74), true},
+        {"empty", {}, true},
+    };
+    const std::string container = TempPath("plain.orsk");
+    const std::string back = (fs::path(container).parent_path() / "back").string();
+    BlockWorkspace ws;
+    for (const auto& s : samples) {
+        SCOPED_TRACE(s.name);
+        const Bytes c = CompressAs(level, s.data, ContainerKind::Plain);
+        orsk_info info;
+        ASSERT_EQ(orsk_inspect(c.data(), c.size(), &info), ORSK_OK);
+        const bool storedOnly = info.stored_blocks == info.blocks;
+        EXPECT_TRUE(storedOnly || !s.storedOnly);
+        Bytes out;
+        RestoreFacts facts;
+        ASSERT_EQ(RestoreExact(LevelFromContainer, c, out, ws, &facts), Status::Ok);
+        EXPECT_TRUE(out == s.data);
+        EXPECT_EQ(facts.kind, ContainerKind::Plain);
+        EXPECT_TRUE(facts.levelDetected);
+        ASSERT_TRUE(facts.level);
+        // The lowest level that restores the first compressed block, or any.
+        EXPECT_EQ(std::countr_zero(facts.candidates), int(*facts.level));
+        EXPECT_EQ(facts.candidates, storedOnly ? AllLevels : facts.candidates | (1u << GetParam()));
+        EXPECT_EQ(info.checked, 0);
+        EXPECT_EQ(info.level_detected, 1);
+        EXPECT_EQ(info.level, int(*facts.level));
+        EXPECT_EQ(info.level_mask, facts.candidates);
+        EXPECT_EQ(info.restored_size, s.data.size());
+
+        WriteFileBytes(container, c);
+        for (std::size_t threads : {1u, 2u}) {
+            const FileRunResult r = DecompressFile(LevelFromContainer, container, back, RunOptions{threads}, nullptr);
+            ASSERT_EQ(r.status, Status::Ok) << r.message;
+            EXPECT_TRUE(ReadFileBytes(back) == s.data);
+            EXPECT_EQ(r.restore.level, facts.level);
+            EXPECT_TRUE(r.restore.levelDetected);
+            EXPECT_EQ(r.restore.candidates, facts.candidates);
+        }
+        ContainerFacts file;
+        ASSERT_EQ(InspectFile(container, file).status, Status::Ok);
+        EXPECT_EQ(file.restore.level, facts.level);
+        EXPECT_EQ(file.restore.candidates, facts.candidates);
+        EXPECT_EQ(file.blocks, info.blocks);
+        EXPECT_EQ(file.storedBlocks, info.stored_blocks);
+        EXPECT_EQ(file.restoredLength, s.data.size());
+    }
+    fs::remove_all(fs::path(container).parent_path());
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, PlainLevelDetection, ::testing::Range(0, LevelCount));
+
+// FAST and BETTER share their sequence format but for the number of recent offsets, so a
+// FAST block whose only match lies 700 bytes back restores at BETTER too, 256 bytes
+// nearer: the level cannot be told, and the candidates are named. A damaged first
+// compressed block restores at no level.
+TEST(UntoldLevel, RefusedWhenTheLevelsDifferOrNoneRestores) {
+    const Bytes start = NoRepeats(700);
+    const Bytes data = Concat({start, Bytes(start.begin(), start.begin() + 300)});
+    const Bytes c = CompressAs(Level::Fast, data, ContainerKind::Plain);
+    const Bytes cut(c.begin(), c.end() - 1);
+    const std::string container = TempPath("differs.orsk");
+    const std::string back = (fs::path(container).parent_path() / "back").string();
+    BlockWorkspace ws;
+    for (const auto& [bytes, candidates] : {std::pair{c, 0x14u}, std::pair{cut, 0u}}) {
+        Bytes out;
+        RestoreFacts facts;
+        EXPECT_EQ(RestoreExact(LevelFromContainer, bytes, out, ws, &facts), Status::UnknownLevel);
+        EXPECT_EQ(facts.candidates, candidates);
+        EXPECT_FALSE(facts.level);
+        orsk_info info;
+        EXPECT_EQ(orsk_inspect(bytes.data(), bytes.size(), &info), ORSK_UNKNOWN_LEVEL);
+        EXPECT_EQ(info.level, -1);
+        EXPECT_EQ(info.level_mask, candidates);
+        WriteFileBytes(container, bytes);
+        const FileRunResult r = DecompressFile(LevelFromContainer, container, back, RunOptions{2}, nullptr);
+        EXPECT_EQ(r.status, Status::UnknownLevel);
+        EXPECT_NE(r.message.find(candidates ? "block 0 of '" + container + "' restores to different bytes at levels 2 "
+                                              "and 4: try -m2 or -m4"
+                                            : "restores at no level"),
+                  std::string::npos)
+            << r.message;
+        EXPECT_FALSE(fs::exists(back));
+        ContainerFacts file;
+        EXPECT_EQ(InspectFile(container, file).status, Status::UnknownLevel);
+        EXPECT_EQ(file.restore.candidates, candidates);
+    }
+    Bytes out;
+    ASSERT_EQ(RestoreExact(Level::Fast, c, out, ws), Status::Ok);
+    EXPECT_TRUE(out == data);
+    fs::remove_all(fs::path(container).parent_path());
+}
 
 // Through files: the same container whatever the thread count, restored at the level
 // given or recorded; damage names the block or the end record and leaves no output.

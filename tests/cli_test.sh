@@ -43,6 +43,34 @@ short = (1048575).to_bytes(4, 'little')
 d = bytearray(open('n3.orsk', 'rb').read()); d[2:6] = short; open('bad3.orsk', 'wb').write(d)
 d = bytearray(open('n2.orsk', 'rb').read()); d[6:10] = short; open('bad2.orsk', 'wb').write(d)"
 
+# Checked containers of numbers.txt (two blocks) at level 3, damaged: a flip inside
+# block 1, a flip in the header, cut inside block 1 and after it, block 0 lost. And a
+# plain container whose first block restores to different bytes at FAST and BETTER: a
+# match 700 bytes back, which BETTER reads 256 bytes nearer.
+"$ORSK" e --check -m3 numbers.txt c3.orsk > /dev/null 2>&1
+python3 - c3.orsk <<'PY'
+import struct, sys
+d = open(sys.argv[1], 'rb').read()
+at, spans = 8, []
+while d[at] != ord('E'):
+    total = 9 + struct.unpack_from('<I', d, at + 1)[0] if d[at] == 15 else struct.unpack_from('<I', d, at + 5)[0]
+    spans.append((at, at + total + 8))
+    at += total + 8
+def put(name, b): open(name, 'wb').write(b)
+put('c3flip.orsk', d[:spans[1][0] + 99] + bytes([d[spans[1][0] + 99] ^ 4]) + d[spans[1][0] + 100:])
+put('c3head.orsk', d[:2] + bytes([d[2] ^ 1]) + d[3:])
+put('c3mid.orsk', d[:spans[1][0] + 500])
+put('c3cut.orsk', d[:spans[1][1]])
+put('c3lost.orsk', d[:8] + d[spans[1][0]:])
+r, seen, s = __import__('random').Random(5), set(), []
+while len(s) < 700:  # 700 letters in which no 4 letters repeat
+    c = next(c for c in r.sample(range(97, 114), 17) if bytes(s[-3:] + [c]) not in seen)
+    if len(s) >= 3: seen.add(bytes(s[-3:] + [c]))
+    s.append(c)
+put('differs.bin', bytes(s + s[:300]))
+PY
+"$ORSK" e -m2 differs.bin differs.orsk > /dev/null 2>&1
+
 # The command line, one run per row: exit code | a text the output holds ("-": none) |
 # a file that must be left as it was (absent stays absent) | the arguments. A refused
 # command line (exit 1) prints the usage on standard error; no failure prints "Done!".
@@ -98,7 +126,29 @@ done <<'TABLE'
 2|/nonexistent-dir/x.orsk|-|e -m0 sample.bin /nonexistent-dir/x.orsk
 2|/proc/orsk-test.orsk|-|e -m0 sample.bin /proc/orsk-test.orsk
 2|cannot read|mem.orsk|e -m0 /proc/self/mem mem.orsk
+1|--check goes with e|never.out|d --check -m c3.orsk never.out
+1|-l needs the containers|-|-l
+2|checked container written at level 3 (NORMAL), not at level 2|never.out|d -m2 c3.orsk never.out
+2|block 1 of 'c3flip.orsk' is damaged|never.out|d -m c3flip.orsk never.out
+2|block 1 of 'c3flip.orsk' is damaged|never.out|d -t1 -m3 c3flip.orsk never.out
+2|its checked header is damaged|never.out|d -m c3head.orsk never.out
+2|block 1 of 'c3mid.orsk' is cut short|never.out|d -m c3mid.orsk never.out
+2|cut short: it ends after block 1 without its end record|never.out|d -m3 c3cut.orsk never.out
+2|end record of 'c3lost.orsk' does not match the blocks|never.out|d -m c3lost.orsk never.out
+2|block 0 of 'differs.orsk' restores to different bytes at levels 2 and 4: try -m2 or -m4|never.out|d -m differs.orsk never.out
+0|Using level 2 FAST (detected)|-|d -m n2.orsk n2.back
 TABLE
+cmp -s numbers.txt n2.back; check "-m alone restores a plain container" 0 $?
+
+# -l: one line per container; a file that is not one fails (exit 2), the rest are listed.
+head -c 1100000 /dev/urandom > random.bin
+"$ORSK" e -m5 random.bin random.orsk > /dev/null 2>&1
+"$ORSK" -l c3.orsk n2.orsk keep.txt random.orsk > out.txt 2> err.txt; check "-l with a non-container" 2 $?
+size() { stat -c %s "$1"; }
+expect_text "-l checked" out.txt "c3.orsk: checked, level 3 NORMAL, 2 blocks (0 stored, 2 compressed), $(size c3.orsk) -> $(size numbers.txt) bytes, ratio [0-9.]*$"
+expect_text "-l plain" out.txt "n2.orsk: plain, level 2 FAST (detected), 2 blocks (0 stored, 2 compressed), $(size n2.orsk) -> $(size numbers.txt) bytes"
+expect_text "-l stored only" out.txt "random.orsk: plain, any level, 2 blocks (2 stored, 0 compressed), $(size random.orsk) -> 1100000 bytes, ratio 1.000"
+expect_text "-l non-container" err.txt "'keep.txt' cannot be restored: it is not an orsk container"
 "$ORSK" d -m1 l1.orsk l1.back > /dev/null 2>&1; check "restore -m1" 0 $?
 cmp -s sample.bin l1.back; check "level 1 round trip" 0 $?
 "$ORSK" d -m0 many.orsk many.back > /dev/null 2>&1 && cmp -s sample.bin many.back; check "-t100000 round trip" 0 $?
@@ -134,6 +184,18 @@ for level in 0 1 2 3 4 5; do
     "$ORSK" e d -m$level sample.bin ed.orsk > out.txt 2>&1; check "e d at level $level" 0 $?
     expect_text "verified at level $level" out.txt "Verified"
     cmp -s sample.bin ed.orsk; check "e d keeps the container" 1 $?
+    # Checked containers, restored at the level given and at the recorded one; plain
+    # ones of executable, text and random (stored) data at the level their blocks tell.
+    "$ORSK" e d --check -m$level big.bin big.c$level > out.txt 2>&1; check "e d --check at level $level" 0 $?
+    for m in -m$level -m; do
+        "$ORSK" d $m big.c$level big.back > out.txt 2>&1 && cmp -s big.bin big.back; check "checked d $m at level $level" 0 $?
+    done
+    expect_text "recorded level $level" out.txt "Using level $level .* (recorded)"
+    for f in big.bin numbers.txt random.bin; do
+        "$ORSK" e -m$level $f plain.orsk > /dev/null 2>&1
+        "$ORSK" d -m plain.orsk plain.back > out.txt 2>&1 && cmp -s $f plain.back; check "d -m of $f at level $level" 0 $?
+        expect_text "$f: level of level $level" out.txt "Using \(level [0-5] [A-Z]* (detected\|any level\)"
+    done
 done
 
 # Threads: the same container whatever the thread count, restored by any count.
@@ -163,6 +225,9 @@ for level in 0 1 2 3 4 5; do
     cmp -s pipe.orsk big.$level; check "pipe container equals file container at level $level" 0 $?
     expect_text "messages on stderr at level $level" pipe.err "Done!"
     "$ORSK" d -m$level pipe.orsk - 2> /dev/null | cmp -s - big.bin; check "restore to a pipe at level $level" 0 $?
+    "$ORSK" d -m - - < pipe.orsk 2> /dev/null | cmp -s - big.bin; check "d -m through pipes at level $level" 0 $?
+    cat big.bin | "$ORSK" e --check -m$level - - 2> /dev/null | "$ORSK" d -m - - 2> /dev/null | cmp -s - big.bin
+    check "checked through pipes at level $level" 0 $?
 done
 tar cf - sample.bin big.bin | "$ORSK" e -m2 - - 2> /dev/null > dir.orsk
 "$ORSK" d -m2 dir.orsk - 2> /dev/null | tar tf - > list.txt; check "tar through orsk" 0 $?

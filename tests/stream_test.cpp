@@ -111,7 +111,7 @@ constexpr std::size_t Pieces[] = {1, 7, 4096, MaxChunkLength - 1, MaxChunkLength
 
 class StreamMatrix : public ::testing::TestWithParam<std::tuple<int, std::size_t>> {};
 
-// Plain containers restore at their level; checked ones also at the level they record.
+// Containers restore at their level and at the one they record or their blocks tell.
 TEST_P(StreamMatrix, SameContainerAndExactRestore) {
     const auto [level, piece] = GetParam();
     for (unsigned flags : {0u, unsigned(ORSK_CHECKED)}) {
@@ -122,7 +122,7 @@ TEST_P(StreamMatrix, SameContainerAndExactRestore) {
             Bytes packed, restored;
             ASSERT_EQ(StreamCompress(level, flags, original, piece, packed), ORSK_OK) << what;
             EXPECT_TRUE(packed == oneShot) << what << ": " << packed.size() << " vs " << oneShot.size();
-            for (int restoreLevel : {level, flags ? ORSK_LEVEL_FROM_CONTAINER : level}) {
+            for (int restoreLevel : {level, ORSK_LEVEL_FROM_CONTAINER}) {
                 ASSERT_EQ(StreamDecompress(restoreLevel, oneShot, piece, restored), ORSK_OK) << what;
                 EXPECT_TRUE(restored == original) << what;
             }
@@ -163,14 +163,17 @@ TEST(Streams, DamageGivesTheOneShotStatus) {
             damaged.push_back(packed);
             damaged.back()[1 + seed % (packed.size() - 1)] ^= std::uint8_t(1 + (seed >> 24) % 255);
         }
-        for (std::size_t d = 0; d < damaged.size(); ++d) {
+        // Each case at the level given and at the one the container records or tells.
+        for (std::size_t k = 0; k < 2 * damaged.size(); ++k) {
+            const std::size_t d = k / 2;
+            const int restoreLevel = k % 2 != 0 ? ORSK_LEVEL_FROM_CONTAINER : level;
             Bytes whole;
-            const orsk_status expected = OneShotDecompress(level, damaged[d], original.size() + 64, whole);
+            const orsk_status expected = OneShotDecompress(restoreLevel, damaged[d], original.size() + 64, whole);
             for (std::size_t piece : {std::size_t(7), std::size_t(4096), MaxChunkLength + 1}) {
                 if (piece == 7 && d % 8 != 0) continue;  // small pieces for a sample
                 Bytes streamed;
-                ASSERT_EQ(StreamDecompress(level, damaged[d], piece, streamed), expected)
-                    << "level " << level << " flags " << flags << " case " << d << " piece " << piece;
+                ASSERT_EQ(StreamDecompress(restoreLevel, damaged[d], piece, streamed), expected)
+                    << "level " << restoreLevel << " flags " << flags << " case " << d << " piece " << piece;
                 if (expected == ORSK_OK) {
                     EXPECT_TRUE(streamed == whole) << "level " << level << " case " << d;
                 } else {
@@ -185,12 +188,19 @@ TEST(Streams, DamageGivesTheOneShotStatus) {
         }
     }
     // Containers read at another level than the one that wrote it, and a plain one whose
-    // level is asked of the container.
-    for (auto [flags, level] : {std::pair{0u, 4}, {unsigned(ORSK_CHECKED), 4}, {0u, ORSK_LEVEL_FROM_CONTAINER}}) {
+    // first block restores to other bytes at BETTER than at FAST (a match 700 bytes back
+    // read 256 bytes nearer), so its level cannot be told.
+    const Bytes start = NoRepeats(700);
+    Bytes differs;
+    ASSERT_EQ(OneShotCompress(2, 0, Concat({start, Bytes(start.begin(), start.begin() + 300)}), differs), ORSK_OK);
+    for (auto [container, level] : {std::pair{Container(2, 0, 0), 4}, {Container(2, ORSK_CHECKED, 0), 4},
+                                    {differs, ORSK_LEVEL_FROM_CONTAINER}}) {
         Bytes whole, streamed;
-        const orsk_status expected = OneShotDecompress(level, Container(2, flags, 0), Inputs()[0].data.size(), whole);
+        const orsk_status expected = OneShotDecompress(level, container, Inputs()[0].data.size(), whole);
         EXPECT_NE(expected, ORSK_OK);
-        EXPECT_EQ(StreamDecompress(level, Container(2, flags, 0), 4096, streamed), expected) << flags << " " << level;
+        for (std::size_t piece : {std::size_t(7), std::size_t(4096)}) {
+            EXPECT_EQ(StreamDecompress(level, container, piece, streamed), expected) << level << " " << piece;
+        }
     }
 }
 

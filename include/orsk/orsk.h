@@ -165,7 +165,9 @@ ORSK_API const char* orsk_version(void);
  *
  * A compression stream takes the flags of orsk_compress_ex (0 or ORSK_CHECKED); a
  * decompression stream takes a level or ORSK_LEVEL_FROM_CONTAINER, and flags 0 (the
- * container tells whether it is checked). Other flags: ORSK_BAD_ARGUMENT. A stream may
+ * container tells whether it is checked). With ORSK_LEVEL_FROM_CONTAINER a plain
+ * container's first compressed block is held with up to 1 MiB of what follows it (or
+ * until finish) while its level is told. Other flags: ORSK_BAD_ARGUMENT. A stream may
  * move between threads but serves one call at a time; separate streams are independent. */
 typedef struct orsk_compress_stream orsk_compress_stream;
 typedef struct orsk_decompress_stream orsk_decompress_stream;

@@ -1,6 +1,7 @@
 // Command-line scan: words starting with e or d are the commands, words starting with
-// '-' are options from the table below, -m<digit> gives the level and ends the scan,
-// and exactly two names follow it. Nothing after -m is taken as a command or option.
+// '-' are options from the table below, -m<digit> (or -m alone: the container's level)
+// ends the scan, and exactly two names follow it. Nothing after -m is taken as a command
+// or option.
 #include "cli/arguments.h"
 
 #include <cstring>
@@ -36,6 +37,16 @@ bool SetBench(Arguments& a, const std::string& value) {
     return true;
 }
 
+bool SetCheck(Arguments& a, const std::string&) {
+    a.check = true;
+    return true;
+}
+
+bool SetList(Arguments& a, const std::string&) {
+    a.list = true;
+    return true;
+}
+
 bool SetSalvage(Arguments& a, const std::string&) {
     a.salvage = true;
     return true;
@@ -62,6 +73,7 @@ const Option Options[] = {
     {"-t", true, SetThreads},  {"-b", true, SetBench},
     {"-h", false, SetHelp},    {"--help", false, SetHelp},
     {"-V", false, SetVersion}, {"--version", false, SetVersion},
+    {"--check", false, SetCheck}, {"-l", false, SetList},
     {"--salvage", false, SetSalvage},
 };
 
@@ -76,19 +88,18 @@ const Option* FindOption(const std::string& arg) {
 bool IsLevel(const std::string& arg) { return arg.compare(0, 2, "-m") == 0; }
 bool IsCommand(const std::string& arg) { return arg == "e" || arg == "d"; }
 
-// -m<digit> and the names behind it.
+// -m<digit> or -m alone, and the names behind it.
 void ScanLevelAndNames(Arguments& a, const std::string& arg, const std::vector<std::string>& names) {
     const std::string value = arg.substr(2);
-    if (value.empty()) {  // room for a level read from the container, one day
-        a.error = "-m needs a level: the valid levels are 0 to 5 (-m0 ... -m5)";
-        return;
-    }
-    if (value.size() != 1 || value[0] < '0' || value[0] > '5') {
+    if (value.empty()) {
+        a.levelFromContainer = true;
+    } else if (value.size() != 1 || value[0] < '0' || value[0] > '5') {
         a.error = "invalid level in '" + arg + "': the valid levels are 0 to 5 (-m0 ... -m5)";
         return;
+    } else {
+        a.level = std::uint8_t(value[0] - '0');
     }
     a.levelGiven = true;
-    a.level = std::uint8_t(value[0] - '0');
     if (names.size() > 2) {
         a.error = "more than two names after " + arg + " (input and output)";
         for (const std::string& name : names) {
@@ -134,6 +145,10 @@ Arguments ScanArguments(const std::vector<std::string>& args) {
             if (!option->apply(a, arg.substr(std::strlen(option->name)))) break;
             if (a.bench) {  // the benchmark takes every later argument as a file name
                 a.benchFiles.assign(args.begin() + std::ptrdiff_t(i) + 1, args.end());
+                break;
+            }
+            if (a.list) {  // so does the listing
+                a.listFiles.assign(args.begin() + std::ptrdiff_t(i) + 1, args.end());
                 break;
             }
         }

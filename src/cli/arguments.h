@@ -13,6 +13,7 @@ struct Arguments {
     bool decompress = false;  // an argument before -m starting with 'd'
     bool levelGiven = false;
     std::uint8_t level = 0;   // 0..5, the one digit after -m
+    bool levelFromContainer = false;  // -m alone: d takes the level from the container
     bool namesGiven = false;  // two arguments follow -m
     std::string input;
     std::string output;
@@ -24,6 +25,9 @@ struct Arguments {
     bool bench = false;            // -b[levels] FILE...: the built-in benchmark
     std::string benchLevels;       // what follows -b: "", "3" or "2-4"
     std::vector<std::string> benchFiles;
+    bool check = false;            // --check: e writes a checked container
+    bool list = false;             // -l FILE...: what each container is
+    std::vector<std::string> listFiles;
     std::string error;  // why the command line is refused (exit 1); empty when it is not
 };
 

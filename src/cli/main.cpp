@@ -6,6 +6,7 @@
 
 #include "cli/arguments.h"
 #include "cli/benchmark.h"
+#include "cli/listing.h"
 #include "cli/main.h"
 #include "cli/report.h"
 #include "container/drivers/file_driver.h"
@@ -56,6 +57,8 @@ int Run(const cli::Arguments& args) {
     const std::int64_t frequency = platform::CounterFrequency();
     RunOptions options;
     options.threads = args.threads > 0 ? std::size_t(args.threads) : DefaultThreads();  // the drivers cap it
+    options.container = args.check ? ContainerKind::Checked : ContainerKind::Plain;
+    const LevelRequest request = args.levelFromContainer ? LevelFromContainer : LevelRequest(level);
     options.salvage = args.salvage;
 
     if (args.input != "-" && args.output != "-" && platform::SameFile(args.input, args.output)) {
@@ -83,24 +86,26 @@ int Run(const cli::Arguments& args) {
         const std::string& container = args.compress ? args.output : args.input;
         std::fprintf(console, "\n Decompressing %s [ %s bytes]", container.c_str(), ShownSize(container).c_str());
         const std::int64_t start = platform::CounterNow();
-        cli::PrintDecompressAnnouncement(console, level);
+        // With -m alone the level is known once the container is read.
+        if (request) cli::PrintDecompressAnnouncement(console, level);
         ReportInterruptAs(args.compress ? "verifying " + output + " against " + input
                                         : "restoring " + input + " into " + output,
                           liveOnStdout);
         auto onBlock = [&](const DecompressEvent& e) {
-            const std::string line = cli::DecompressProgressLine(level, e);
+            const std::string line = request ? cli::DecompressProgressLine(level, e) : std::string();
             if (!line.empty()) progress.Show(line);
         };
-        const FileRunResult r = args.compress ? VerifyContainer(level, container, args.input, options, onBlock)
-                                              : DecompressFile(level, args.input, args.output, options, onBlock);
+        const FileRunResult r = args.compress ? VerifyContainer(request, container, args.input, options, onBlock)
+                                              : DecompressFile(request, args.input, args.output, options, onBlock);
         progress.Finish();
         ReportInterruptAs("", false);
         const std::int64_t total = platform::StageMicros(start, platform::CounterNow(), frequency);
         if (r.status != Status::Ok) {
             // The levels' own word for a block that does not restore, then the reason.
-            if (r.blockFailed) std::fputs(LevelOf(level).blockFailure, console);
+            if (r.blockFailed && r.restore.level) std::fputs(LevelOf(*r.restore.level).blockFailure, console);
             return Failure(console, r.message);
         }
+        if (!request) cli::PrintLevelFound(console, r.restore);
         cli::PrintDecompressReport(console, r.bytesOut, total);
         if (!r.damaged.empty()) {
             std::fflush(console);
@@ -142,6 +147,10 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
         }
         return cli::RunBenchmark(args.benchFiles, options, stdout);
     }
+    if (args.list) {
+        if (args.listFiles.empty()) return Refuse("-l needs the containers to list: orsk -l FILE...");
+        return cli::ListContainers(args.listFiles, stdout);
+    }
     if (raw.empty()) return Refuse("");
     if (!args.compress && !args.decompress) return Refuse("nothing to do: give e (compress) or d (restore) before -m");
     if (args.salvage && (args.compress || !args.decompress)) {
@@ -149,6 +158,10 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
     }
     if (!args.levelGiven) return Refuse("e and d need a level and two names: -m<0..5> input output");
     if (!args.namesGiven) return Refuse("two names must follow -m: the input and the output");
+    if (args.compress && args.levelFromContainer) {
+        return Refuse("e needs a level: the valid levels are 0 to 5 (-m0 ... -m5); -m alone is for d");
+    }
+    if (args.check && !args.compress) return Refuse("--check goes with e: a restore tells a checked container by itself");
     if (args.input == "-" && platform::StdinIsTerminal()) {
         std::fprintf(stderr, "\n orsk: standard input is a terminal: name a file, or send the data through a pipe\n");
         return ExitUsage;

@@ -1,6 +1,10 @@
 // Console text in the tool's fixed formats.
 #include "cli/report.h"
 
+#include <bit>
+
+#include "container/drivers/level_probe.h"
+
 namespace orsk::cli {
 
 const char* const VersionLine = "ORSK v2.9207";
@@ -32,9 +36,15 @@ void PrintHelp(std::FILE* out) {
     std::fprintf(out,
                  "\n   orsk e -m<0..5> in out     compress in into the container out"
                  "\n   orsk d -m<0..5> in out     restore the container in (written at that level) into out"
+                 "\n   orsk d -m in out           restore at the level a checked container records, or"
+                 "\n                              the one a plain container's first compressed block shows"
                  "\n   orsk e d -m<0..5> in out   compress, then restore out in memory and compare with in"
+                 "\n   orsk -l FILE...            list each container: plain or checked, level, blocks,"
+                 "\n                              sizes and ratio"
                  "\n   -  as a name               standard input (not a terminal) or output"
                  "\n   Options go before -m; exactly two names follow it."
+                 "\n   --check                    with e: write a checked container (records the level,"
+                 "\n                              a checksum per block and of the whole; damage fails)"
                  "\n   --salvage                  with d: restore every block that restores, zeros of its length"
                  "\n                              for every other, listed on standard error (exit code 3)"
                  "\n   -t<n>                      worker threads, 1 or more (default: every core; capped at"
@@ -46,9 +56,10 @@ void PrintHelp(std::FILE* out) {
                  "\n\n   The output keeps the input's permission bits and modification time."
                  "\n   A restore at the wrong level names the level the container restores at."
                  "\n\n   Exit codes: 0 success; 1 usage (no e or d, an unknown option, a level other than"
-                 "\n   -m0 ... -m5, a bad thread count, not exactly two names, standard input a terminal);"
-                 "\n   2 failure (file, data or verification); 3 restored with damaged blocks (--salvage);"
-                 "\n   130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
+                 "\n   -m0 ... -m5 or -m alone with d, --check without e, --salvage but with d alone, a"
+                 "\n   bad thread count, not exactly two names, standard input a terminal); 2 failure (file,"
+                 "\n   data, a level that cannot be told, verification, a file -l cannot list); 3 restored"
+                 "\n   with damaged blocks (--salvage); 130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
 }
 
 double Speed(std::uint64_t bytes, std::int64_t micros) {
@@ -117,6 +128,21 @@ void PrintCompressReport(std::FILE* out, const FileRunResult& r, std::int64_t to
 void PrintDecompressReport(std::FILE* out, std::uint64_t restoredBytes, std::int64_t totalMicros) {
     std::fprintf(out, "\n Total: ~%2lld.%03lldms - %4.02f MB/s\n", Millis(totalMicros), MicrosPart(totalMicros),
                  Speed(restoredBytes, totalMicros));
+}
+
+
+std::string LevelFound(const RestoreFacts& facts) {
+    if (!facts.level) return "level unknown";
+    if (facts.levelDetected && facts.candidates == AllLevels) return "any level";
+    const std::string name = "level " + std::to_string(int(*facts.level)) + " " + LevelName(*facts.level);
+    if (!facts.levelDetected) return name;
+    if (std::popcount(facts.candidates) == 1) return name + " (detected)";
+    return name + " (detected; levels " + LevelList(facts.candidates, "", " and ") + " restore it alike)";
+}
+
+void PrintLevelFound(std::FILE* out, const RestoreFacts& facts) {
+    const bool recorded = facts.kind == ContainerKind::Checked;
+    std::fprintf(out, "\n Using %s%s\n", LevelFound(facts).c_str(), recorded ? " (recorded)" : "");
 }
 
 void PrintDamage(std::FILE* out, const std::string& container, const FileRunResult& r) {

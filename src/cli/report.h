@@ -41,6 +41,10 @@ void PrintCompressAnnouncement(std::FILE* out, Level level);
 void PrintDecompressAnnouncement(std::FILE* out, Level level);
 void PrintCompressReport(std::FILE* out, const FileRunResult& r, std::int64_t totalMicros);
 void PrintDecompressReport(std::FILE* out, std::uint64_t restoredBytes, std::int64_t totalMicros);
+// The level a restore with -m alone settled on: "level 3 NORMAL", "level 2 FAST
+// (detected)" and which other levels restore it alike, or "any level".
+std::string LevelFound(const RestoreFacts& facts);
+void PrintLevelFound(std::FILE* out, const RestoreFacts& facts);
 // The blocks a salvaging restore of `container` did not restore, one line each, and what
 // ended it.
 void PrintDamage(std::FILE* out, const std::string& container, const FileRunResult& r);

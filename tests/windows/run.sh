@@ -42,6 +42,10 @@ for f in "$work/src sample ünïcødé.tar" "$work/binary.bin"; do
         cmp -s "$f" "$f.wback"; check "windows restore exact $level" 0 $?
         "$lin" d -m$level "$f.w$level" "$f.lback" > /dev/null 2>&1; check "linux restores windows $level" 0 $?
         cmp -s "$f" "$f.lback"; check "linux restore exact $level" 0 $?
+        # Checked containers: the same checks whichever instruction set hashes them.
+        wine "$exe" e --check -m$level "$f" "$f.wc" > /dev/null 2>&1 && "$lin" e --check -m$level "$f" "$f.lc" > /dev/null 2>&1
+        cmp -s "$f.wc" "$f.lc"; check "identical checked containers at level $level" 0 $?
+        wine "$exe" d -m "$f.lc" "$f.wback" > /dev/null 2>&1 && cmp -s "$f" "$f.wback"; check "windows d -m $level" 0 $?
     done
 done
 wine "$exe" e -m9 "$work/binary.bin" "$work/x" > /dev/null 2>&1; check "bad level exit code" 1 $?

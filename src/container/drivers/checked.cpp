@@ -1,5 +1,6 @@
-// Checksums, header and end record of the checked container. xxHash is compiled into
-// this file alone (header-only), so the program needs no hashing library at run time.
+// Checksums, header and end record of the checked container. xxHash is compiled in
+// header-only (here, and in AVX2 beside), so the program needs no hashing library at
+// run time.
 #include "container/drivers/checked.h"
 
 #include "base/bytes.h"
@@ -9,16 +10,38 @@
 
 namespace orsk {
 
+#ifdef ORSK_XXH3_AVX2
+std::uint64_t Xxh3Avx2(const std::uint8_t* p, std::size_t n, std::uint64_t seed);  // checksum_avx2.cpp
+#endif
+
 namespace {
 
 std::uint32_t HeaderCheck(const std::uint8_t* header) { return std::uint32_t(XXH3_64bits(header, 4)); }
 
+using Hash = std::uint64_t (*)(const std::uint8_t* p, std::size_t n, std::uint64_t seed);
+
+std::uint64_t Xxh3(const std::uint8_t* p, std::size_t n, std::uint64_t seed) { return XXH3_64bits_withSeed(p, n, seed); }
+
+Hash FastestXxh3() {
+#ifdef ORSK_XXH3_AVX2
+    if (__builtin_cpu_supports("avx2")) return Xxh3Avx2;
+#endif
+    return Xxh3;
+}
+
+// XXH3 of a chunk or block (seed 0 gives XXH3_64bits), by the widest build the
+// processor runs.
+std::uint64_t HashBlockBytes(const std::uint8_t* p, std::size_t n, std::uint64_t seed) {
+    static const Hash hash = FastestXxh3();
+    return hash(p, n, seed);
+}
+
 }  // namespace
 
-std::uint64_t ChunkChecksum(const std::uint8_t* chunk, std::size_t n) { return XXH3_64bits(chunk, n); }
+std::uint64_t ChunkChecksum(const std::uint8_t* chunk, std::size_t n) { return HashBlockBytes(chunk, n, 0); }
 
 std::uint64_t BlockCheck(const std::uint8_t* block, std::size_t total, std::uint64_t chunkChecksum) {
-    return XXH3_64bits_withSeed(block, total, chunkChecksum);
+    return HashBlockBytes(block, total, chunkChecksum);
 }
 
 void WriteCheckedHeader(std::uint8_t* out, Level level) {

@@ -51,54 +51,140 @@ std::string EndRecordProblem(const std::string& container, const std::string& wh
     return "the end record of " + Quoted(container) + " " + what;
 }
 
-// What ReadBlock found next in a container.
+// What ContainerReader::ReadNext found next in a container.
 enum class Next { Block, EndRecord, EndOfFile };
 
-// Reads the next block of a container into `buffer` (MaxBlockLength + StreamReadSlack
-// bytes): its fixed header, its body and, in a checked container, the check behind it;
-// or a checked container's end record, which must end the file, into `record`. `held`
-// receives how many bytes the buffer holds, also of a block cut short. On failure `why`
-// says what is wrong with the block (ReadFailed: nothing, see in.error()).
-Status ReadBlock(platform::InputFile& in, Level level, bool checked, std::uint8_t* buffer, std::size_t& total,
-                 std::uint64_t& check, std::uint8_t* record, Next& next, std::size_t& held, std::string& why) {
+constexpr std::uint64_t NoJob = ~std::uint64_t(0);
+
+// The blocks of a container as they are read. A plain container's first compressed
+// block is read together with what follows it, up to one block's worth (the window),
+// so that the levels it restores at can be told before it is framed; the window's bytes
+// are then handed out before the input's next ones. Stored blocks frame alike at every
+// level, so those in front of it need none.
+class ContainerReader {
+public:
+    ContainerReader(platform::InputFile& in, const ContainerHead& head, LevelRequest level)
+        : in_(in), checked_(head.kind == ContainerKind::Checked), level_(level) {}
+
+    // The level of the blocks: none while a plain container's is still to be told.
+    LevelRequest level() const { return level_; }
+    // The first compressed block's index (NoJob until met) and what its probe found.
+    std::uint64_t firstCompressed() const { return firstCompressed_; }
+    const LevelProbe& probe() const { return probe_; }
+    const std::string& error() const { return in_.error(); }
+
+    // Reads the next block into `buffer` (MaxBlockLength + StreamReadSlack bytes): its
+    // fixed header, its body and, in a checked container, the check behind it; or a
+    // checked container's end record, which must end the file, into `record`. On
+    // failure `why` says what is wrong with the block (ReadFailed: nothing, see error()).
+    Status ReadNext(std::uint8_t* buffer, std::size_t& total, std::uint64_t& check, std::uint8_t* record, Next& next,
+                    std::string& why);
+    // The levels at which the first compressed block restores, once ReadNext has met it.
+    Status Probe();
+
+private:
+    bool Read(std::uint8_t* p, std::size_t n, std::size_t& got);
+    Status TakeWindow(std::uint8_t kind, std::uint64_t index, std::string& why);
+
+    platform::InputFile& in_;
+    const bool checked_;
+    LevelRequest level_;
+    std::uint64_t blocks_ = 0;
+    std::uint64_t firstCompressed_ = NoJob;
+    JobBuffers window_;  // input(): the window; restored(): where the probe restores
+    std::size_t windowLength_ = 0, windowAt_ = 0;
+    CodecScratch scratch_;
+    LevelProbe probe_;
+};
+
+bool ContainerReader::Read(std::uint8_t* p, std::size_t n, std::size_t& got) {
+    const std::size_t fromWindow = std::min(n, windowLength_ - windowAt_);
+    if (fromWindow != 0) {
+        std::memcpy(p, window_.input() + windowAt_, fromWindow);
+        windowAt_ += fromWindow;
+    }
+    if (!in_.Read(p + fromWindow, n - fromWindow, got)) return false;
+    got += fromWindow;
+    return true;
+}
+
+Status ContainerReader::TakeWindow(std::uint8_t kind, std::uint64_t index, std::string& why) {
+    if (window_.Prepare() != Status::Ok) return why = "needs more memory than is free", Status::OutOfMemory;
+    std::uint8_t* const bytes = window_.input();
+    bytes[0] = kind;
     std::size_t got;
-    held = 0;
+    if (!in_.Read(bytes + 1, MaxBlockLength - 1, got)) return Status::ReadFailed;
+    windowLength_ = 1 + got;
+    windowAt_ = 1;  // the kind byte is read
+    firstCompressed_ = index;
+    return Status::Ok;
+}
+
+Status ContainerReader::Probe() {
+    return ProbeLevels(scratch_, window_.restored(), window_.input(), windowLength_, probe_);
+}
+
+Status ContainerReader::ReadNext(std::uint8_t* buffer, std::size_t& total, std::uint64_t& check,
+                                 std::uint8_t* record, Next& next, std::string& why) {
+    std::size_t got;
     next = Next::Block;
-    if (!in.Read(buffer, 1, got)) return Status::ReadFailed;
+    if (!Read(buffer, 1, got)) return Status::ReadFailed;
     if (got == 0) {
         next = Next::EndOfFile;
         return Status::Ok;
     }
-    if (checked && buffer[0] == EndRecordKind) {
+    if (checked_ && buffer[0] == EndRecordKind) {
         next = Next::EndRecord;
         record[0] = buffer[0];
         std::uint8_t behind;
-        if (!in.Read(record + 1, EndRecordLength - 1, got)) return Status::ReadFailed;
+        if (!Read(record + 1, EndRecordLength - 1, got)) return Status::ReadFailed;
         if (got != EndRecordLength - 1) return why = "is cut short", Status::Truncated;
-        if (!in.Read(&behind, 1, got)) return Status::ReadFailed;
+        if (!Read(&behind, 1, got)) return Status::ReadFailed;
         if (got != 0) return why = "is followed by more bytes", Status::Corrupt;
         return Status::Ok;
     }
-    held = 1;
     const std::size_t headerLength = BlockHeaderLength(buffer[0]);
     if (headerLength == 0) return why = "has an unknown kind byte " + std::to_string(buffer[0]), Status::Corrupt;
-    if (!in.Read(buffer + 1, headerLength - 1, got)) return Status::ReadFailed;
-    held += got;
+    const std::uint64_t index = blocks_++;
+    if (!checked_ && buffer[0] == CompressedBlockKind && firstCompressed_ == NoJob) {
+        if (Status s = TakeWindow(buffer[0], index, why); s != Status::Ok) return s;
+        if (!level_) {
+            if (Probe() != Status::Ok) return why = "needs more memory than is free", Status::OutOfMemory;
+            level_ = DetectedLevel(probe_);
+            if (!level_ && probe_.levels == 0) {
+                return why = "restores at no level, so the level cannot be told: it is damaged", Status::UnknownLevel;
+            }
+            if (!level_) {
+                return why = "restores to different bytes at " + LevelAdvice(probe_.levels), Status::UnknownLevel;
+            }
+        }
+    }
+    if (!Read(buffer + 1, headerLength - 1, got)) return Status::ReadFailed;
     if (got != headerLength - 1) return why = "is cut short", Status::Truncated;
+    // Stored blocks frame alike at every level.
+    const Level level = level_.value_or(Level::Hyperfast);
     if (Status s = BlockTotalLength(level, buffer, total); s != Status::Ok) return why = "is damaged", s;
-    if (!in.Read(buffer + headerLength, total - headerLength, got)) return Status::ReadFailed;
-    held += got;
+    if (!Read(buffer + headerLength, total - headerLength, got)) return Status::ReadFailed;
     if (got != total - headerLength) return why = "is cut short", Status::Truncated;
-    if (!checked) return Status::Ok;
+    if (!checked_) return Status::Ok;
     std::uint8_t sum[BlockCheckLength];
-    if (!in.Read(sum, sizeof sum, got)) return Status::ReadFailed;
+    if (!Read(sum, sizeof sum, got)) return Status::ReadFailed;
     if (got != sizeof sum) return why = "is cut short in its check", Status::Truncated;
     check = LoadLE64(sum);
     return Status::Ok;
 }
 
-// Reads a container's head from `in` and settles the level of its blocks; `r` receives
-// the facts and, on failure, the message. False when the file is empty (nothing to read).
+// A plain container with no compressed block restores alike at every level.
+void SetAnyLevel(RestoreFacts& facts) {
+    facts.level = Level::Hyperfast;
+    facts.levelDetected = true;
+    facts.candidates = AllLevels;
+}
+
+// Reads a container's head from `in` and the level of its blocks, when the head tells
+// it (none for a plain container whose level is to be told from its blocks); `r`
+// receives the facts and, on failure, the message. False when the file is empty (an
+// empty plain container, which restores at any level) or on failure.
 bool ReadHead(platform::InputFile& in, const std::string& input, LevelRequest request, ContainerHead& head,
               FileRunResult& r) {
     std::uint8_t bytes[CheckedHeaderLength];
@@ -107,7 +193,10 @@ bool ReadHead(platform::InputFile& in, const std::string& input, LevelRequest re
         r = Fail(r, Status::ReadFailed, "cannot read " + Quoted(input) + ": " + in.error());
         return false;
     }
-    if (got == 0) return false;  // an empty container restores an empty file
+    if (got == 0) {
+        if (!request) SetAnyLevel(r.restore);
+        return false;
+    }
     std::size_t have = 1;
     if (bytes[0] == CheckedMagic) {
         if (!in.Read(bytes + 1, CheckedHeaderLength - 1, got)) {
@@ -130,12 +219,18 @@ bool ReadHead(platform::InputFile& in, const std::string& input, LevelRequest re
                      LevelName(head.level) + "), not at level " + std::to_string(int(*request)));
         return false;
     }
-    if (!settled) {
-        r = Fail(r, Status::UnknownLevel, "the level of " + Quoted(input) + " cannot be told");
-        return false;
-    }
     r.restore.level = settled;
     return true;
+}
+
+// What a run learnt of the level from the reader: told by the first compressed block,
+// or any level when the container has none.
+void TakeLevel(const ContainerReader& reader, RestoreFacts& facts) {
+    if (facts.level) return;  // recorded or given
+    if (reader.firstCompressed() == NoJob) return SetAnyLevel(facts);
+    facts.levelDetected = true;
+    facts.candidates = reader.probe().levels;
+    facts.level = reader.level();
 }
 
 // Job buffers for every slot and scratch for every worker of one run.
@@ -181,8 +276,6 @@ struct RunProblems {
 
 using BlockSink = std::function<Status(const RestoredBlock&, std::uint64_t index, std::string& problem)>;
 
-constexpr std::uint64_t NoJob = ~std::uint64_t(0);
-
 // Reads the container's blocks in order, restores them on the workers and hands each
 // restored block to `sink` in order. A checked container's block checks are compared
 // on the workers and its end record once every block has been handed over. `stamp`
@@ -196,7 +289,7 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
     stamp = in.Stamp();
     ContainerHead head;
     if (!ReadHead(in, input, request, head, r)) return r;
-    const Level level = *r.restore.level;
+    ContainerReader reader(in, head, r.restore.level);
     const bool checked = head.kind == ContainerKind::Checked;
     const bool salvage = options.salvage;
 
@@ -204,14 +297,13 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
     OrderedPipeline pipeline(threads, SlotsFor(threads));
     RunMemory memory;
     if (Status s = memory.Prepare(pipeline, false); s != Status::Ok) return Fail(r, s, "not enough memory for the decoder");
-    std::vector<std::size_t> totals(pipeline.slots());
-    std::vector<RestoredBlock> restored(pipeline.slots());
-    // Per slot: the job it holds, the check read behind its block (then as computed) and
-    // how many of the container's bytes its buffer holds (also of a block cut short), so
-    // that the bytes behind a plain container's first compressed block can be gathered.
+    // Per slot: the job it holds, the block's length and level (stored blocks in front of
+    // a plain container's first compressed one take any), and the check read behind it.
     std::vector<std::uint64_t> jobOf(pipeline.slots(), NoJob);
+    std::vector<std::size_t> totals(pipeline.slots());
+    std::vector<Level> levels(pipeline.slots());
     std::vector<std::uint64_t> checks(pipeline.slots());
-    std::vector<std::size_t> held(pipeline.slots());
+    std::vector<RestoredBlock> restored(pipeline.slots());
     // Salvage, per slot: why its block did not restore (Ok: it did), and whether it is a
     // plain container's first compressed block, which may tell another level instead.
     std::vector<Status> damageOf(pipeline.slots());
@@ -220,14 +312,13 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
     Status firstDamage = Status::Ok;
     std::string firstProblem;
     bool firstInWorker = false;
-    std::uint64_t nextIndex = 0, consumedIndex = 0, firstCompressed = NoJob;
+    std::uint64_t nextIndex = 0, consumedIndex = 0;
     RunProblems problems;
     std::uint8_t endRecord[EndRecordLength];
     bool sawEndRecord = false;
     ContentTally tally;
 
     auto produce = [&](std::size_t slot, bool& more) -> Status {
-        std::uint8_t* const buffer = memory.jobs[slot].input();
         const std::uint64_t index = nextIndex;
         jobOf[slot] = index;
         auto fail = [&](Status s, std::string message) {
@@ -237,14 +328,12 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
         };
         std::size_t total = 0;
         Next next;
-        const Status s = ReadBlock(in, level, checked, buffer, total, checks[slot], endRecord, next, held[slot], why);
-        if (next == Next::Block && held[slot] > 0 && buffer[0] == CompressedBlockKind && firstCompressed == NoJob) {
-            firstCompressed = index;
-        }
+        const Status s = reader.ReadNext(memory.jobs[slot].input(), total, checks[slot], endRecord, next, why);
         totals[slot] = total;  // also of a block cut short behind a header that frames it; else 0
+        levels[slot] = reader.level().value_or(Level::Hyperfast);
         damageOf[slot] = Status::Ok;
-        firstOfPlain[slot] = !checked && firstCompressed == index;
-        if (s == Status::ReadFailed) return fail(s, "cannot read " + Quoted(input) + ": " + in.error());
+        firstOfPlain[slot] = !checked && reader.firstCompressed() == index;
+        if (s == Status::ReadFailed) return fail(s, "cannot read " + Quoted(input) + ": " + reader.error());
         if (s != Status::Ok) {
             r.restore.atEndRecord = next == Next::EndRecord;
             return fail(s, next == Next::EndRecord ? EndRecordProblem(input, why)
@@ -257,8 +346,8 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
         }
         if (next == Next::EndOfFile && checked) {
             r.restore.atEndRecord = true;
-            return fail(Status::Truncated, Quoted(input) + " is cut short: it ends after block " + std::to_string(index) +
-                                               " without its end record");
+            const std::string last = index == 0 ? "its header" : "block " + std::to_string(index - 1);
+            return fail(Status::Truncated, Quoted(input) + " is cut short: it ends after " + last + " without its end record");
         }
         sawEndRecord = next == Next::EndRecord;
         r.bytesIn += sawEndRecord ? EndRecordLength : 0;
@@ -268,6 +357,7 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
     auto work = [&](std::size_t slot, std::size_t worker) {
         JobBuffers& job = memory.jobs[slot];
         RestoredBlock& block = restored[slot];
+        const Level level = levels[slot];
         Status s = RestoreBlock(level, memory.scratch[worker], job.restored(), job.input(), totals[slot], block);
         if (s == Status::Ok && checked &&
             BlockCheck(job.input(), totals[slot], ChunkChecksum(block.data, block.length)) != checks[slot]) {
@@ -276,8 +366,10 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
         if (s == Status::Ok || !salvage || s == Status::OutOfMemory) return s;
         // Salvage: zeros stand in for the chunk, unless the block restores at another
         // level, which tells a container written there rather than damage.
+        LevelProbe probe;
         if (firstOfPlain[slot] &&
-            LevelsThatRestore(level, memory.scratch[worker], job.restored(), job.input(), totals[slot]) != 0) {
+            ProbeLevels(memory.scratch[worker], job.restored(), job.input(), totals[slot], probe) == Status::Ok &&
+            probe.levels != 0) {
             return s;
         }
         const std::uint32_t claimed = ClaimedChunkLength(level, job.input());
@@ -312,6 +404,7 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
     };
     std::size_t failedJob = 0;
     const Status s = pipeline.Run(produce, work, consume, failedJob);
+    TakeLevel(reader, r.restore);
     const auto slotOf = [&](std::uint64_t job) {
         for (std::size_t k = 0; k < jobOf.size(); ++k) {
             if (jobOf[k] == job) return k;
@@ -320,7 +413,9 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
     };
     Status failure = s;
     std::string message;
-    bool otherLevel = false;
+    // A container written at another level, or one whose level cannot be told, is not
+    // damage to salvage.
+    bool otherLevel = s == Status::UnknownLevel;
     if (s == Status::Ok) {
         r.restore.blocks = consumedIndex;
         // After damaged blocks the content checksum tells nothing more: only the counts
@@ -336,29 +431,13 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
         // A block that fails inside a worker carries no message of its own.
         if (message.empty()) r.blockFailed = true;
     }
-    if (s != Status::Ok && !checked && problems.write.empty() && failedJob == firstCompressed &&
-        (s == Status::Corrupt || s == Status::Truncated)) {
-        // The first compressed block is where a container written at another level
-        // shows. Its bytes and those behind it are in the slots of this job and the
-        // later ones, then still in the input: gather up to one block's worth.
-        const std::size_t first = slotOf(firstCompressed);
-        std::uint8_t* const bytes = memory.jobs[first].input();
-        std::size_t have = held[first];
-        for (std::uint64_t job = firstCompressed + 1;; ++job) {
-            const std::size_t slot = slotOf(job);
-            if (slot == jobOf.size()) break;
-            const std::size_t n = std::min(held[slot], MaxBlockLength - have);
-            std::memcpy(bytes + have, memory.jobs[slot].input(), n);
-            have += n;
-        }
-        std::size_t got;
-        if (have < MaxBlockLength && in.Read(bytes + have, MaxBlockLength - have, got)) have += got;
-        const unsigned levels = LevelsThatRestore(level, memory.scratch[0], memory.jobs[first].restored(), bytes, have);
-        if (levels != 0) {
-            otherLevel = true;
-            message = "block " + std::to_string(failedJob) + " of " + Quoted(input) + " does not restore at level " +
-                      std::to_string(int(level)) + "; it restores at " + LevelAdvice(levels);
-        }
+    if (request && s != Status::Ok && !checked && problems.write.empty() && failedJob == reader.firstCompressed() &&
+        (s == Status::Corrupt || s == Status::Truncated) && reader.Probe() == Status::Ok &&
+        reader.probe().levels != 0) {
+        // The first compressed block is where a container written at another level shows.
+        otherLevel = true;
+        message = "block " + std::to_string(failedJob) + " of " + Quoted(input) + " does not restore at level " +
+                  std::to_string(int(*request)) + "; it restores at " + LevelAdvice(reader.probe().levels);
     }
     if (failure == Status::Ok) return r;
     if (message.empty()) message = BlockProblem(s, failedJob, input);
@@ -373,7 +452,7 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
     if (s == Status::Truncated && !r.restore.atEndRecord && slot < jobOf.size() && totals[slot] != 0) {
         // A block cut short behind a header that frames it: zeros of its chunk length.
         JobBuffers& job = memory.jobs[slot];
-        length = ClaimedChunkLength(level, job.input());
+        length = ClaimedChunkLength(levels[slot], job.input());
         std::memset(job.restored(), 0, length);
         const RestoredBlock zeros{job.restored(), std::size_t(length), false, std::uint32_t(totals[slot])};
         if (Status w = sink(zeros, consumedIndex, problems.write); w != Status::Ok) return Fail(r, w, problems.write);
@@ -558,7 +637,7 @@ FileRunResult InspectFile(const std::string& input, ContainerFacts& facts) {
         facts.restore = r.restore;  // an empty file is an empty plain container
         return r;
     }
-    const Level level = *r.restore.level;
+    ContainerReader reader(in, head, r.restore.level);
     const bool checked = head.kind == ContainerKind::Checked;
     std::vector<std::uint8_t> buffer(MaxBlockLength + StreamReadSlack);
     std::uint8_t endRecord[EndRecordLength];
@@ -566,10 +645,9 @@ FileRunResult InspectFile(const std::string& input, ContainerFacts& facts) {
     for (;;) {
         std::size_t total = 0;
         std::uint64_t check = 0;
-        std::size_t held = 0;
         Next next;
-        const Status s = ReadBlock(in, level, checked, buffer.data(), total, check, endRecord, next, held, why);
-        if (s == Status::ReadFailed) return Fail(r, s, "cannot read " + Quoted(input) + ": " + in.error());
+        const Status s = reader.ReadNext(buffer.data(), total, check, endRecord, next, why);
+        if (s == Status::ReadFailed) return Fail(r, s, "cannot read " + Quoted(input) + ": " + reader.error());
         if (s != Status::Ok) {
             r.restore.atEndRecord = next == Next::EndRecord;
             r = Fail(r, s, next == Next::EndRecord ? EndRecordProblem(input, why)
@@ -596,9 +674,10 @@ FileRunResult InspectFile(const std::string& input, ContainerFacts& facts) {
         facts.storedBlocks += stored ? 1 : 0;
         tally.blocks += 1;
         tally.length += stored ? total - StoredHeaderLength
-                               : ReadBlockHeader(buffer.data(), LevelOf(level).headerOrder).chunkLength;
+                               : ReadBlockHeader(buffer.data(), LevelOf(*reader.level()).headerOrder).chunkLength;
         r.bytesIn += total + (checked ? BlockCheckLength : 0);
     }
+    TakeLevel(reader, r.restore);
     r.restore.blocks = tally.blocks;
     facts.restore = r.restore;
     facts.blocks = tally.blocks;

@@ -59,7 +59,9 @@ std::size_t DefaultThreads();
 FileRunResult CompressFile(Level level, const std::string& input, const std::string& output, const RunOptions& options,
                            const CompressObserver& onBlock);
 // Restores at the level asked for or, with LevelFromContainer, at the one a checked
-// container records (or a plain one's blocks reveal). A checked container's blocks and
+// container records or a plain one's first compressed block tells: the level that
+// restores it, when every level that does gives the same bytes (UnknownLevel, naming
+// them, otherwise); stored blocks alone restore at any. A checked container's blocks and
 // end record are checked as they are read; the output appears only when all match. A
 // failure is reported at the first block in order that fails, with the blocks before it
 // delivered, whatever the thread count. When a plain container's first compressed block

@@ -1,40 +1,67 @@
-// Tries a block at every other level, each framing it by its own header order: NORMAL
-// reads the block length at another offset than the rest, so its blocks span other bytes.
+// Tries a block at every level and compares what the levels that restore it give.
 #include "container/drivers/level_probe.h"
+
+#include <bit>
+#include <cstring>
+#include <memory>
+#include <new>
 
 #include "container/drivers/block.h"
 
 namespace orsk {
 
-unsigned LevelsThatRestore(Level given, CodecScratch& scratch, std::uint8_t* restored, const std::uint8_t* bytes,
-                           std::size_t available) {
-    unsigned levels = 0;
+Status ProbeLevels(CodecScratch& scratch, std::uint8_t* restored, const std::uint8_t* bytes, std::size_t available,
+                   LevelProbe& probe) {
+    probe = LevelProbe{};
+    if (available == 0) return Status::Ok;
+    const std::size_t header = BlockHeaderLength(bytes[0]);
+    if (header == 0 || header > available) return Status::Ok;
+    if (Status s = scratch.PrepareDecompress(); s != Status::Ok) return s;
+    // The first level that restores the block leaves its bytes in `restored`; a later
+    // one restores into `other` and is compared with them.
+    std::unique_ptr<std::uint8_t[]> other;
+    std::size_t firstLength = 0;
     for (int k = 0; k < LevelCount; ++k) {
         const Level level = Level(k);
-        if (level == given || available == 0) continue;
-        const std::size_t header = BlockHeaderLength(bytes[0]);
         std::size_t total = 0;
-        if (header == 0 || header > available || BlockTotalLength(level, bytes, total) != Status::Ok ||
-            total > available) {
-            continue;
+        if (BlockTotalLength(level, bytes, total) != Status::Ok || total > available) continue;
+        if (probe.levels != 0 && !other) {
+            other.reset(new (std::nothrow) std::uint8_t[OutputBlockBufferSize]);
+            if (!other) return Status::OutOfMemory;
         }
         RestoredBlock out;
-        if (RestoreBlock(level, scratch, restored, bytes, total, out) == Status::Ok) levels |= 1u << k;
+        if (RestoreBlock(level, scratch, probe.levels == 0 ? restored : other.get(), bytes, total, out) != Status::Ok) {
+            continue;
+        }
+        if (probe.levels == 0) {
+            firstLength = out.length;
+        } else if (out.length != firstLength || std::memcmp(out.data, restored, firstLength) != 0) {
+            probe.alike = false;
+        }
+        probe.levels |= 1u << k;
     }
-    return levels;
+    return Status::Ok;
+}
+
+LevelRequest DetectedLevel(const LevelProbe& probe) {
+    if (probe.levels == 0 || !probe.alike) return LevelFromContainer;
+    return Level(std::countr_zero(probe.levels));
+}
+
+std::string LevelList(unsigned levels, const char* prefix, const char* last) {
+    std::string names;
+    int count = 0;
+    for (int k = LevelCount - 1; k >= 0; --k) {  // from the end, to join the last two with `last`
+        if ((levels & (1u << k)) == 0) continue;
+        names = prefix + std::string(1, char('0' + k)) + (count == 0 ? "" : count == 1 ? last : ", ") + names;
+        ++count;
+    }
+    return names;
 }
 
 std::string LevelAdvice(unsigned levels) {
-    std::string names, options;
-    int count = 0;
-    for (int k = LevelCount - 1; k >= 0; --k) {  // from the end, to join the last two with "and"
-        if ((levels & (1u << k)) == 0) continue;
-        const std::string digit(1, char('0' + k));
-        names = digit + (count == 0 ? "" : count == 1 ? " and " : ", ") + names;
-        options = "-m" + digit + (count == 0 ? "" : " or ") + options;
-        ++count;
-    }
-    return (count == 1 ? "level " : "levels ") + names + ": try " + options;
+    return (std::popcount(levels) == 1 ? "level " : "levels ") + LevelList(levels, "", " and ") +
+           ": try " + LevelList(levels, "-m", " or ");
 }
 
 }  // namespace orsk

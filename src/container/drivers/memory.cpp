@@ -79,16 +79,59 @@ Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink
 
 namespace {
 
+// A plain container's level, told by its first compressed block. The stored blocks in
+// front of it frame alike at every level; so does a container of stored blocks only, or
+// one whose blocks cannot be framed before a compressed one: any level restores it (or
+// fails at the same block), and level 0 is taken.
+Status DetectLevel(const ContainerHead& head, const std::uint8_t* in, std::size_t n, BlockWorkspace& ws,
+                   RestoreFacts& facts) {
+    ByteCursor c{in + head.length, in + n};
+    std::size_t total = 0;
+    while (Holds(c, StoredHeaderLength) && *c.at == StoredBlockKind &&
+           BlockTotalLength(Level::Hyperfast, c.at, total) == Status::Ok && Holds(c, total)) {
+        c.at += total;
+    }
+    facts.levelDetected = true;
+    if (Left(c) == 0 || *c.at != CompressedBlockKind) {
+        facts.candidates = AllLevels;
+        facts.level = Level::Hyperfast;
+        return Status::Ok;
+    }
+    // The probe may read StreamReadSlack bytes past the block: it reads a copy.
+    const std::size_t available = std::min(Left(c), MaxBlockLength);
+    std::memcpy(ws.input(), c.at, available);
+    LevelProbe probe;
+    if (Status s = ProbeLevels(ws.codec, ws.restored(), ws.input(), available, probe); s != Status::Ok) return s;
+    facts.candidates = probe.levels;
+    facts.level = DetectedLevel(probe);
+    return facts.level ? Status::Ok : Status::UnknownLevel;
+}
+
+// An empty plain container restores (nothing) at any level.
+Status EmptyContainer(LevelRequest request, RestoreFacts& facts) {
+    facts.level = request;
+    if (!request) {
+        facts.level = Level::Hyperfast;
+        facts.levelDetected = true;
+        facts.candidates = AllLevels;
+    }
+    return Status::Ok;
+}
+
 // Reads a container's head and settles the level its blocks are framed and restored
-// at: recorded, asked for, or revealed by a plain container's first compressed block.
+// at: recorded, asked for, or told by a plain container's first compressed block.
 // n >= 1.
-Status SettleLevel(LevelRequest request, const std::uint8_t* in, std::size_t n, BlockWorkspace&,
+Status SettleLevel(LevelRequest request, const std::uint8_t* in, std::size_t n, BlockWorkspace& ws,
                    ContainerHead& head, RestoreFacts& facts, Level& level) {
     if (Status s = ReadContainerHead(in, n, head); s != Status::Ok) return s;
     facts.kind = head.kind;
     LevelRequest settled;
     if (Status s = LevelOfHead(head, request, settled); s != Status::Ok) return s;
-    if (!settled) return Status::UnknownLevel;
+    if (!settled) {
+        if (Status s = ws.PrepareDecompress(); s != Status::Ok) return s;
+        if (Status s = DetectLevel(head, in, n, ws, facts); s != Status::Ok) return s;
+        settled = facts.level;
+    }
     facts.level = settled;
     level = *settled;
     return Status::Ok;
@@ -183,10 +226,11 @@ Status AppendCheckedBlock(Level level, BlockWorkspace& ws, const ByteCursor& c, 
 
 // True when the block at c.at, which failed at `level`, restores at another level: in a
 // plain container's first compressed block that tells the level, not damage.
-bool RestoresElsewhere(Level level, BlockWorkspace& ws, const ByteCursor& c) {
+bool RestoresElsewhere(BlockWorkspace& ws, const ByteCursor& c) {
     const std::size_t available = std::min(Left(c), MaxBlockLength);
     std::memcpy(ws.input(), c.at, available);  // StreamReadSlack readable bytes behind
-    return LevelsThatRestore(level, ws.codec, ws.restored(), ws.input(), available) != 0;
+    LevelProbe probe;
+    return ProbeLevels(ws.codec, ws.restored(), ws.input(), available, probe) == Status::Ok && probe.levels != 0;
 }
 
 // The restore loop of DecompressInto and DecompressBuffer; `room` may grow the sink
@@ -197,10 +241,7 @@ Status RestoreBlocks(LevelRequest request, const std::uint8_t* in, std::size_t n
     RestoreFacts local;
     RestoreFacts& f = facts != nullptr ? *facts : local;
     f = RestoreFacts{};
-    if (n == 0) {
-        f.level = request;  // an empty plain container restores at any level
-        return Status::Ok;
-    }
+    if (n == 0) return EmptyContainer(request, f);
     if (Status s = ws.PrepareDecompress(); s != Status::Ok) return s;
     ContainerHead head;
     Level level;
@@ -233,7 +274,7 @@ Status RestoreBlocks(LevelRequest request, const std::uint8_t* in, std::size_t n
             return s;
         }
         if (salvage == nullptr || s == Status::NoRoom || s == Status::OutOfMemory ||
-            (firstCompressed && RestoresElsewhere(level, ws, c))) {
+            (firstCompressed && RestoresElsewhere(ws, c))) {
             stopped = true;
             return s;
         }
@@ -255,7 +296,7 @@ Status RestoreBlocks(LevelRequest request, const std::uint8_t* in, std::size_t n
     // checksum tells nothing more, so only its counts are compared.
     if (status != Status::Ok) {
         if (plain && !seenCompressed && w.at != inEnd && *w.at == CompressedBlockKind &&
-            RestoresElsewhere(level, ws, ByteCursor{w.at, inEnd})) {
+            RestoresElsewhere(ws, ByteCursor{w.at, inEnd})) {
             return status;
         }
         const DamageKind why = status == Status::Truncated ? DamageKind::CutShort
@@ -291,10 +332,7 @@ Status RestoredSize(LevelRequest request, const std::uint8_t* in, std::size_t n,
 Status InspectContainer(const std::uint8_t* in, std::size_t n, BlockWorkspace& ws, ContainerFacts& facts,
                         LevelRequest request) {
     facts = ContainerFacts{};
-    if (n == 0) {
-        facts.restore.level = request;
-        return Status::Ok;
-    }
+    if (n == 0) return EmptyContainer(request, facts.restore);
     ContainerHead head;
     Level level;
     if (Status s = SettleLevel(request, in, n, ws, head, facts.restore, level); s != Status::Ok) return s;

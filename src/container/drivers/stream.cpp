@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "container/drivers/level_probe.h"
+
 namespace orsk {
 
 namespace {
@@ -126,8 +128,8 @@ Status StreamDecompressor::TakeHead(ByteCursor& in) {
     if (Status s = ReadContainerHead(head_, headHeld_, head); s != Status::Ok) return s;
     LevelRequest settled;
     if (Status s = LevelOfHead(head, request_, settled); s != Status::Ok) return s;
-    if (!settled) return Status::UnknownLevel;
-    level_ = *settled;
+    telling_ = !settled;
+    level_ = settled.value_or(Level::Hyperfast);  // stored blocks frame alike at every level
     checked_ = head.kind == ContainerKind::Checked;
     headRead_ = true;
     return Status::Ok;
@@ -148,7 +150,9 @@ Status StreamDecompressor::TakeBlockBytes(ByteCursor& in) {
     std::uint8_t* const block = ws_.input();
     for (;;) {
         std::size_t wanted = 1;
-        if (held_ != 0) {
+        if (held_ != 0 && telling_ && block[0] == CompressedBlockKind) {
+            wanted = MaxBlockLength;  // the window
+        } else if (held_ != 0) {
             if (Status s = BlockBytesWanted(level_, block, held_, wanted); s != Status::Ok) return s;
         }
         if (held_ == wanted) break;
@@ -158,6 +162,7 @@ Status StreamDecompressor::TakeBlockBytes(ByteCursor& in) {
         held_ += take;
         if (held_ != wanted) return Status::Ok;  // the rest comes with later input
     }
+    if (telling_ && block[0] == CompressedBlockKind) return TellLevel();
     if (checked_) {
         const std::size_t take = std::min(BlockCheckLength - checkHeld_, Left(in));
         std::memcpy(check_ + checkHeld_, in.at, take);
@@ -165,6 +170,23 @@ Status StreamDecompressor::TakeBlockBytes(ByteCursor& in) {
         checkHeld_ += take;
         if (checkHeld_ != BlockCheckLength) return Status::Ok;
     }
+    return RestoreHeld();
+}
+
+// Tells the level from the window's first block as the memory path does, frames that
+// block at it, carries the bytes behind it over and restores it.
+Status StreamDecompressor::TellLevel() {
+    LevelProbe probe;
+    if (Status s = ProbeLevels(ws_.codec, ws_.restored(), ws_.input(), held_, probe); s != Status::Ok) return s;
+    const LevelRequest level = DetectedLevel(probe);
+    if (!level) return Status::UnknownLevel;
+    level_ = *level;
+    telling_ = false;
+    std::size_t total = 0;  // inside the window: the block restored at this level
+    if (Status s = BlockBytesWanted(level_, ws_.input(), held_, total); s != Status::Ok) return s;
+    carried_.assign(ws_.input() + total, ws_.input() + held_);
+    carry_ = {carried_.data(), carried_.data() + carried_.size()};
+    held_ = total;
     return RestoreHeld();
 }
 
@@ -185,27 +207,49 @@ Status StreamDecompressor::RestoreHeld() {
     return Status::Ok;
 }
 
-Status StreamDecompressor::Update(ByteCursor& in, ByteSink& out) {
-    if (status_ != Status::Ok) return status_;
+// Restores what the carried bytes, then `in`, hold, as far as `out` takes the output.
+Status StreamDecompressor::Pump(ByteCursor& in, ByteSink& out) {
     for (;;) {
         Drain(out);
         // Restored bytes may lie in the input buffer: no input is taken before they leave.
-        if (pending_ != restored_.length || finishing_ || in.at == in.end) return Status::Ok;
+        if (pending_ != restored_.length) return Status::Ok;
+        ByteCursor& from = carry_.at != carry_.end ? carry_ : in;
+        if (from.at == from.end) return Status::Ok;
         Status s = Status::Ok;
         if (!headRead_) {
-            s = TakeHead(in);
+            s = TakeHead(from);
         } else if (endHeld_ == EndRecordLength) {
             s = Status::Corrupt;  // bytes behind the end record
         } else {
-            s = TakeBlockBytes(in);
+            s = TakeBlockBytes(from);
         }
         if (s != Status::Ok) return status_ = s;
     }
 }
 
+Status StreamDecompressor::Update(ByteCursor& in, ByteSink& out) {
+    if (status_ != Status::Ok) return status_;
+    if (finishing_) {
+        Drain(out);
+        return Status::Ok;
+    }
+    return Pump(in, out);
+}
+
 Status StreamDecompressor::Finish(ByteSink& out, bool& done) {
     if (status_ != Status::Ok) return status_;
     finishing_ = true;
+    // The input has ended, so a window still being gathered is whole; the blocks it
+    // carries over restore as the output takes them.
+    if (telling_ && held_ != 0 && ws_.input()[0] == CompressedBlockKind) {
+        if (Status s = TellLevel(); s != Status::Ok) return status_ = s;
+    }
+    ByteCursor none{};
+    if (Status s = Pump(none, out); s != Status::Ok) return s;
+    if (carry_.at != carry_.end) {
+        done = false;
+        return Status::Ok;
+    }
     // A block is gathered only once the one before it has been drained, so nothing
     // restored waits while a block is cut short. An empty input is an empty container.
     const bool cut = (headHeld_ != 0 && !headRead_) || held_ != 0 || checkHeld_ != 0 ||

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "base/bytes.h"
 #include "base/format.h"
@@ -72,12 +73,20 @@ public:
 
 private:
     void Drain(ByteSink& out);
+    Status Pump(ByteCursor& in, ByteSink& out);
     Status TakeHead(ByteCursor& in);
     Status TakeBlockBytes(ByteCursor& in);
+    Status TellLevel();
     Status RestoreHeld();
 
     LevelRequest request_;
-    Level level_ = Level::Hyperfast;  // once the head is read
+    Level level_ = Level::Hyperfast;  // once the head is read (or the level is told)
+    // A plain container's level to be told: its first compressed block is gathered with
+    // what follows it, up to MaxBlockLength bytes or the end of the input (the window the
+    // memory path probes); what the window holds past that block is carried over.
+    bool telling_ = false;
+    std::vector<std::uint8_t> carried_;
+    ByteCursor carry_{};  // the bytes of carried_ not yet taken
     Status status_ = Status::Ok;
     BlockWorkspace ws_;
     std::uint8_t head_[CheckedHeaderLength] = {};
