@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "container/drivers/level_probe.h"
@@ -56,11 +57,13 @@ enum class Next { Block, EndRecord, EndOfFile };
 
 constexpr std::uint64_t NoJob = ~std::uint64_t(0);
 
-// The blocks of a container as they are read. A plain container's first compressed
-// block is read together with what follows it, up to one block's worth (the window),
-// so that the levels it restores at can be told before it is framed; the window's bytes
-// are then handed out before the input's next ones. Stored blocks frame alike at every
-// level, so those in front of it need none.
+// The blocks of a container as they are read. When a plain container's level is to be
+// told, its first compressed block is read together with what follows it, up to one
+// block's worth (the window), so that the levels it restores at can be told before it
+// is framed; the window's bytes are then handed out before the input's next ones.
+// Stored blocks frame alike at every level, so those in front of it need none. With a
+// level given, no window is read (it would cost a restore a copy of 1 MiB): a first
+// compressed block that fails is probed afterwards from the bytes gathered behind it.
 class ContainerReader {
 public:
     ContainerReader(platform::InputFile& in, const ContainerHead& head, LevelRequest level)
@@ -81,16 +84,22 @@ public:
                     std::string& why);
     // The levels at which the first compressed block restores, once ReadNext has met it.
     Status Probe();
+    // The same after that block failed at the level given: `pieces` hold its bytes and
+    // those read behind it, in order; up to one block's worth more comes from the input.
+    Status ProbeGathered(const std::vector<std::pair<const std::uint8_t*, std::size_t>>& pieces);
+    // The bytes the last ReadNext placed in its buffer, also of a block cut short.
+    std::size_t held() const { return held_; }
 
 private:
     bool Read(std::uint8_t* p, std::size_t n, std::size_t& got);
-    Status TakeWindow(std::uint8_t kind, std::uint64_t index, std::string& why);
+    Status TakeWindow(std::uint8_t kind, std::string& why);
 
     platform::InputFile& in_;
     const bool checked_;
     LevelRequest level_;
     std::uint64_t blocks_ = 0;
     std::uint64_t firstCompressed_ = NoJob;
+    std::size_t held_ = 0;
     JobBuffers window_;  // input(): the window; restored(): where the probe restores
     std::size_t windowLength_ = 0, windowAt_ = 0;
     CodecScratch scratch_;
@@ -108,7 +117,7 @@ bool ContainerReader::Read(std::uint8_t* p, std::size_t n, std::size_t& got) {
     return true;
 }
 
-Status ContainerReader::TakeWindow(std::uint8_t kind, std::uint64_t index, std::string& why) {
+Status ContainerReader::TakeWindow(std::uint8_t kind, std::string& why) {
     if (window_.Prepare() != Status::Ok) return why = "needs more memory than is free", Status::OutOfMemory;
     std::uint8_t* const bytes = window_.input();
     bytes[0] = kind;
@@ -116,7 +125,6 @@ Status ContainerReader::TakeWindow(std::uint8_t kind, std::uint64_t index, std::
     if (!in_.Read(bytes + 1, MaxBlockLength - 1, got)) return Status::ReadFailed;
     windowLength_ = 1 + got;
     windowAt_ = 1;  // the kind byte is read
-    firstCompressed_ = index;
     return Status::Ok;
 }
 
@@ -124,15 +132,32 @@ Status ContainerReader::Probe() {
     return ProbeLevels(scratch_, window_.restored(), window_.input(), windowLength_, probe_);
 }
 
+Status ContainerReader::ProbeGathered(const std::vector<std::pair<const std::uint8_t*, std::size_t>>& pieces) {
+    if (window_.Prepare() != Status::Ok) return Status::OutOfMemory;
+    std::uint8_t* const bytes = window_.input();
+    std::size_t have = 0;
+    for (const auto& [p, n] : pieces) {
+        const std::size_t k = std::min(n, MaxBlockLength - have);
+        std::memcpy(bytes + have, p, k);
+        have += k;
+    }
+    std::size_t got = 0;
+    if (have < MaxBlockLength && in_.Read(bytes + have, MaxBlockLength - have, got)) have += got;
+    windowLength_ = windowAt_ = have;  // nothing of it is handed out again
+    return Probe();
+}
+
 Status ContainerReader::ReadNext(std::uint8_t* buffer, std::size_t& total, std::uint64_t& check,
                                  std::uint8_t* record, Next& next, std::string& why) {
     std::size_t got;
     next = Next::Block;
+    held_ = 0;
     if (!Read(buffer, 1, got)) return Status::ReadFailed;
     if (got == 0) {
         next = Next::EndOfFile;
         return Status::Ok;
     }
+    held_ = 1;
     if (checked_ && buffer[0] == EndRecordKind) {
         next = Next::EndRecord;
         record[0] = buffer[0];
@@ -147,8 +172,9 @@ Status ContainerReader::ReadNext(std::uint8_t* buffer, std::size_t& total, std::
     if (headerLength == 0) return why = "has an unknown kind byte " + std::to_string(buffer[0]), Status::Corrupt;
     const std::uint64_t index = blocks_++;
     if (!checked_ && buffer[0] == CompressedBlockKind && firstCompressed_ == NoJob) {
-        if (Status s = TakeWindow(buffer[0], index, why); s != Status::Ok) return s;
+        firstCompressed_ = index;
         if (!level_) {
+            if (Status s = TakeWindow(buffer[0], why); s != Status::Ok) return s;
             if (Probe() != Status::Ok) return why = "needs more memory than is free", Status::OutOfMemory;
             level_ = DetectedLevel(probe_);
             if (!level_ && probe_.levels == 0) {
@@ -160,11 +186,13 @@ Status ContainerReader::ReadNext(std::uint8_t* buffer, std::size_t& total, std::
         }
     }
     if (!Read(buffer + 1, headerLength - 1, got)) return Status::ReadFailed;
+    held_ += got;
     if (got != headerLength - 1) return why = "is cut short", Status::Truncated;
     // Stored blocks frame alike at every level.
     const Level level = level_.value_or(Level::Hyperfast);
     if (Status s = BlockTotalLength(level, buffer, total); s != Status::Ok) return why = "is damaged", s;
     if (!Read(buffer + headerLength, total - headerLength, got)) return Status::ReadFailed;
+    held_ += got;
     if (got != total - headerLength) return why = "is cut short", Status::Truncated;
     if (!checked_) return Status::Ok;
     std::uint8_t sum[BlockCheckLength];
@@ -301,6 +329,7 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
     // a plain container's first compressed one take any), and the check read behind it.
     std::vector<std::uint64_t> jobOf(pipeline.slots(), NoJob);
     std::vector<std::size_t> totals(pipeline.slots());
+    std::vector<std::size_t> held(pipeline.slots());  // bytes of the container in its buffer
     std::vector<Level> levels(pipeline.slots());
     std::vector<std::uint64_t> checks(pipeline.slots());
     std::vector<RestoredBlock> restored(pipeline.slots());
@@ -330,6 +359,7 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
         Next next;
         const Status s = reader.ReadNext(memory.jobs[slot].input(), total, checks[slot], endRecord, next, why);
         totals[slot] = total;  // also of a block cut short behind a header that frames it; else 0
+        held[slot] = reader.held();
         levels[slot] = reader.level().value_or(Level::Hyperfast);
         damageOf[slot] = Status::Ok;
         firstOfPlain[slot] = !checked && reader.firstCompressed() == index;
@@ -431,10 +461,17 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
         // A block that fails inside a worker carries no message of its own.
         if (message.empty()) r.blockFailed = true;
     }
+    // The first compressed block is where a container written at another level shows. Its
+    // bytes and those read behind it lie in the slots of its job and the later ones.
+    const auto probeFailed = [&] {
+        std::vector<std::pair<const std::uint8_t*, std::size_t>> pieces;
+        for (std::size_t slot; (slot = slotOf(failedJob + pieces.size())) != jobOf.size();) {
+            pieces.emplace_back(memory.jobs[slot].input(), held[slot]);
+        }
+        return reader.ProbeGathered(pieces) == Status::Ok && reader.probe().levels != 0;
+    };
     if (request && s != Status::Ok && !checked && problems.write.empty() && failedJob == reader.firstCompressed() &&
-        (s == Status::Corrupt || s == Status::Truncated) && reader.Probe() == Status::Ok &&
-        reader.probe().levels != 0) {
-        // The first compressed block is where a container written at another level shows.
+        (s == Status::Corrupt || s == Status::Truncated) && probeFailed()) {
         otherLevel = true;
         message = "block " + std::to_string(failedJob) + " of " + Quoted(input) + " does not restore at level " +
                   std::to_string(int(*request)) + "; it restores at " + LevelAdvice(reader.probe().levels);
