@@ -56,7 +56,7 @@ void PrintHelp(std::FILE* out) {
                  "\n\n   The output keeps the input's permission bits and modification time."
                  "\n   A restore at the wrong level names the level the container restores at."
                  "\n\n   Exit codes: 0 success; 1 usage (no e or d, an unknown option, a level other than"
-                 "\n   -m0 ... -m5 or -m alone with d, --check without e, --salvage but with d alone, a"
+                 "\n   -m0 ... -m5 or -m alone with d, --check without e, --salvage without d or with e, a"
                  "\n   bad thread count, not exactly two names, standard input a terminal); 2 failure (file,"
                  "\n   data, a level that cannot be told, verification, a file -l cannot list); 3 restored"
                  "\n   with damaged blocks (--salvage); 130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
