@@ -202,13 +202,6 @@ Status ContainerReader::ReadNext(std::uint8_t* buffer, std::size_t& total, std::
     return Status::Ok;
 }
 
-// A plain container with no compressed block restores alike at every level.
-void SetAnyLevel(RestoreFacts& facts) {
-    facts.level = Level::Hyperfast;
-    facts.levelDetected = true;
-    facts.candidates = AllLevels;
-}
-
 // Reads a container's head from `in` and the level of its blocks, when the head tells
 // it (none for a plain container whose level is to be told from its blocks); `r`
 // receives the facts and, on failure, the message. False when the file is empty (an
@@ -222,7 +215,7 @@ bool ReadHead(platform::InputFile& in, const std::string& input, LevelRequest re
         return false;
     }
     if (got == 0) {
-        if (!request) SetAnyLevel(r.restore);
+        if (!request) r.restore.SetAnyLevel();
         return false;
     }
     std::size_t have = 1;
@@ -255,7 +248,7 @@ bool ReadHead(platform::InputFile& in, const std::string& input, LevelRequest re
 // or any level when the container has none.
 void TakeLevel(const ContainerReader& reader, RestoreFacts& facts) {
     if (facts.level) return;  // recorded or given
-    if (reader.firstCompressed() == NoJob) return SetAnyLevel(facts);
+    if (reader.firstCompressed() == NoJob) return facts.SetAnyLevel();
     facts.levelDetected = true;
     facts.candidates = reader.probe().levels;
     facts.level = reader.level();

@@ -77,7 +77,21 @@ Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink
     return Status::Ok;
 }
 
+void RestoreFacts::SetAnyLevel() {
+    level = Level::Hyperfast;
+    levelDetected = true;
+    candidates = AllLevels;
+}
+
 namespace {
+
+// Tries the block at c.at at every level, from a copy: the probe may read StreamReadSlack
+// bytes past it.
+Status ProbeCopy(BlockWorkspace& ws, const ByteCursor& c, LevelProbe& probe) {
+    const std::size_t available = std::min(Left(c), MaxBlockLength);
+    std::memcpy(ws.input(), c.at, available);
+    return ProbeLevels(ws.codec, ws.restored(), ws.input(), available, probe);
+}
 
 // A plain container's level, told by its first compressed block. The stored blocks in
 // front of it frame alike at every level; so does a container of stored blocks only, or
@@ -91,17 +105,13 @@ Status DetectLevel(const ContainerHead& head, const std::uint8_t* in, std::size_
            BlockTotalLength(Level::Hyperfast, c.at, total) == Status::Ok && Holds(c, total)) {
         c.at += total;
     }
-    facts.levelDetected = true;
     if (Left(c) == 0 || *c.at != CompressedBlockKind) {
-        facts.candidates = AllLevels;
-        facts.level = Level::Hyperfast;
+        facts.SetAnyLevel();
         return Status::Ok;
     }
-    // The probe may read StreamReadSlack bytes past the block: it reads a copy.
-    const std::size_t available = std::min(Left(c), MaxBlockLength);
-    std::memcpy(ws.input(), c.at, available);
+    facts.levelDetected = true;
     LevelProbe probe;
-    if (Status s = ProbeLevels(ws.codec, ws.restored(), ws.input(), available, probe); s != Status::Ok) return s;
+    if (Status s = ProbeCopy(ws, c, probe); s != Status::Ok) return s;
     facts.candidates = probe.levels;
     facts.level = DetectedLevel(probe);
     return facts.level ? Status::Ok : Status::UnknownLevel;
@@ -110,11 +120,7 @@ Status DetectLevel(const ContainerHead& head, const std::uint8_t* in, std::size_
 // An empty plain container restores (nothing) at any level.
 Status EmptyContainer(LevelRequest request, RestoreFacts& facts) {
     facts.level = request;
-    if (!request) {
-        facts.level = Level::Hyperfast;
-        facts.levelDetected = true;
-        facts.candidates = AllLevels;
-    }
+    if (!request) facts.SetAnyLevel();
     return Status::Ok;
 }
 
@@ -227,10 +233,8 @@ Status AppendCheckedBlock(Level level, BlockWorkspace& ws, const ByteCursor& c, 
 // True when the block at c.at, which failed at `level`, restores at another level: in a
 // plain container's first compressed block that tells the level, not damage.
 bool RestoresElsewhere(BlockWorkspace& ws, const ByteCursor& c) {
-    const std::size_t available = std::min(Left(c), MaxBlockLength);
-    std::memcpy(ws.input(), c.at, available);  // StreamReadSlack readable bytes behind
     LevelProbe probe;
-    return ProbeLevels(ws.codec, ws.restored(), ws.input(), available, probe) == Status::Ok && probe.levels != 0;
+    return ProbeCopy(ws, c, probe) == Status::Ok && probe.levels != 0;
 }
 
 // The restore loop of DecompressInto and DecompressBuffer; `room` may grow the sink

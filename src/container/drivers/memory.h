@@ -40,6 +40,10 @@ struct RestoreFacts {
     unsigned candidates = 0;     // detection: bit k when that block restores at level k
     std::uint64_t blocks = 0;    // blocks restored; on failure the index of the failing one
     bool atEndRecord = false;    // the failure is a checked container's end record or its absence
+
+    // A plain container with no compressed block restores alike at every level; level 0
+    // is taken.
+    void SetAnyLevel();
 };
 
 // Why a salvaging restore did not restore a block.
