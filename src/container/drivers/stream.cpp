@@ -20,6 +20,17 @@ void Copy(const std::uint8_t* src, std::size_t& at, std::size_t end, ByteSink& o
     at += n;
 }
 
+// Moves what `in` holds of dst[held, wanted) into place; true once all of it is held.
+bool Gather(std::uint8_t* dst, std::size_t& held, std::size_t wanted, ByteCursor& in) {
+    const std::size_t take = std::min(wanted - held, Left(in));
+    if (take != 0) {
+        std::memcpy(dst + held, in.at, take);
+        in.at += take;
+        held += take;
+    }
+    return held == wanted;
+}
+
 }  // namespace
 
 Status StreamCompressor::Prepare() {
@@ -118,11 +129,7 @@ Status StreamDecompressor::TakeHead(ByteCursor& in) {
     for (;;) {
         const std::size_t wanted = headHeld_ != 0 && head_[0] == CheckedMagic ? CheckedHeaderLength : 1;
         if (headHeld_ == wanted) break;
-        if (in.at == in.end) return Status::Ok;  // the rest comes with later input
-        const std::size_t take = std::min(wanted - headHeld_, Left(in));
-        std::memcpy(head_ + headHeld_, in.at, take);
-        in.at += take;
-        headHeld_ += take;
+        if (!Gather(head_, headHeld_, wanted, in)) return Status::Ok;  // the rest comes with later input
     }
     ContainerHead head;
     if (Status s = ReadContainerHead(head_, headHeld_, head); s != Status::Ok) return s;
@@ -141,10 +148,7 @@ Status StreamDecompressor::TakeHead(ByteCursor& in) {
 // gathered instead where the next block's kind byte would be.
 Status StreamDecompressor::TakeBlockBytes(ByteCursor& in) {
     if (endHeld_ != 0 || (checked_ && held_ == 0 && *in.at == EndRecordKind)) {
-        const std::size_t take = std::min(EndRecordLength - endHeld_, Left(in));
-        std::memcpy(end_ + endHeld_, in.at, take);
-        in.at += take;
-        endHeld_ += take;
+        Gather(end_, endHeld_, EndRecordLength, in);
         return Status::Ok;
     }
     std::uint8_t* const block = ws_.input();
@@ -156,20 +160,10 @@ Status StreamDecompressor::TakeBlockBytes(ByteCursor& in) {
             if (Status s = BlockBytesWanted(level_, block, held_, wanted); s != Status::Ok) return s;
         }
         if (held_ == wanted) break;
-        const std::size_t take = std::min(wanted - held_, Left(in));
-        std::memcpy(block + held_, in.at, take);
-        in.at += take;
-        held_ += take;
-        if (held_ != wanted) return Status::Ok;  // the rest comes with later input
+        if (!Gather(block, held_, wanted, in)) return Status::Ok;  // the rest comes with later input
     }
     if (telling_ && block[0] == CompressedBlockKind) return TellLevel();
-    if (checked_) {
-        const std::size_t take = std::min(BlockCheckLength - checkHeld_, Left(in));
-        std::memcpy(check_ + checkHeld_, in.at, take);
-        in.at += take;
-        checkHeld_ += take;
-        if (checkHeld_ != BlockCheckLength) return Status::Ok;
-    }
+    if (checked_ && !Gather(check_, checkHeld_, BlockCheckLength, in)) return Status::Ok;
     return RestoreHeld();
 }
 
