@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "container/blocks/entropy_estimate.h"
-#include "container/drivers/block.h"
+#include "container/format/block.h"
 #include "entropy/stream_coder.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <memory>
 
-#include "container/drivers/checked.h"
+#include "container/format/checked.h"
 #include "container/drivers/file_driver.h"
-#include "container/drivers/level_probe.h"
-#include "container/drivers/levels.h"
+#include "container/reader/level_probe.h"
+#include "container/format/levels.h"
 #include "container/drivers/memory.h"
 #include "orsk/orsk.h"
 #include "test_util.h"

@@ -7,7 +7,7 @@
 
 #include "container/blocks/entropy_estimate.h"
 #include "container/blocks/sections.h"
-#include "container/drivers/block.h"
+#include "container/format/block.h"
 #include "container/drivers/memory.h"
 #include "container/drivers/pipeline.h"
 #include "platform/platform.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "container/drivers/block.h"
+#include "container/format/block.h"
 #include "container/drivers/memory.h"
 #include "test_util.h"
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <tuple>
 
-#include "container/drivers/checked.h"
+#include "container/format/checked.h"
 #include "orsk/orsk.h"
 #include "test_util.h"
 

@@ -14,8 +14,8 @@
 
 #include "container/blocks/sections.h"
 #include "container/blocks/block_header.h"
-#include "container/drivers/block.h"
-#include "container/drivers/levels.h"
+#include "container/format/block.h"
+#include "container/format/levels.h"
 #include "container/drivers/memory.h"
 
 namespace orsk::test {

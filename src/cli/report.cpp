@@ -3,7 +3,7 @@
 
 #include <bit>
 
-#include "container/drivers/level_probe.h"
+#include "container/reader/level_probe.h"
 
 namespace orsk::cli {
 

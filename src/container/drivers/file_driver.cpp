@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "container/drivers/level_probe.h"
+#include "container/reader/level_probe.h"
 #include "container/drivers/pipeline.h"
 #include "platform/platform.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/format.h"
-#include "container/drivers/block.h"
+#include "container/format/block.h"
 #include "container/drivers/memory.h"
 
 namespace orsk {

@@ -10,8 +10,8 @@
 #include "base/bytes.h"
 #include "base/format.h"
 #include "container/blocks/workspace.h"
-#include "container/drivers/block.h"
-#include "container/drivers/checked.h"
+#include "container/format/block.h"
+#include "container/format/checked.h"
 
 namespace orsk {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "base/format.h"
-#include "container/drivers/checked.h"
+#include "container/format/checked.h"
 #include "orsk/orsk.h"
 
 namespace orsk::api {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "container/drivers/level_probe.h"
+#include "container/reader/level_probe.h"
 
 namespace orsk {
 

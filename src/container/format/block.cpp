@@ -1,6 +1,6 @@
 // One chunk into one block (entropy estimate, store decision, the level's compressor)
 // and one framed block back into its chunk, with every limit of the format checked.
-#include "container/drivers/block.h"
+#include "container/format/block.h"
 
 #include <cstring>
 

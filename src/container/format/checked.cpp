@@ -1,7 +1,7 @@
 // Checksums, header and end record of the checked container. xxHash is compiled in
 // header-only (here, and in AVX2 beside), so the program needs no hashing library at
 // run time.
-#include "container/drivers/checked.h"
+#include "container/format/checked.h"
 
 #include "base/bytes.h"
 

@@ -1,12 +1,12 @@
 // Tries a block at every level and compares what the levels that restore it give.
-#include "container/drivers/level_probe.h"
+#include "container/reader/level_probe.h"
 
 #include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "container/drivers/block.h"
+#include "container/format/block.h"
 
 namespace orsk {
 

@@ -7,7 +7,7 @@
 
 #include "base/format.h"
 #include "container/blocks/workspace.h"
-#include "container/drivers/levels.h"
+#include "container/format/levels.h"
 
 namespace orsk {
 

@@ -1,6 +1,6 @@
 // The six levels: each one's codec entries, block layout, store rules, filter and the
 // console's words for it.
-#include "container/drivers/levels.h"
+#include "container/format/levels.h"
 
 #include <cassert>
 

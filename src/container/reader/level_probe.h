@@ -8,7 +8,7 @@
 
 #include "base/format.h"
 #include "container/blocks/workspace.h"
-#include "container/drivers/checked.h"
+#include "container/format/checked.h"
 
 namespace orsk {
 
