@@ -415,7 +415,7 @@ TEST(UntoldLevel, RefusedWhenTheLevelsDifferOrNoneRestores) {
         const FileRunResult r = DecompressFile(LevelFromContainer, container, back, RunOptions{2}, nullptr);
         EXPECT_EQ(r.status, Status::UnknownLevel);
         EXPECT_NE(r.message.find(candidates ? "block 0 of '" + container + "' restores to different bytes at levels 2 "
-                                              "and 4: try -m2 or -m4"
+                                              "and 4: give -m2 or -m4"
                                             : "restores at no level"),
                   std::string::npos)
             << r.message;

@@ -135,7 +135,7 @@ done <<'TABLE'
 2|block 1 of 'c3mid.orsk' is cut short|never.out|d -m c3mid.orsk never.out
 2|cut short: it ends after block 1 without its end record|never.out|d -m3 c3cut.orsk never.out
 2|end record of 'c3lost.orsk' does not match the blocks|never.out|d -m c3lost.orsk never.out
-2|block 0 of 'differs.orsk' restores to different bytes at levels 2 and 4: try -m2 or -m4|never.out|d -m differs.orsk never.out
+2|block 0 of 'differs.orsk' restores to different bytes at levels 2 and 4: give -m2 or -m4|never.out|d -m differs.orsk never.out
 0|Using level 2 FAST (detected)|-|d -m n2.orsk n2.back
 TABLE
 cmp -s numbers.txt n2.back; check "-m alone restores a plain container" 0 $?

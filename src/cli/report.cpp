@@ -132,6 +132,11 @@ void PrintDecompressReport(std::FILE* out, std::uint64_t restoredBytes, std::int
 
 
 std::string LevelFound(const RestoreFacts& facts) {
+    // A listing tries only the first compressed block: several levels that restore it
+    // alike tell none of them.
+    if (!facts.level && facts.levelDetected && std::popcount(facts.candidates) > 1) {
+        return "level not told (levels " + LevelList(facts.candidates, "", " and ") + " restore the first block alike)";
+    }
     if (!facts.level) return "level unknown";
     if (facts.levelDetected && facts.candidates == AllLevels) return "any level";
     const std::string name = "level " + std::to_string(int(*facts.level)) + " " + LevelName(*facts.level);

@@ -54,6 +54,8 @@ Status CodecScratch::PrepareDecompress() {
     return Status::Ok;
 }
 
+std::uint8_t* CodecScratch::Spare() { return Allocate(spare_, OutputBlockBufferSize) ? spare_.get() : nullptr; }
+
 Status BlockWorkspace::PrepareCompress() {
     if (Status s = job.Prepare(); s != Status::Ok) return s;
     return codec.PrepareCompress();

@@ -51,8 +51,12 @@ public:
     [[nodiscard]] Status PrepareDecompress();
     EncoderScratch& encoder() { return encoder_; }
     DecodeBuffers& decodeBuffers() { return decode_; }
+    // A second block's worth of restored bytes (OutputBlockBufferSize), for comparing
+    // what two levels restore; null when it cannot be had.
+    std::uint8_t* Spare();
 
 private:
+    std::unique_ptr<std::uint8_t[]> spare_;
     std::unique_ptr<std::uint8_t[]> streamMemory_;
     std::unique_ptr<std::uint32_t[]> tableMemory_;
     std::unique_ptr<std::uint8_t[]> decodeMemory_;

@@ -12,6 +12,7 @@
 #include "container/blocks/workspace.h"
 #include "container/format/block.h"
 #include "container/format/checked.h"
+#include "container/reader/container_reader.h"
 
 namespace orsk {
 
@@ -32,38 +33,6 @@ struct RunTotals {
                                   BlockWorkspace& ws, RunTotals* totals = nullptr,
                                   ContainerKind kind = ContainerKind::Plain);
 
-// What a restore learnt about a container, also when it failed.
-struct RestoreFacts {
-    ContainerKind kind = ContainerKind::Plain;
-    LevelRequest level;          // the level the blocks restore at; none while unknown
-    bool levelDetected = false;  // told by a plain container's first compressed block
-    unsigned candidates = 0;     // detection: bit k when that block restores at level k
-    std::uint64_t blocks = 0;    // blocks restored; on failure the index of the failing one
-    bool atEndRecord = false;    // the failure is a checked container's end record or its absence
-
-    // A plain container with no compressed block restores alike at every level; level 0
-    // is taken.
-    void SetAnyLevel();
-};
-
-// Why a salvaging restore did not restore a block.
-enum class DamageKind : std::uint8_t {
-    ChecksumMismatch,  // a checked container's block fails its check
-    Damaged,           // the level's decoder rejects the block, or its header frames none
-    CutShort,          // the input ends inside the block (checked: or before the end record)
-    EndRecord,         // a checked container's end record does not match the blocks read
-};
-
-// A block a salvaging restore did not restore, in output order. `length` > 0: that many
-// zeros stand in for its chunk at `offset`. `length` 0: nothing does; the salvage ended
-// there (nothing from `offset` on is restored), or, for EndRecord (`block` = the number
-// of blocks read), blocks it counts are missing or out of place.
-struct DamagedRange {
-    std::uint64_t block = 0;
-    std::uint64_t offset = 0;
-    std::uint64_t length = 0;
-    DamageKind why = DamageKind::Damaged;
-};
 using DamageObserver = std::function<void(const DamagedRange&)>;
 
 // Appends the restored bytes of a container to `out`, at the level asked for or, with

@@ -39,7 +39,8 @@ void OrderedPipeline::WorkerLoop(std::size_t worker) {
     }
 }
 
-Status OrderedPipeline::Run(const Produce& produce, const Work& work, const Consume& consume, std::size_t& failedJob) {
+Status OrderedPipeline::Run(const Produce& produce, const Work& work, const Consume& consume, std::size_t& failedJob,
+                            const Hold& hold) {
     std::size_t produced = 0, consumed = 0;
     bool more = true;
     Status failure = Status::Ok;
@@ -67,8 +68,9 @@ Status OrderedPipeline::Run(const Produce& produce, const Work& work, const Cons
     // worked and consumed: a failure of an earlier job comes first in job order.
     Status produceFailure = Status::Ok;
     for (;;) {
-        // Keep every slot busy while input lasts.
-        while (more && produced - consumed < slots_) {
+        // Keep every slot busy while input lasts, unless the next job must wait for the
+        // results of those in flight.
+        while (more && produced - consumed < slots_ && (produced == consumed || !hold || !hold())) {
             const std::size_t slot = produced % slots_;
             if (Status s = produce(slot, more); s != Status::Ok) {
                 produceFailure = s;

@@ -33,8 +33,11 @@ public:
     // Runs until production ends or a stage fails; returns the failure of the earliest
     // job, whichever stage it met (a job that cannot be produced counts only once every
     // earlier one is consumed). `failedJob` receives the index of the job that failed;
-    // every job before it was consumed, in order, whatever the thread count.
-    Status Run(const Produce& produce, const Work& work, const Consume& consume, std::size_t& failedJob);
+    // every job before it was consumed, in order, whatever the thread count. While
+    // `hold` (when given) is true, no job is produced until every job before is consumed.
+    using Hold = std::function<bool()>;
+    Status Run(const Produce& produce, const Work& work, const Consume& consume, std::size_t& failedJob,
+               const Hold& hold = nullptr);
 
 private:
     void WorkerLoop(std::size_t worker);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "container/reader/level_probe.h"
 
 namespace orsk {
 
@@ -18,17 +17,6 @@ void Copy(const std::uint8_t* src, std::size_t& at, std::size_t end, ByteSink& o
     std::memcpy(out.at, src + at, n);
     out.at += n;
     at += n;
-}
-
-// Moves what `in` holds of dst[held, wanted) into place; true once all of it is held.
-bool Gather(std::uint8_t* dst, std::size_t& held, std::size_t wanted, ByteCursor& in) {
-    const std::size_t take = std::min(wanted - held, Left(in));
-    if (take != 0) {
-        std::memcpy(dst + held, in.at, take);
-        in.at += take;
-        held += take;
-    }
-    return held == wanted;
 }
 
 }  // namespace
@@ -118,106 +106,81 @@ Status StreamCompressor::Finish(ByteSink& out, bool& done) {
 
 Status StreamDecompressor::Prepare() {
     if (status_ == Status::Ok) status_ = ws_.PrepareDecompress();
+    // The bytes shown to the reader lie in ws_.input(), with the decoders' slack behind.
+    if (status_ == Status::Ok && !reader_) reader_.emplace(ContainerReader::Options{request_}, ContainerReader::ProbeSpace{&ws_.codec, ws_.restored(), nullptr});
     return status_;
 }
 
-void StreamDecompressor::Drain(ByteSink& out) { Copy(restored_.data, pending_, restored_.length, out); }
+void StreamDecompressor::Drain(ByteSink& out) { Copy(data_, pending_, length_, out); }
 
-// Gathers the container's head: the magic byte, or the whole checked header; then
-// settles the level its blocks restore at.
-Status StreamDecompressor::TakeHead(ByteCursor& in) {
-    for (;;) {
-        const std::size_t wanted = headHeld_ != 0 && head_[0] == CheckedMagic ? CheckedHeaderLength : 1;
-        if (headHeld_ == wanted) break;
-        if (!Gather(head_, headHeld_, wanted, in)) return Status::Ok;  // the rest comes with later input
-    }
-    ContainerHead head;
-    if (Status s = ReadContainerHead(head_, headHeld_, head); s != Status::Ok) return s;
-    LevelRequest settled;
-    if (Status s = LevelOfHead(head, request_, settled); s != Status::Ok) return s;
-    telling_ = !settled;
-    level_ = settled.value_or(Level::Hyperfast);  // stored blocks frame alike at every level
-    checked_ = head.kind == ContainerKind::Checked;
-    headRead_ = true;
-    return Status::Ok;
+// Moves carried bytes, then `in`'s, into ws_.input() up to `wanted` held; false when
+// neither had any.
+bool StreamDecompressor::Gather(std::size_t wanted, ByteCursor& in) {
+    ByteCursor& from = carry_.at != carry_.end ? carry_ : in;
+    const std::size_t take = std::min(wanted - held_, Left(from));
+    if (take == 0) return false;
+    std::memcpy(ws_.input() + held_, from.at, take);
+    from.at += take;
+    held_ += take;
+    return true;
 }
 
-// Gathers the current block in ws_.input(): its kind byte, then the rest of its fixed
-// header, then the rest of the block, never a byte past it, then the check behind it in
-// a checked container; restores it once whole. A checked container's end record is
-// gathered instead where the next block's kind byte would be.
-Status StreamDecompressor::TakeBlockBytes(ByteCursor& in) {
-    if (endHeld_ != 0 || (checked_ && held_ == 0 && *in.at == EndRecordKind)) {
-        Gather(end_, endHeld_, EndRecordLength, in);
-        return Status::Ok;
+// Moves past an item of `length` held bytes; what is held behind it is carried over.
+void StreamDecompressor::Consume(std::size_t length) {
+    if (held_ > length) {
+        std::vector<std::uint8_t> next(ws_.input() + length, ws_.input() + held_);
+        next.insert(next.end(), carry_.at, carry_.end);
+        carried_.swap(next);
+        carry_ = {carried_.data(), carried_.data() + carried_.size()};
     }
-    std::uint8_t* const block = ws_.input();
-    for (;;) {
-        std::size_t wanted = 1;
-        if (held_ != 0 && telling_ && block[0] == CompressedBlockKind) {
-            wanted = MaxBlockLength;  // the window
-        } else if (held_ != 0) {
-            if (Status s = BlockBytesWanted(level_, block, held_, wanted); s != Status::Ok) return s;
-        }
-        if (held_ == wanted) break;
-        if (!Gather(block, held_, wanted, in)) return Status::Ok;  // the rest comes with later input
-    }
-    if (telling_ && block[0] == CompressedBlockKind) return TellLevel();
-    if (checked_ && !Gather(check_, checkHeld_, BlockCheckLength, in)) return Status::Ok;
-    return RestoreHeld();
-}
-
-// Tells the level from the window's first block as the memory path does, frames that
-// block at it, carries the bytes behind it over and restores it.
-Status StreamDecompressor::TellLevel() {
-    LevelProbe probe;
-    if (Status s = ProbeLevels(ws_.codec, ws_.restored(), ws_.input(), held_, probe); s != Status::Ok) return s;
-    const LevelRequest level = DetectedLevel(probe);
-    if (!level) return Status::UnknownLevel;
-    level_ = *level;
-    telling_ = false;
-    std::size_t total = 0;  // inside the window: the block restored at this level
-    if (Status s = BlockBytesWanted(level_, ws_.input(), held_, total); s != Status::Ok) return s;
-    carried_.assign(ws_.input() + total, ws_.input() + held_);
-    carry_ = {carried_.data(), carried_.data() + carried_.size()};
-    held_ = total;
-    return RestoreHeld();
-}
-
-Status StreamDecompressor::RestoreHeld() {
-    // The input buffer holds MaxBlockLength + StreamReadSlack bytes and a framed block
-    // is at most MaxBlockLength long, so the decoders' read slack lies inside it.
-    RestoredBlock restored;
-    if (Status s = RestoreBlock(level_, ws_, ws_.input(), held_, restored); s != Status::Ok) return s;
-    if (checked_) {
-        const std::uint64_t sum = BlockCheck(ws_.input(), held_, ChunkChecksum(restored.data, restored.length));
-        if (sum != LoadLE64(check_)) return Status::ChecksumMismatch;
-        tally_.Add(sum, restored.length);
-    }
-    restored_ = restored;  // a stored block's bytes stay in the input buffer until drained
-    pending_ = 0;
     held_ = 0;
-    checkHeld_ = 0;
+}
+
+Status StreamDecompressor::Apply(const Verdict& v) {
+    if (v.what == Verdict::Fail) return status_ = v.failure.status;
+    if (v.what == Verdict::Write) {
+        data_ = v.data;  // a stored block's bytes stay in the input buffer until drained
+        length_ = v.length;
+        pending_ = 0;
+    }
     return Status::Ok;
 }
 
-// Restores what the carried bytes, then `in`, hold, as far as `out` takes the output.
+// Shows the reader what is held and restores what it frames, as far as `out` takes the
+// output; more input is gathered as the reader asks for it.
 Status StreamDecompressor::Pump(ByteCursor& in, ByteSink& out) {
     for (;;) {
         Drain(out);
         // Restored bytes may lie in the input buffer: no input is taken before they leave.
-        if (pending_ != restored_.length) return Status::Ok;
-        ByteCursor& from = carry_.at != carry_.end ? carry_ : in;
-        if (from.at == from.end) return Status::Ok;
-        Status s = Status::Ok;
-        if (!headRead_) {
-            s = TakeHead(from);
-        } else if (endHeld_ == EndRecordLength) {
-            s = Status::Corrupt;  // bytes behind the end record
-        } else {
-            s = TakeBlockBytes(from);
+        if (pending_ != length_ || closed_) return Status::Ok;
+        const bool ended = finishing_ && carry_.at == carry_.end;
+        const ReadItem item = reader_->Next(ws_.input(), held_, ended);
+        switch (item.kind) {
+            case ItemKind::NeedBytes:
+                if (!Gather(item.wanted, in)) return Status::Ok;  // the rest comes with later input
+                break;
+            case ItemKind::Head:
+            case ItemKind::EndRecord:
+                Consume(item.length);
+                break;
+            case ItemKind::Block: {
+                const BlockResult r =
+                    RestoreFramed(item.block, reader_->checked(), ws_.codec, ws_.restored(), ws_.input());
+                Verdict v = reader_->Accept(item.block, r);
+                if (v.what == Verdict::ProbeLevels) v = reader_->ProbeOtherLevels(ws_.input(), held_);
+                if (Status s = Apply(v); s != Status::Ok) return s;
+                Consume(item.length);
+                break;
+            }
+            case ItemKind::End:
+            case ItemKind::Failure: {
+                Verdict v = reader_->Close(item);
+                if (v.what == Verdict::ProbeLevels) v = reader_->ProbeOtherLevels(ws_.input(), held_);
+                if (Status s = Apply(v); s != Status::Ok) return s;
+                closed_ = true;
+                return Status::Ok;
+            }
         }
-        if (s != Status::Ok) return status_ = s;
     }
 }
 
@@ -233,27 +196,9 @@ Status StreamDecompressor::Update(ByteCursor& in, ByteSink& out) {
 Status StreamDecompressor::Finish(ByteSink& out, bool& done) {
     if (status_ != Status::Ok) return status_;
     finishing_ = true;
-    // The input has ended, so a window still being gathered is whole; the blocks it
-    // carries over restore as the output takes them.
-    if (telling_ && held_ != 0 && ws_.input()[0] == CompressedBlockKind) {
-        if (Status s = TellLevel(); s != Status::Ok) return status_ = s;
-    }
     ByteCursor none{};
     if (Status s = Pump(none, out); s != Status::Ok) return s;
-    if (carry_.at != carry_.end) {
-        done = false;
-        return Status::Ok;
-    }
-    // A block is gathered only once the one before it has been drained, so nothing
-    // restored waits while a block is cut short. An empty input is an empty container.
-    const bool cut = (headHeld_ != 0 && !headRead_) || held_ != 0 || checkHeld_ != 0 ||
-                     (endHeld_ != 0 && endHeld_ != EndRecordLength) || (checked_ && endHeld_ == 0);
-    if (cut) return status_ = Status::Truncated;
-    if (endHeld_ == EndRecordLength) {
-        if (Status s = CheckEndRecord(end_, tally_, false); s != Status::Ok) return status_ = s;
-    }
-    Drain(out);
-    done = pending_ == restored_.length;
+    done = closed_ && pending_ == length_;
     return Status::Ok;
 }
 

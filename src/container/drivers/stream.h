@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "base/bytes.h"
@@ -11,6 +12,7 @@
 #include "container/blocks/workspace.h"
 #include "container/format/block.h"
 #include "container/format/checked.h"
+#include "container/reader/container_reader.h"
 
 namespace orsk {
 
@@ -55,9 +57,9 @@ private:
     bool finishing_ = false;
 };
 
-// Reads a container in pieces: a block is restored once all its bytes (and its check)
-// have arrived, and fails with the status DecompressInto gives for the same container.
-// After a failure every call returns it again.
+// Reads a container in pieces through the container reader: a block is restored once all
+// its bytes (and its check) have arrived, and fails with the status DecompressInto gives
+// for the same container. After a failure every call returns it again.
 class StreamDecompressor {
 public:
     explicit StreamDecompressor(LevelRequest request) : request_(request) {}
@@ -74,33 +76,25 @@ public:
 private:
     void Drain(ByteSink& out);
     Status Pump(ByteCursor& in, ByteSink& out);
-    Status TakeHead(ByteCursor& in);
-    Status TakeBlockBytes(ByteCursor& in);
-    Status TellLevel();
-    Status RestoreHeld();
+    bool Gather(std::size_t wanted, ByteCursor& in);
+    void Consume(std::size_t length);
+    Status Apply(const Verdict& v);
 
     LevelRequest request_;
-    Level level_ = Level::Hyperfast;  // once the head is read (or the level is told)
-    // A plain container's level to be told: its first compressed block is gathered with
-    // what follows it, up to MaxBlockLength bytes or the end of the input (the window the
-    // memory path probes); what the window holds past that block is carried over.
-    bool telling_ = false;
-    std::vector<std::uint8_t> carried_;
-    ByteCursor carry_{};  // the bytes of carried_ not yet taken
     Status status_ = Status::Ok;
     BlockWorkspace ws_;
-    std::uint8_t head_[CheckedHeaderLength] = {};
-    std::size_t headHeld_ = 0;
-    bool headRead_ = false;
-    bool checked_ = false;
-    std::size_t held_ = 0;       // bytes of the current block in ws_.input()
-    std::uint8_t check_[BlockCheckLength] = {};
-    std::size_t checkHeld_ = 0;  // of the check behind it (checked containers)
-    std::uint8_t end_[EndRecordLength] = {};
-    std::size_t endHeld_ = 0;    // of the end record
-    ContentTally tally_;
-    RestoredBlock restored_;     // restored_.data[0..restored_.length) waits from `pending_` on
+    std::optional<ContainerReader> reader_;
+    // ws_.input()[0..held_): the bytes from the reader's position on. Bytes gathered past
+    // an item (a window in which a plain container's level was told) are carried over
+    // and taken before the caller's next ones.
+    std::size_t held_ = 0;
+    std::vector<std::uint8_t> carried_;
+    ByteCursor carry_{};
+    // Restored bytes waiting for the caller: data_[pending_, length_).
+    const std::uint8_t* data_ = nullptr;
+    std::size_t length_ = 0;
     std::size_t pending_ = 0;
+    bool closed_ = false;  // the container ended and was found whole
     bool finishing_ = false;
 };
 

@@ -1,41 +1,46 @@
-// Tries a block at every level and compares what the levels that restore it give.
+// Tries a block at several levels and compares what the levels that restore it give.
 #include "container/reader/level_probe.h"
 
 #include <bit>
 #include <cstring>
-#include <memory>
-#include <new>
-
-#include "container/format/block.h"
 
 namespace orsk {
 
+Level LowestLevel(LevelSet levels) { return Level(std::countr_zero(levels)); }
+
 Status ProbeLevels(CodecScratch& scratch, std::uint8_t* restored, const std::uint8_t* bytes, std::size_t available,
-                   LevelProbe& probe) {
+                   LevelSet tried, LevelProbe& probe) {
     probe = LevelProbe{};
     if (available == 0) return Status::Ok;
     const std::size_t header = BlockHeaderLength(bytes[0]);
-    if (header == 0 || header > available) return Status::Ok;
+    if (header == 0 || header > available) {
+        probe.failure = header == 0 ? Status::Corrupt : Status::Truncated;
+        return Status::Ok;
+    }
     if (Status s = scratch.PrepareDecompress(); s != Status::Ok) return s;
-    // The first level that restores the block leaves its bytes in `restored`; a later
-    // one restores into `other` and is compared with them.
-    std::unique_ptr<std::uint8_t[]> other;
-    std::size_t firstLength = 0;
+    bool failed = false;
     for (int k = 0; k < LevelCount; ++k) {
+        if ((tried & (1u << k)) == 0) continue;
         const Level level = Level(k);
         std::size_t total = 0;
-        if (BlockTotalLength(level, bytes, total) != Status::Ok || total > available) continue;
-        if (probe.levels != 0 && !other) {
-            other.reset(new (std::nothrow) std::uint8_t[OutputBlockBufferSize]);
-            if (!other) return Status::OutOfMemory;
-        }
+        Status s = BlockTotalLength(level, bytes, total);
+        if (s == Status::Ok && total > available) s = Status::Truncated;
+        // The lowest level that restores the block leaves its bytes in `restored`; a
+        // later one restores into the spare buffer and is compared with them.
+        std::uint8_t* into = restored;
+        if (s == Status::Ok && probe.levels != 0 && (into = scratch.Spare()) == nullptr) return Status::OutOfMemory;
         RestoredBlock out;
-        if (RestoreBlock(level, scratch, probe.levels == 0 ? restored : other.get(), bytes, total, out) != Status::Ok) {
+        if (s == Status::Ok) s = RestoreBlock(level, scratch, into, bytes, total, out);
+        if (s != Status::Ok) {
+            if (!failed) probe.failure = s;
+            failed = true;
             continue;
         }
         if (probe.levels == 0) {
-            firstLength = out.length;
-        } else if (out.length != firstLength || std::memcmp(out.data, restored, firstLength) != 0) {
+            probe.first = out;
+            probe.total = total;
+        } else if (total != probe.total || out.length != probe.first.length ||
+                   std::memcmp(out.data, probe.first.data, out.length) != 0) {
             probe.alike = false;
         }
         probe.levels |= 1u << k;
@@ -43,12 +48,7 @@ Status ProbeLevels(CodecScratch& scratch, std::uint8_t* restored, const std::uin
     return Status::Ok;
 }
 
-LevelRequest DetectedLevel(const LevelProbe& probe) {
-    if (probe.levels == 0 || !probe.alike) return LevelFromContainer;
-    return Level(std::countr_zero(probe.levels));
-}
-
-std::string LevelList(unsigned levels, const char* prefix, const char* last) {
+std::string LevelList(LevelSet levels, const char* prefix, const char* last) {
     std::string names;
     int count = 0;
     for (int k = LevelCount - 1; k >= 0; --k) {  // from the end, to join the last two with `last`
@@ -59,9 +59,9 @@ std::string LevelList(unsigned levels, const char* prefix, const char* last) {
     return names;
 }
 
-std::string LevelAdvice(unsigned levels) {
-    return (std::popcount(levels) == 1 ? "level " : "levels ") + LevelList(levels, "", " and ") +
-           ": try " + LevelList(levels, "-m", " or ");
+std::string LevelAdvice(LevelSet levels, const char* verb) {
+    return (std::popcount(levels) == 1 ? "level " : "levels ") + LevelList(levels, "", " and ") + ": " + verb + " " +
+           LevelList(levels, "-m", " or ");
 }
 
 }  // namespace orsk

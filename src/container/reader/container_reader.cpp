@@ -1,0 +1,397 @@
+// The container reader's rules: framing, the level (given, recorded, or narrowed on every
+// compressed block of a plain container), block checks, the end record and salvage.
+#include "container/reader/container_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace orsk {
+
+void RestoreFacts::SetAnyLevel() {
+    level = AnyLevel;
+    levelDetected = true;
+    candidates = AllLevels;
+}
+
+std::string BlockFailureWords(Status s) {
+    const char* what = s == Status::Truncated          ? "is cut short"
+                       : s == Status::OutOfMemory      ? "needs more memory than is free"
+                       : s == Status::ChecksumMismatch ? "is damaged: its check differs"
+                                                       : "is damaged";
+    return std::string(what) + " (" + StatusText(s) + ")";
+}
+
+BlockResult RestoreFramed(const FramedBlock& framed, bool checked, CodecScratch& scratch, std::uint8_t* restored,
+                          const std::uint8_t* block) {
+    BlockResult r;
+    if (framed.stored || std::popcount(framed.levels) == 1) {
+        // Stored blocks restore alike at every level.
+        const Level level = framed.stored ? AnyLevel : LowestLevel(framed.levels);
+        r.status = RestoreBlock(level, scratch, restored, block, framed.total, r.block);
+        if (r.status == Status::Ok && checked &&
+            BlockCheck(block, framed.total, ChunkChecksum(r.block.data, r.block.length)) != framed.check) {
+            r.status = Status::ChecksumMismatch;
+        }
+        if (r.status == Status::Ok) r.restoredAt = framed.levels;
+        return r;
+    }
+    // Several levels remain (never in a checked container, which records its level).
+    LevelProbe probe;
+    if (Status s = ProbeLevels(scratch, restored, block, framed.total, framed.levels, probe); s != Status::Ok) {
+        r.status = s;
+        return r;
+    }
+    r.restoredAt = probe.levels;
+    r.alike = probe.alike;
+    r.block = probe.first;
+    r.status = probe.levels != 0 ? Status::Ok : probe.failure;
+    return r;
+}
+
+ContainerReader::ContainerReader(const Options& options, const ProbeSpace& probe) : options_(options), probe_(probe) {}
+
+ReadItem ContainerReader::Fails(Status s, FailurePlace place, std::string why) const {
+    ReadItem item;
+    item.kind = ItemKind::Failure;
+    item.failure = {s, place, framed_, std::move(why)};
+    return item;
+}
+
+namespace {
+
+ReadItem Need(std::size_t wanted) {
+    ReadItem item;
+    item.wanted = wanted;
+    return item;
+}
+
+ReadItem Item(ItemKind kind, std::size_t length) {
+    ReadItem item;
+    item.kind = kind;
+    item.length = length;
+    return item;
+}
+
+}  // namespace
+
+ReadItem ContainerReader::Next(const std::uint8_t* bytes, std::size_t have, bool ended) {
+    if (!headRead_) return HeadItem(bytes, have, ended);
+    if (endRecordRead_) {
+        if (have != 0) return Fails(Status::Corrupt, FailurePlace::EndRecord, "is followed by more bytes");
+        return ended ? Item(ItemKind::End, 0) : Need(1);
+    }
+    return BlockItem(bytes, have, ended);
+}
+
+ReadItem ContainerReader::HeadItem(const std::uint8_t* bytes, std::size_t have, bool ended) {
+    const LevelRequest request = options_.request;
+    if (have == 0) {
+        if (!ended) return Need(1);
+        // An empty file is an empty plain container: it restores (nothing) at any level.
+        headRead_ = true;
+        levels_ = request ? LevelBit(*request) : AllLevels;
+        telling_ = !request;
+        return Item(ItemKind::End, 0);
+    }
+    const std::size_t wanted = bytes[0] == CheckedMagic ? CheckedHeaderLength : 1;
+    if (have < wanted && !ended) return Need(wanted);
+    ContainerHead head;
+    std::string why;
+    if (Status s = ReadContainerHead(bytes, std::min(have, wanted), head, &why); s != Status::Ok) {
+        return Fails(s, FailurePlace::Head, "cannot be restored: " + why);
+    }
+    checked_ = head.kind == ContainerKind::Checked;
+    if (checked_) recorded_ = head.level;
+    LevelRequest settled;
+    if (LevelOfHead(head, request, settled) != Status::Ok) {
+        return Fails(Status::WrongLevel, FailurePlace::Head,
+                     "is a checked container written at level " + std::to_string(int(head.level)) + " (" +
+                         LevelName(head.level) + "), not at level " + std::to_string(int(*request)));
+    }
+    headRead_ = true;
+    telling_ = !settled;
+    if (settled) {
+        levels_ = LevelBit(*settled);
+    } else if (options_.told != 0) {
+        levels_ = options_.told;
+        firstKnown_ = true;
+    }
+    return Item(ItemKind::Head, head.length);
+}
+
+ReadItem ContainerReader::BlockItem(const std::uint8_t* bytes, std::size_t have, bool ended) {
+    if (have == 0) {
+        if (!ended) return Need(1);
+        if (!checked_) return Item(ItemKind::End, 0);
+        const std::string last = framed_ == 0 ? "its header" : "block " + std::to_string(framed_ - 1);
+        return Fails(Status::Truncated, FailurePlace::MissingEndRecord,
+                     "is cut short: it ends after " + last + " without its end record");
+    }
+    if (checked_ && bytes[0] == EndRecordKind) {
+        if (have < EndRecordLength) {
+            return ended ? Fails(Status::Truncated, FailurePlace::EndRecord, "is cut short") : Need(EndRecordLength);
+        }
+        std::memcpy(endRecord_, bytes, EndRecordLength);
+        endRecordRead_ = true;
+        return Item(ItemKind::EndRecord, EndRecordLength);
+    }
+    const std::size_t header = BlockHeaderLength(bytes[0]);
+    if (header == 0) return Fails(Status::Corrupt, FailurePlace::Block, "has an unknown kind byte " + std::to_string(bytes[0]));
+    const bool first = !checked_ && bytes[0] == CompressedBlockKind && firstCompressed_ == ~std::uint64_t(0);
+    if (have < header) {
+        if (!ended) return Need(header);
+        ReadItem item = Fails(Status::Truncated, FailurePlace::Block, "is cut short");
+        item.block.firstCompressed = first;
+        return item;
+    }
+    // The levels still possible that frame the block, and the lengths they give it.
+    LevelSet framing = 0;
+    std::size_t total = 0, longest = 0;
+    bool differ = false;
+    for (int k = 0; k < LevelCount; ++k) {
+        std::size_t t = 0;
+        if ((levels_ & (1u << k)) == 0 || BlockTotalLength(Level(k), bytes, t) != Status::Ok) continue;
+        differ = differ || (framing != 0 && t != total);
+        if (framing == 0) total = t;
+        longest = std::max(longest, t);
+        framing |= 1u << k;
+    }
+    // A plain container's first compressed block tells its level; a later block is tried
+    // at every level left when they frame it differently (NORMAL's header order).
+    const bool telling = telling_ && first && !firstKnown_;
+    if (framing == 0 && telling) {
+        untold_ = true;
+        return Fails(Status::UnknownLevel, FailurePlace::Block,
+                     "restores at no level, so the level cannot be told: it is damaged");
+    }
+    if (framing == 0) {
+        ReadItem item = Fails(Status::Corrupt, FailurePlace::Block, "is damaged");
+        item.block.firstCompressed = first;
+        return item;
+    }
+    if (telling || (std::popcount(framing) > 1 && differ)) return Probe(bytes, have, ended, framing, longest, first);
+    return Framed(bytes, have, ended, framing, total, first);
+}
+
+ReadItem ContainerReader::Probe(const std::uint8_t* bytes, std::size_t have, bool ended, LevelSet framing,
+                                std::size_t longest, bool first) {
+    if (have < longest && !ended) return Need(longest);
+    const std::size_t n = std::min(have, longest);
+    const std::uint8_t* at = bytes;
+    if (probe_.window != nullptr) {
+        std::memcpy(probe_.window, bytes, n);  // with the decoders' read slack behind it
+        at = probe_.window;
+    }
+    LevelProbe probe;
+    if (Status s = ProbeLevels(*probe_.scratch, probe_.restored, at, n, framing, probe); s != Status::Ok) {
+        return Fails(s, FailurePlace::Block, BlockFailureWords(s));
+    }
+    if (first) firstKnown_ = true;
+    if (probe.levels == 0 && (first || !compressedRestored_)) {
+        untold_ = true;
+        return Fails(Status::UnknownLevel, FailurePlace::Block,
+                     "restores at no level, so the level cannot be told: it is damaged");
+    }
+    if (probe.levels == 0) {
+        // Damage where the levels left frame the block differently: nothing can follow it.
+        return Fails(probe.failure, FailurePlace::Block, "is damaged");
+    }
+    if (!probe.alike) {
+        untold_ = true;
+        untoldLevels_ = probe.levels;
+        return Fails(Status::UnknownLevel, FailurePlace::Block,
+                     "restores to different bytes at " + LevelAdvice(probe.levels, "give"));
+    }
+    return Framed(bytes, have, ended, probe.levels, probe.total, first);
+}
+
+ReadItem ContainerReader::Framed(const std::uint8_t* bytes, std::size_t have, bool ended, LevelSet framing,
+                                 std::size_t total, bool first) {
+    const std::size_t checkLength = checked_ ? BlockCheckLength : 0;
+    FramedBlock b;
+    b.index = framed_;
+    b.total = total;
+    b.levels = framing;
+    b.claimed = ClaimedChunkLength(LowestLevel(framing), bytes);
+    b.stored = bytes[0] == StoredBlockKind;
+    b.firstCompressed = first;
+    if (have < total + checkLength) {
+        if (!ended) return Need(total + checkLength);
+        ReadItem item = Fails(Status::Truncated, FailurePlace::Block, have < total ? "is cut short" : "is cut short in its check");
+        item.block = b;
+        item.cut = true;
+        return item;
+    }
+    if (checked_) b.check = LoadLE64(bytes + total);
+    levels_ = framing;  // a level that cannot frame a block cannot restore it
+    if (first) {
+        firstCompressed_ = framed_;
+        firstKnown_ = true;
+    }
+    ++framed_;
+    ReadItem item = Item(ItemKind::Block, total + checkLength);
+    item.block = b;
+    return item;
+}
+
+Verdict ContainerReader::Failed(ReadFailure failure) {
+    failed_ = true;
+    failure_ = failure;
+    Verdict v;
+    v.what = Verdict::Fail;
+    v.failure = std::move(failure);
+    return v;
+}
+
+Verdict ContainerReader::Accept(const FramedBlock& framed, const BlockResult& result) {
+    ++accepted_;
+    if (result.restoredAt != 0) {
+        if (!result.alike) {
+            untold_ = true;
+            untoldLevels_ = result.restoredAt;
+            return Failed({Status::UnknownLevel, FailurePlace::Block, framed.index,
+                           "restores to different bytes at " + LevelAdvice(result.restoredAt, "give")});
+        }
+        if (!framed.stored) {
+            levels_ &= result.restoredAt;
+            compressedRestored_ = true;
+        }
+        if (checked_) tally_.Add(framed.check, result.block.length);
+        ++restored_;
+        written_ += result.block.length;
+        Verdict v;
+        v.what = Verdict::Write;
+        v.data = result.block.data;
+        v.length = result.block.length;
+        return v;
+    }
+    ReadFailure failure{result.status, FailurePlace::Block, framed.index, BlockFailureWords(result.status)};
+    if (framed.firstCompressed && options_.request &&
+        (result.status == Status::Corrupt || result.status == Status::Truncated)) {
+        // Written at another level rather than damaged? The caller shows the bytes.
+        probing_ = framed;
+        probingFailure_ = failure;
+        probingAtClose_ = false;
+        Verdict v;
+        v.what = Verdict::ProbeLevels;
+        return v;
+    }
+    const DamageKind kind =
+        result.status == Status::ChecksumMismatch ? DamageKind::ChecksumMismatch : DamageKind::Damaged;
+    return Damage(failure, kind, framed.claimed, framed.check);
+}
+
+void ContainerReader::Skip(const FramedBlock& framed) {
+    ++accepted_;
+    if (checked_) tally_.Add(framed.check, framed.claimed);
+    written_ += framed.claimed;
+}
+
+Verdict ContainerReader::Damage(const ReadFailure& failure, DamageKind kind, std::uint64_t zeros, std::uint64_t check) {
+    const Status s = failure.status;
+    if (!options_.salvage || s == Status::OutOfMemory || s == Status::NoRoom || s == Status::ReadFailed ||
+        s == Status::WriteFailed || s == Status::UnknownLevel || s == Status::WrongLevel) {
+        return Failed(failure);
+    }
+    damaged_.push_back({failure.block, written_, zeros, kind});
+    if (firstDamage_.status == Status::Ok) firstDamage_ = failure;
+    // The end record counts a damaged block by the check and length its header claim.
+    if (checked_ && failure.place == FailurePlace::Block && zeros != 0 && kind != DamageKind::CutShort) {
+        tally_.Add(check, zeros);
+    }
+    written_ += zeros;
+    Verdict v;
+    v.what = zeros != 0 ? Verdict::WriteZeros : Verdict::Done;
+    v.length = zeros;
+    return v;
+}
+
+Verdict ContainerReader::ProbeOtherLevels(const std::uint8_t* bytes, std::size_t have) {
+    const std::size_t n = std::min(have, MaxBlockLength);
+    const std::uint8_t* at = bytes;
+    if (probe_.window != nullptr) {
+        std::memcpy(probe_.window, bytes, n);
+        at = probe_.window;
+    }
+    LevelProbe probe;
+    const LevelSet others = AllLevels & ~LevelBit(*options_.request);
+    if (ProbeLevels(*probe_.scratch, probe_.restored, at, n, others, probe) == Status::Ok && probe.levels != 0) {
+        ReadFailure f = probingFailure_;
+        f.why = "does not restore at level " + std::to_string(int(*options_.request)) + "; it restores at " +
+                LevelAdvice(probe.levels);
+        return Failed(f);
+    }
+    if (probingAtClose_) {
+        probingAtClose_ = false;
+        closing_.block.firstCompressed = false;
+        return Close(closing_);
+    }
+    return Damage(probingFailure_, DamageKind::Damaged, probing_.claimed, probing_.check);
+}
+
+Verdict ContainerReader::Finished() {
+    // A salvage that restored nothing fails as the restore would without it.
+    if (options_.salvage && restored_ == 0 && firstDamage_.status != Status::Ok) {
+        damaged_.clear();
+        return Failed(firstDamage_);
+    }
+    return Verdict{};
+}
+
+Verdict ContainerReader::Close(const ReadItem& last) {
+    if (last.kind != ItemKind::Failure) {
+        if (endRecordRead_) {
+            // After damaged blocks the content checksum tells nothing more: only the
+            // counts are compared.
+            std::string why;
+            if (Status s = CheckEndRecord(endRecord_, tally_, !damaged_.empty(), &why); s != Status::Ok) {
+                const ReadFailure f{s, FailurePlace::EndRecord, framed_, "does not match the blocks: " + why};
+                if (!options_.salvage) return Failed(f);
+                damaged_.push_back({framed_, written_, 0, DamageKind::EndRecord});
+            }
+        }
+        return Finished();
+    }
+    const ReadFailure& f = last.failure;
+    if (last.block.firstCompressed && options_.request &&
+        (f.status == Status::Corrupt || f.status == Status::Truncated)) {
+        probing_ = last.block;
+        probingFailure_ = f;
+        probingAtClose_ = true;
+        closing_ = last;
+        Verdict v;
+        v.what = Verdict::ProbeLevels;
+        return v;
+    }
+    const DamageKind kind = f.status == Status::Truncated ? DamageKind::CutShort
+                            : f.place == FailurePlace::EndRecord || f.place == FailurePlace::MissingEndRecord
+                                ? DamageKind::EndRecord
+                                : DamageKind::Damaged;
+    Verdict v = Damage(f, kind, last.cut ? last.block.claimed : 0, 0);
+    if (v.what == Verdict::Fail) return v;
+    const Verdict end = Finished();
+    return end.what == Verdict::Fail ? end : v;
+}
+
+RestoreFacts ContainerReader::facts() const {
+    RestoreFacts f;
+    f.kind = checked_ ? ContainerKind::Checked : ContainerKind::Plain;
+    if (!telling_) {
+        f.level = options_.request ? options_.request : recorded_;
+    } else if (untold_) {
+        f.levelDetected = true;
+        f.candidates = untoldLevels_;
+    } else if (!firstKnown_) {
+        f.SetAnyLevel();  // no compressed block: any level restores it
+    } else {
+        f.levelDetected = true;
+        f.candidates = levels_;
+        f.level = LowestLevel(levels_);
+    }
+    f.blocks = failed_ ? failure_.block : accepted_;
+    f.atEndRecord = failed_ && (failure_.place == FailurePlace::EndRecord || failure_.place == FailurePlace::MissingEndRecord);
+    return f;
+}
+
+}  // namespace orsk
