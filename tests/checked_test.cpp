@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "container/format/checked.h"
-#include "container/drivers/file_driver.h"
+#include "files/file_driver.h"
 #include "container/reader/level_probe.h"
 #include "container/format/levels.h"
 #include "container/drivers/memory.h"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "container/drivers/file_driver.h"
+#include "files/file_driver.h"
 #include "platform/platform.h"
 #include "test_util.h"
 

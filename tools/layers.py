@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Prints the include graph between the folders of src/ (a folder is a node, an #include
-from one folder into another an arrow) and exits 1 when the folders form a loop."""
+from one folder into another an arrow) and exits 1 when the folders form a loop, or when
+a folder of the library includes one of the program's (files, signals, priority, console)."""
 import os, re, sys
 
 root = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..')
@@ -37,3 +38,13 @@ if loops:
     print('folders in a loop: ' + ', '.join(loops))
     sys.exit(1)
 print('no folder loop')
+
+# The program's own part; everything else under src/ is the library.
+PROGRAM = ('cli', 'files', 'platform')
+def in_program(f):
+    return f.split(os.sep)[0] in PROGRAM
+wrong = sorted('%s -> %s' % (a, b) for a in edges if not in_program(a) for b in edges[a] if in_program(b))
+if wrong:
+    print('the library includes the program: ' + ', '.join(wrong))
+    sys.exit(1)
+print('the library includes nothing of the program (%s)' % ', '.join(PROGRAM))

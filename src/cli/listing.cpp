@@ -2,7 +2,7 @@
 #include "cli/listing.h"
 
 #include "cli/report.h"
-#include "container/drivers/file_driver.h"
+#include "files/file_driver.h"
 
 namespace orsk::cli {
 

@@ -9,7 +9,7 @@
 #include "cli/listing.h"
 #include "cli/main.h"
 #include "cli/report.h"
-#include "container/drivers/file_driver.h"
+#include "files/file_driver.h"
 #include "orsk/orsk.h"
 #include "platform/platform.h"
 
@@ -102,7 +102,7 @@ int Run(const cli::Arguments& args) {
         const std::int64_t total = platform::StageMicros(start, platform::CounterNow(), frequency);
         if (r.status != Status::Ok) {
             // The levels' own word for a block that does not restore, then the reason.
-            if (r.blockFailed && r.restore.level) std::fputs(LevelOf(*r.restore.level).blockFailure, console);
+            if (r.blockFailed && r.restore.level) std::fputs(cli::BlockFailureWord(*r.restore.level), console);
             return Failure(console, r.message);
         }
         if (!request) cli::PrintLevelFound(console, r.restore);

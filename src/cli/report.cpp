@@ -81,12 +81,36 @@ void Progress::Finish() {
     last_.clear();
 }
 
+namespace {
+
+// The console's words for each level: its name in the compression announcement, whether
+// its progress lines carry block numbers, and what is printed before the reason when a
+// block does not restore.
+struct LevelWords {
+    const char* compressing;
+    bool blockProgress;
+    const char* blockFailure;
+};
+constexpr LevelWords Words[LevelCount] = {
+    {.compressing = "HYPER_FAST", .blockProgress = true, .blockFailure = "\n ERROR"},
+    {.compressing = "SUPER_FAST", .blockProgress = true, .blockFailure = "\n ERROR"},
+    {.compressing = "FAST", .blockProgress = false, .blockFailure = "\n ERROR"},
+    {.compressing = "NORMAL", .blockProgress = false, .blockFailure = "\n LZ Error "},
+    {.compressing = "BETTER", .blockProgress = false, .blockFailure = "\n ERROR"},
+    {.compressing = "BEST", .blockProgress = false, .blockFailure = "\n ERROR"},
+};
+const LevelWords& WordsOf(Level level) { return Words[unsigned(level)]; }
+
+}  // namespace
+
+const char* BlockFailureWord(Level level) { return WordsOf(level).blockFailure; }
+
 std::string CompressProgressLine(Level level, const CompressEvent& e) {
     char line[160];
     const char* label = e.outcome.stored ? "Storing   " : "Compressing";
     const std::uint64_t size = e.inputSize >= e.done ? e.inputSize : e.done;
     const double percent = size == 0 ? 100.0 : double(e.done) * 100.0 / double(size);
-    if (LevelOf(level).blockProgress) {
+    if (WordsOf(level).blockProgress) {
         std::snprintf(line, sizeof line, "\r %s %02.02f%% | Entropy = %1.03f | Block: %llu | %7zu -> %7zu", label, percent,
                       e.outcome.entropy, static_cast<unsigned long long>(e.index), e.chunkLength, e.outcome.blockLength);
     } else {
@@ -96,7 +120,7 @@ std::string CompressProgressLine(Level level, const CompressEvent& e) {
 }
 
 std::string DecompressProgressLine(Level level, const DecompressEvent& e) {
-    if (!LevelOf(level).blockProgress) return {};
+    if (!WordsOf(level).blockProgress) return {};
     char line[128];
     const auto index = static_cast<unsigned long long>(e.index);
     if (e.block.stored) {
@@ -109,7 +133,7 @@ std::string DecompressProgressLine(Level level, const DecompressEvent& e) {
 }
 
 void PrintCompressAnnouncement(std::FILE* out, Level level) {
-    std::fprintf(out, "\n Using %s_COMPRESSION level\n", LevelOf(level).compressingName);
+    std::fprintf(out, "\n Using %s_COMPRESSION level\n", WordsOf(level).compressing);
 }
 
 void PrintDecompressAnnouncement(std::FILE* out, Level level) {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/format.h"
-#include "container/drivers/file_driver.h"
+#include "files/file_driver.h"
 
 namespace orsk::cli {
 
@@ -44,6 +44,8 @@ void PrintDecompressReport(std::FILE* out, std::uint64_t restoredBytes, std::int
 // The level a restore with -m alone settled on: "level 3 NORMAL", "level 2 FAST
 // (detected)" and which other levels restore it alike, or "any level".
 std::string LevelFound(const RestoreFacts& facts);
+// What is printed before the reason when a block of the level does not restore.
+const char* BlockFailureWord(Level level);
 void PrintLevelFound(std::FILE* out, const RestoreFacts& facts);
 // The blocks a salvaging restore of `container` did not restore, one line each, and what
 // ended it.

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "container/blocks/entropy_estimate.h"
-#include "platform/platform.h"
 
 namespace orsk {
 
@@ -23,26 +22,28 @@ std::size_t WriteStoredBlock(std::uint8_t* block, const std::uint8_t* chunk, std
 // (BlockBound(n) bytes of room). `filterable` is the same chunk when it may be changed
 // in place, which NORMAL's filter needs; null otherwise (never at NORMAL).
 Status CompressChunkTo(Level level, CodecScratch& scratch, const std::uint8_t* chunk, std::uint8_t* filterable,
-                       std::size_t n, std::uint8_t* block, ChunkOutcome& out) {
+                       std::size_t n, std::uint8_t* block, ChunkOutcome& out, const StageClock* clock) {
     const LevelInfo& info = LevelOf(level);
     if (n == 0 || n > MaxChunkLength) return Status::Corrupt;
     if (info.filter != nullptr && filterable != chunk) return Status::Corrupt;
-    const std::int64_t frequency = platform::CounterFrequency();
+    const auto now = [clock] { return clock != nullptr ? clock->now() : 0; };
+    const auto since = [clock](std::int64_t start, std::int64_t end) {
+        return clock != nullptr ? clock->micros(start, end) : 0;
+    };
 
-    const std::int64_t t0 = platform::CounterNow();
+    const std::int64_t t0 = now();
     out.entropy = EntropyEstimate(chunk, n);
-    const std::int64_t t1 = platform::CounterNow();
-    out.entropyMicros = platform::StageMicros(t0, t1, frequency);
+    out.entropyMicros = since(t0, now());
     out.lzMicros = 0;
 
     bool compressed = info.storeThreshold > out.entropy;
     if (compressed) {
-        const std::int64_t t2 = platform::CounterNow();
+        const std::int64_t t2 = now();
         if (info.filter != nullptr) info.filter(filterable, n);
         // No block may outgrow BlockBound (the memory path's promise to callers).
         ByteSink sink{block, block, block + BlockBound(n)};
         const Status s = info.compress(scratch.encoder(), chunk, n, sink);
-        out.lzMicros = platform::StageMicros(t2, platform::CounterNow(), frequency);
+        out.lzMicros = since(t2, now());
         if (s != Status::Ok) {
             compressed = false;  // a block that does not fit is stored instead
         } else {
@@ -58,13 +59,14 @@ Status CompressChunkTo(Level level, CodecScratch& scratch, const std::uint8_t* c
 
 }  // namespace
 
-Status CompressChunk(Level level, JobBuffers& job, CodecScratch& scratch, std::size_t n, ChunkOutcome& out) {
-    return CompressChunkTo(level, scratch, job.chunk(), job.chunk(), n, job.block(), out);
+Status CompressChunk(Level level, JobBuffers& job, CodecScratch& scratch, std::size_t n, ChunkOutcome& out,
+                     const StageClock* clock) {
+    return CompressChunkTo(level, scratch, job.chunk(), job.chunk(), n, job.block(), out, clock);
 }
 
 Status CompressChunkAt(Level level, CodecScratch& scratch, const std::uint8_t* chunk, std::size_t n,
                             std::uint8_t* block, ChunkOutcome& out) {
-    return CompressChunkTo(level, scratch, chunk, nullptr, n, block, out);
+    return CompressChunkTo(level, scratch, chunk, nullptr, n, block, out, nullptr);
 }
 
 std::size_t BlockHeaderLength(std::uint8_t kind) {

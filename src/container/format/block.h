@@ -15,18 +15,26 @@ namespace orsk {
 constexpr std::size_t BlockBound(std::size_t n) { return n + n / 16 + 2048; }
 static_assert(BlockBound(MaxChunkLength) <= OutputBlockBufferSize);
 
+// A clock for stage timings, given by a caller that reports them: the library reads no
+// clock of its own. `micros` turns two readings of `now` into microseconds.
+struct StageClock {
+    std::int64_t (*now)();
+    std::int64_t (*micros)(std::int64_t start, std::int64_t end);
+};
+
 struct ChunkOutcome {
     double entropy = 0.0;
     bool stored = false;
     std::size_t blockLength = 0;
-    std::int64_t entropyMicros = 0;
-    std::int64_t lzMicros = 0;  // includes NORMAL's filter
+    std::int64_t entropyMicros = 0;  // with a clock only
+    std::int64_t lzMicros = 0;       // includes NORMAL's filter
 };
 
 // Compresses job.chunk()[0..n) (1 <= n <= MaxChunkLength) into job.block(), stored or
-// compressed by the level's rules. The chunk's bytes may be changed in place.
+// compressed by the level's rules. The chunk's bytes may be changed in place. With a
+// clock, the entropy estimate and the compressor are timed.
 [[nodiscard]] Status CompressChunk(Level level, JobBuffers& job, CodecScratch& scratch, std::size_t n,
-                                   ChunkOutcome& out);
+                                   ChunkOutcome& out, const StageClock* clock = nullptr);
 [[nodiscard]] inline Status CompressChunk(Level level, BlockWorkspace& ws, std::size_t n, ChunkOutcome& out) {
     return CompressChunk(level, ws.job, ws.codec, n, out);
 }

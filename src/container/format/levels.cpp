@@ -1,5 +1,4 @@
-// The six levels: each one's codec entries, block layout, store rules, filter and the
-// console's words for it.
+// The six levels: each one's codec entries, block layout, store rules and filter.
 #include "container/format/levels.h"
 
 #include <cassert>
@@ -21,21 +20,25 @@ Status CompressWith(EncoderScratch& scratch, const std::uint8_t* chunk, std::siz
     return Compress(Settings{}, scratch, chunk, n, block);
 }
 
-// name, compressing name, compressor, decoder, header order, sections, store threshold,
-// kept only when shorter, filter and its inverse, block progress lines, failure word.
 constexpr LevelInfo Levels[LevelCount] = {
-    {"HYPERFAST", "HYPER_FAST", CompressWith<HyperfastSettings, HyperfastCompressBlock>, HyperfastDecodeBlock,
-     HeaderOrder::A, 6, 6.0, true, nullptr, nullptr, true, "\n ERROR"},
-    {"SUPERFAST", "SUPER_FAST", CompressWith<SuperfastSettings, SuperfastCompressBlock>, SuperfastDecodeBlock,
-     HeaderOrder::A, 6, 6.1, true, nullptr, nullptr, true, "\n ERROR"},
-    {"FAST", "FAST", CompressWith<FastSettings, FastCompressBlock>, FastDecodeBlock,
-     HeaderOrder::A, 6, 6.5, false, nullptr, nullptr, false, "\n ERROR"},
-    {"NORMAL", "NORMAL", CompressWith<NormalSettings, NormalCompressBlock>, NormalDecodeBlock,
-     HeaderOrder::B, 6, 6.7, false, ApplyCallAddressFilter, RevertCallAddressFilter, false, "\n LZ Error "},
-    {"BETTER", "BETTER", CompressWith<BetterSettings, BetterCompressBlock>, BetterDecodeBlock,
-     HeaderOrder::A, 6, 7.6, false, nullptr, nullptr, false, "\n ERROR"},
-    {"BEST", "BEST", CompressWith<BestSettings, BestCompressBlock>, BestDecodeBlock,
-     HeaderOrder::A, 7, 7.65, false, nullptr, nullptr, false, "\n ERROR"},
+    {.name = "HYPERFAST", .compress = CompressWith<HyperfastSettings, HyperfastCompressBlock>,
+     .decode = HyperfastDecodeBlock, .headerOrder = HeaderOrder::A, .sections = 6, .storeThreshold = 6.0,
+     .keepOnlyShorter = true, .filter = nullptr, .unfilter = nullptr},
+    {.name = "SUPERFAST", .compress = CompressWith<SuperfastSettings, SuperfastCompressBlock>,
+     .decode = SuperfastDecodeBlock, .headerOrder = HeaderOrder::A, .sections = 6, .storeThreshold = 6.1,
+     .keepOnlyShorter = true, .filter = nullptr, .unfilter = nullptr},
+    {.name = "FAST", .compress = CompressWith<FastSettings, FastCompressBlock>, .decode = FastDecodeBlock,
+     .headerOrder = HeaderOrder::A, .sections = 6, .storeThreshold = 6.5, .keepOnlyShorter = false,
+     .filter = nullptr, .unfilter = nullptr},
+    {.name = "NORMAL", .compress = CompressWith<NormalSettings, NormalCompressBlock>, .decode = NormalDecodeBlock,
+     .headerOrder = HeaderOrder::B, .sections = 6, .storeThreshold = 6.7, .keepOnlyShorter = false,
+     .filter = ApplyCallAddressFilter, .unfilter = RevertCallAddressFilter},
+    {.name = "BETTER", .compress = CompressWith<BetterSettings, BetterCompressBlock>, .decode = BetterDecodeBlock,
+     .headerOrder = HeaderOrder::A, .sections = 6, .storeThreshold = 7.6, .keepOnlyShorter = false,
+     .filter = nullptr, .unfilter = nullptr},
+    {.name = "BEST", .compress = CompressWith<BestSettings, BestCompressBlock>, .decode = BestDecodeBlock,
+     .headerOrder = HeaderOrder::A, .sections = 7, .storeThreshold = 7.65, .keepOnlyShorter = false,
+     .filter = nullptr, .unfilter = nullptr},
 };
 
 }  // namespace

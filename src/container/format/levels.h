@@ -1,5 +1,5 @@
-// The table of levels: every fact that differs between levels and that the drivers
-// and the command line act on, in one place.
+// The table of levels: every fact of the format and the codecs that differs between
+// levels, in one place; the program keeps its console words for them.
 #pragma once
 
 #include <cstddef>
@@ -14,8 +14,7 @@
 namespace orsk {
 
 struct LevelInfo {
-    const char* name;              // "HYPERFAST" ... "BEST", as on the console
-    const char* compressingName;   // in "Using %s_COMPRESSION level"
+    const char* name;              // "HYPERFAST" ... "BEST"
     // The level's block compressor and token decoder.
     Status (*compress)(EncoderScratch&, const std::uint8_t* chunk, std::size_t n, ByteSink& block);
     Status (*decode)(const BlockStreams&, ByteSink& out);
@@ -27,8 +26,6 @@ struct LevelInfo {
     // when the level has no filter.
     void (*filter)(std::uint8_t*, std::size_t);
     void (*unfilter)(std::uint8_t*, std::size_t);
-    bool blockProgress;            // long progress lines with block numbers
-    const char* blockFailure;      // printed before the reason when a block does not restore
 };
 
 const LevelInfo& LevelOf(Level level);

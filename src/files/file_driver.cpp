@@ -1,6 +1,6 @@
 // File drivers: chunks from the input through CompressChunk into the container, and
-// blocks from the container through RestoreBlock into the output or a comparison.
-#include "container/drivers/file_driver.h"
+// blocks from the container through the container reader into the output or a comparison.
+#include "files/file_driver.h"
 
 #include <algorithm>
 #include <bit>
@@ -181,7 +181,8 @@ public:
 private:
     Status Produce(std::size_t slot, bool& more);
     Status Consume(std::size_t slot);
-    Status Apply(const Verdict& v, JobBuffers& job, std::uint64_t index);
+    // Writes what a verdict hands out: `block` as restored, or zeros for it.
+    Status Apply(const Verdict& v, RestoredBlock block, JobBuffers& job, std::uint64_t index);
     Verdict ProbeFrom(std::uint64_t block, const std::uint8_t* head, std::size_t held);
     FileRunResult Fail(Status s, const std::string& message);
 
@@ -220,11 +221,10 @@ Status RestoreRun::Produce(std::size_t slot, bool& more) {
     return Status::Ok;
 }
 
-Status RestoreRun::Apply(const Verdict& v, JobBuffers& job, std::uint64_t index) {
-    RestoredBlock block{v.data, v.length, false, 0};
+Status RestoreRun::Apply(const Verdict& v, RestoredBlock block, JobBuffers& job, std::uint64_t index) {
     if (v.what == Verdict::WriteZeros) {
         std::memset(job.restored(), 0, v.length);
-        block.data = job.restored();
+        block = {job.restored(), v.length, false, block.blockLength};
     } else if (v.what == Verdict::Fail) {
         failure_ = v.failure;
         return v.failure.status;
@@ -263,7 +263,9 @@ Status RestoreRun::Consume(std::size_t slot) {
     if (v.what == Verdict::ProbeLevels) v = ProbeFrom(s.item.block.index, memory_.jobs[slot].input(), s.held);
     // A block that fails in its decoder, for the levels' own word before the reason.
     r_.blockFailed = v.what == Verdict::Fail && s.result.restoredAt == 0 && v.failure.why == BlockFailureWords(s.result.status);
-    return Apply(v, memory_.jobs[slot], s.item.block.index);
+    RestoredBlock block = s.result.block;
+    block.blockLength = std::uint32_t(s.item.block.total);
+    return Apply(v, block, memory_.jobs[slot], s.item.block.index);
 }
 
 FileRunResult RestoreRun::Fail(Status s, const std::string& message) {
@@ -302,7 +304,7 @@ FileRunResult RestoreRun::Run() {
         v = ProbeFrom(last_.failure.block, memory_.jobs[lastSlot_].input(), slots_[lastSlot_].held);
     }
     const std::uint64_t index = last_.failure.block;
-    if (Status w = Apply(v, memory_.jobs[lastSlot_], index); w != Status::Ok) {
+    if (Status w = Apply(v, RestoredBlock{}, memory_.jobs[lastSlot_], index); w != Status::Ok) {
         return Fail(w, w == Status::WriteFailed ? writeProblem_ : Describe(failure_, input_));
     }
     r_.restore = reader_.facts();
@@ -352,9 +354,17 @@ FileRunResult CompressFile(Level level, const std::string& input, const std::str
     OrderedPipeline pipeline(threads, SlotsFor(threads));
     RunMemory memory;
     if (Status s = memory.Prepare(pipeline, true); s != Status::Ok) return Fail(r, s, "not enough memory for the compressor");
-    std::vector<std::size_t> lengths(pipeline.slots());
-    std::vector<ChunkOutcome> outcomes(pipeline.slots());
-    std::vector<std::uint64_t> checksums(pipeline.slots());
+    // Per slot: the chunk's length, what compressing it gave, and the block's check.
+    struct CompressSlot {
+        std::size_t length = 0;
+        ChunkOutcome outcome;
+        std::uint64_t check = 0;
+    };
+    std::vector<CompressSlot> slots(pipeline.slots());
+    // The report's stage times: the library reads no clock of its own.
+    const StageClock clock{platform::CounterNow, [](std::int64_t start, std::int64_t end) {
+                               return platform::StageMicros(start, end, platform::CounterFrequency());
+                           }};
     std::uint64_t index = 0, produced = 0;
     RunProblems problems;
     const bool checked = options.container == ContainerKind::Checked;
@@ -381,35 +391,37 @@ FileRunResult CompressFile(Level level, const std::string& input, const std::str
             problems.readJob = produced;
             return Status::ReadFailed;
         }
-        lengths[slot] = n;
+        slots[slot].length = n;
         more = n != 0;
         ++produced;
         return Status::Ok;
     };
     auto work = [&](std::size_t slot, std::size_t worker) {
         JobBuffers& job = memory.jobs[slot];
+        CompressSlot& c = slots[slot];
         // The chunk's checksum before NORMAL's filter changes it, and the block's check.
-        const std::uint64_t checksum = checked ? ChunkChecksum(job.chunk(), lengths[slot]) : 0;
-        const Status s = CompressChunk(level, job, memory.scratch[worker], lengths[slot], outcomes[slot]);
-        if (checked && s == Status::Ok) checksums[slot] = BlockCheck(job.block(), outcomes[slot].blockLength, checksum);
+        const std::uint64_t checksum = checked ? ChunkChecksum(job.chunk(), c.length) : 0;
+        const Status s = CompressChunk(level, job, memory.scratch[worker], c.length, c.outcome, &clock);
+        if (checked && s == Status::Ok) c.check = BlockCheck(job.block(), c.outcome.blockLength, checksum);
         return s;
     };
     auto consume = [&](std::size_t slot) -> Status {
-        const ChunkOutcome& o = outcomes[slot];
+        const CompressSlot& c = slots[slot];
+        const ChunkOutcome& o = c.outcome;
         if (index == 0 && !writeHead()) return Status::WriteFailed;
         if (!write(memory.jobs[slot].block(), o.blockLength)) return Status::WriteFailed;
         if (checked) {
             std::uint8_t sum[BlockCheckLength];
-            StoreLE64(sum, checksums[slot]);
+            StoreLE64(sum, c.check);
             if (!write(sum, sizeof sum)) return Status::WriteFailed;
-            tally.Add(checksums[slot], lengths[slot]);
+            tally.Add(c.check, c.length);
         }
-        r.bytesIn += lengths[slot];
+        r.bytesIn += c.length;
         r.totals.entropyMicros += o.entropyMicros;
         r.totals.lzMicros += o.lzMicros;
         r.totals.blocks += 1;
         r.totals.storedBlocks += o.stored ? 1 : 0;
-        if (onBlock) onBlock(CompressEvent{index, r.bytesIn, inputSize, lengths[slot], o});
+        if (onBlock) onBlock(CompressEvent{index, r.bytesIn, inputSize, c.length, o});
         ++index;
         return Status::Ok;
     };

@@ -1,6 +1,6 @@
-// The file drivers: reads and writes around the chunk and block calls, with the chunks
-// or blocks of a run spread over a few worker threads and written in order.
-// "-" names standard input or output.
+// The program's file drivers: reads and writes around the library's chunk calls and its
+// container reader, with the chunks or blocks of a run spread over a few worker threads
+// and written in order. "-" names standard input or output.
 #pragma once
 
 #include <cstdint>
