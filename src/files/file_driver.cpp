@@ -211,6 +211,7 @@ Status RestoreRun::Produce(std::size_t slot, bool& more) {
             return Status::ReadFailed;
         }
         r_.bytesIn += s.item.kind == ItemKind::Failure ? 0 : s.item.length;
+        if (s.item.kind == ItemKind::Block && s.item.block.probed) s.result = reader_.ProbedResult();
         if (s.item.kind == ItemKind::Block) return Status::Ok;
         // After the head come blocks; after an end record, the file's end.
         if (s.item.kind != ItemKind::Head && s.item.kind != ItemKind::EndRecord) break;
@@ -286,6 +287,7 @@ FileRunResult RestoreRun::Run() {
         [&](std::size_t slot, bool& more) { return Produce(slot, more); },
         [&](std::size_t slot, std::size_t worker) {
             RestoreSlot& job = slots_[slot];
+            if (job.item.block.probed) return Status::Ok;  // restored while its level was told
             // The head is read before the first block is framed: checked() is settled.
             job.result = RestoreFramed(job.item.block, reader_.checked(), memory_.scratch[worker], memory_.jobs[slot].restored(),
                                        memory_.jobs[slot].input());

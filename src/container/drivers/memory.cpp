@@ -129,7 +129,9 @@ Status RestoreBlocks(LevelRequest request, LevelSet told, const std::uint8_t* in
         bool direct = false;
         if (item.kind == ItemKind::Block) {
             room(item.block.claimed);
-            v = reader.Accept(item.block, RestoreFromBuffer(item.block, reader.checked(), ws, c, out, direct));
+            v = reader.Accept(item.block, item.block.probed
+                                              ? reader.ProbedResult()
+                                              : RestoreFromBuffer(item.block, reader.checked(), ws, c, out, direct));
         } else {
             v = reader.Close(item);  // End or Failure: the input has ended, so nothing more is needed
         }

@@ -165,7 +165,8 @@ Status StreamDecompressor::Pump(ByteCursor& in, ByteSink& out) {
                 break;
             case ItemKind::Block: {
                 const BlockResult r =
-                    RestoreFramed(item.block, reader_->checked(), ws_.codec, ws_.restored(), ws_.input());
+                    item.block.probed ? reader_->ProbedResult()
+                                      : RestoreFramed(item.block, reader_->checked(), ws_.codec, ws_.restored(), ws_.input());
                 Verdict v = reader_->Accept(item.block, r);
                 if (v.what == Verdict::ProbeLevels) v = reader_->ProbeOtherLevels(ws_.input(), held_);
                 if (Status s = Apply(v); s != Status::Ok) return s;

@@ -203,7 +203,13 @@ ReadItem ContainerReader::Probe(const std::uint8_t* bytes, std::size_t have, boo
         return Fails(Status::UnknownLevel, FailurePlace::Block,
                      "restores to different bytes at " + LevelAdvice(probe.levels, "give"));
     }
-    return Framed(bytes, have, ended, probe.levels, probe.total, first);
+    ReadItem item = Framed(bytes, have, ended, probe.levels, probe.total, first);
+    // A block restored from the window is the block framed: its bytes need no second restore.
+    if (item.kind == ItemKind::Block && !item.block.stored) {
+        item.block.probed = true;
+        probed_ = {Status::Ok, probe.levels, true, probe.first};
+    }
+    return item;
 }
 
 ReadItem ContainerReader::Framed(const std::uint8_t* bytes, std::size_t have, bool ended, LevelSet framing,

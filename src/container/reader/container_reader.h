@@ -68,6 +68,9 @@ struct FramedBlock {
     std::uint32_t claimed = 0;   // the chunk length its header claims
     bool stored = false;
     bool firstCompressed = false;  // a plain container's first compressed block
+    // Restored already, while its level was told: take ProbedResult() instead of
+    // restoring it again (valid until the block is accepted).
+    bool probed = false;
 };
 
 enum class ItemKind : std::uint8_t {
@@ -144,6 +147,8 @@ public:
     // True while several levels remain possible: frame the next block only once every
     // block framed is accepted, since each may narrow them.
     bool Undecided() const { return std::popcount(levels_) > 1; }
+    // What the probe of a block framed with `probed` restored.
+    const BlockResult& ProbedResult() const { return probed_; }
 
     // The result of each framed block, in block order.
     Verdict Accept(const FramedBlock& framed, const BlockResult& result);
@@ -193,6 +198,7 @@ private:
     ReadFailure failure_;
     bool endRecordRead_ = false;
     std::uint8_t endRecord_[EndRecordLength] = {};
+    BlockResult probed_;             // the last probe's restore, in probe_.restored
     std::uint64_t framed_ = 0;       // blocks framed
     std::uint64_t accepted_ = 0;     // blocks accepted (restored or damaged)
     std::uint64_t restored_ = 0;     // blocks restored
