@@ -456,7 +456,6 @@ TEST(CheckedFiles, RoundTripsAndDamage) {
                 EXPECT_EQ(r.restore.level, LevelRequest(level));
                 EXPECT_EQ(r.bytesIn, expected.size());
             }
-            EXPECT_EQ(VerifyContainer(LevelFromContainer, container, input, options, nullptr).status, Status::Ok);
             fs::remove(back);
         }
         const FileRunResult wrong = DecompressFile(Level((l + 2) % LevelCount), container, back, RunOptions{}, nullptr);

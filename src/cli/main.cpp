@@ -60,6 +60,8 @@ int Run(const cli::Arguments& args) {
     options.container = args.check ? ContainerKind::Checked : ContainerKind::Plain;
     const LevelRequest request = args.levelFromContainer ? LevelFromContainer : LevelRequest(level);
     options.salvage = args.salvage;
+    // e and d together: each block is restored and compared with its chunk as it is made.
+    options.verify = args.compress && args.decompress;
 
     if (args.input != "-" && args.output != "-" && platform::SameFile(args.input, args.output)) {
         return Failure(console, "'" + args.input + "' and '" + args.output + "' are the same file");
@@ -80,23 +82,20 @@ int Run(const cli::Arguments& args) {
         cli::PrintCompressReport(console, r, total);
     }
 
-    if (args.decompress) {
-        // After a compression run, restore the fresh container and compare it with the
-        // original instead of overwriting anything.
-        const std::string& container = args.compress ? args.output : args.input;
+    if (args.compress && args.decompress) {
+        std::fprintf(console, "\n Verified: %s restores %s exactly\n", args.output.c_str(), args.input.c_str());
+    } else if (args.decompress) {
+        const std::string& container = args.input;
         std::fprintf(console, "\n Decompressing %s [ %s bytes]", container.c_str(), ShownSize(container).c_str());
         const std::int64_t start = platform::CounterNow();
         // With -m alone the level is known once the container is read.
         if (request) cli::PrintDecompressAnnouncement(console, level);
-        ReportInterruptAs(args.compress ? "verifying " + output + " against " + input
-                                        : "restoring " + input + " into " + output,
-                          liveOnStdout);
+        ReportInterruptAs("restoring " + input + " into " + output, liveOnStdout);
         auto onBlock = [&](const DecompressEvent& e) {
             const std::string line = request ? cli::DecompressProgressLine(level, e) : std::string();
             if (!line.empty()) progress.Show(line);
         };
-        const FileRunResult r = args.compress ? VerifyContainer(request, container, args.input, options, onBlock)
-                                              : DecompressFile(request, args.input, args.output, options, onBlock);
+        const FileRunResult r = DecompressFile(request, args.input, args.output, options, onBlock);
         progress.Finish();
         ReportInterruptAs("", false);
         const std::int64_t total = platform::StageMicros(start, platform::CounterNow(), frequency);
@@ -111,9 +110,6 @@ int Run(const cli::Arguments& args) {
             std::fflush(console);
             cli::PrintDamage(stderr, container, r);
             return ExitDamaged;
-        }
-        if (args.compress) {
-            std::fprintf(console, "\n Verified: %s restores %s exactly\n", container.c_str(), args.input.c_str());
         }
     }
     std::fprintf(console, "\n Done!\n\n");

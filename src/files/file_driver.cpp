@@ -339,6 +339,184 @@ std::size_t DefaultThreads() {
     return n == 0 ? 1 : n;
 }
 
+namespace {
+
+// Restores the block just made from job.chunk()[0..n) and compares it with the chunk,
+// which the level's filter may have changed in place: restored bytes are filtered alike.
+Status VerifyBlock(Level level, CodecScratch& scratch, JobBuffers& job, std::size_t n, const ChunkOutcome& made) {
+    std::uint8_t* const restored = scratch.Spare();
+    if (restored == nullptr) return Status::OutOfMemory;
+    if (Status s = scratch.PrepareDecompress(); s != Status::Ok) return s;
+    // The block buffer holds OutputBlockBufferSize bytes, far more than a block and the
+    // decoders' read slack.
+    RestoredBlock out;
+    if (RestoreBlock(level, scratch, restored, job.block(), made.blockLength, out) != Status::Ok || out.length != n) {
+        return Status::Corrupt;
+    }
+    const LevelInfo& info = LevelOf(level);
+    if (!made.stored && info.filter != nullptr) info.filter(restored, n);
+    return std::memcmp(out.data, job.chunk(), n) == 0 ? Status::Ok : Status::Corrupt;
+}
+
+// A compression run: chunks read in order, compressed (and, when asked, restored and
+// compared) on the workers, their blocks written in order.
+class CompressRun {
+public:
+    CompressRun(Level level, const std::string& input, const std::string& output, const RunOptions& options,
+                const CompressObserver& onBlock, platform::InputFile& in, platform::OutputFile& out, FileRunResult& r)
+        : level_(level), input_(input), output_(output), options_(options), onBlock_(onBlock), in_(in), out_(out),
+          r_(r), checked_(options.container == ContainerKind::Checked) {}
+
+    Status Run();
+    // What failed, in words.
+    std::string Problem(std::size_t failedJob) const;
+
+private:
+    // Per slot: the chunk's length, what compressing it gave, and the block's check.
+    struct Slot {
+        std::size_t length = 0;
+        ChunkOutcome outcome;
+        std::uint64_t check = 0;
+        Status verified = Status::Ok;
+    };
+    Status Produce(std::size_t slot, bool& more);
+    Status Work(std::size_t slot, std::size_t worker);
+    Status Consume(std::size_t slot);
+    bool Write(const std::uint8_t* p, std::size_t n);
+    bool WriteHead();
+
+    const Level level_;
+    const std::string& input_;
+    const std::string& output_;
+    const RunOptions& options_;
+    const CompressObserver& onBlock_;
+    platform::InputFile& in_;
+    platform::OutputFile& out_;
+    FileRunResult& r_;
+    const bool checked_;
+    RunMemory memory_;
+    std::vector<Slot> slots_;
+    std::uint64_t index_ = 0, produced_ = 0, inputSize_ = 0;
+    RunProblems problems_;
+    std::uint64_t unverified_ = ~std::uint64_t(0);  // the block whose comparison failed
+    ContentTally tally_;
+};
+
+// The report's stage times: the library reads no clock of its own.
+const StageClock RunClock{platform::CounterNow, [](std::int64_t start, std::int64_t end) {
+                              return platform::StageMicros(start, end, platform::CounterFrequency());
+                          }};
+
+bool CompressRun::Write(const std::uint8_t* p, std::size_t n) {
+    std::string why;
+    if (out_.Write(p, n, why)) {
+        r_.bytesOut += n;
+        return true;
+    }
+    problems_.write = "cannot write " + Quoted(output_) + ": " + why;
+    return false;
+}
+
+// The magic byte or the checked header; an empty input gives an empty plain container.
+bool CompressRun::WriteHead() {
+    std::uint8_t head[CheckedHeaderLength] = {ContainerMagic};
+    if (checked_) WriteCheckedHeader(head, level_);
+    return Write(head, checked_ ? CheckedHeaderLength : 1);
+}
+
+Status CompressRun::Produce(std::size_t slot, bool& more) {
+    std::size_t n;
+    if (!in_.Read(memory_.jobs[slot].chunk(), MaxChunkLength, n)) {
+        problems_.read = "cannot read " + Quoted(input_) + ": " + in_.error();
+        problems_.readJob = produced_;
+        return Status::ReadFailed;
+    }
+    slots_[slot].length = n;
+    more = n != 0;
+    ++produced_;
+    return Status::Ok;
+}
+
+Status CompressRun::Work(std::size_t slot, std::size_t worker) {
+    JobBuffers& job = memory_.jobs[slot];
+    CodecScratch& scratch = memory_.scratch[worker];
+    Slot& c = slots_[slot];
+    // The chunk's checksum before NORMAL's filter changes it, and the block's check.
+    const std::uint64_t checksum = checked_ ? ChunkChecksum(job.chunk(), c.length) : 0;
+    if (Status s = CompressChunk(level_, job, scratch, c.length, c.outcome, &RunClock); s != Status::Ok) return s;
+    if (checked_) c.check = BlockCheck(job.block(), c.outcome.blockLength, checksum);
+    // Restored on the worker that made it, while the chunk and the block are both here.
+    c.verified = options_.verify ? VerifyBlock(level_, scratch, job, c.length, c.outcome) : Status::Ok;
+    return Status::Ok;
+}
+
+Status CompressRun::Consume(std::size_t slot) {
+    const Slot& c = slots_[slot];
+    const ChunkOutcome& o = c.outcome;
+    // A block that does not restore its chunk is not written: the output stops before it.
+    // (Test seam: failVerifyAt makes one block's comparison fail.)
+    const bool seam = options_.verify && options_.failVerifyAt >= 0 && std::uint64_t(options_.failVerifyAt) == index_;
+    if (c.verified != Status::Ok || seam) {
+        unverified_ = index_;
+        return c.verified == Status::OutOfMemory ? Status::OutOfMemory : Status::Corrupt;
+    }
+    if (index_ == 0 && !WriteHead()) return Status::WriteFailed;
+    if (!Write(memory_.jobs[slot].block(), o.blockLength)) return Status::WriteFailed;
+    if (checked_) {
+        std::uint8_t sum[BlockCheckLength];
+        StoreLE64(sum, c.check);
+        if (!Write(sum, sizeof sum)) return Status::WriteFailed;
+        tally_.Add(c.check, c.length);
+    }
+    r_.bytesIn += c.length;
+    r_.totals.entropyMicros += o.entropyMicros;
+    r_.totals.lzMicros += o.lzMicros;
+    r_.totals.blocks += 1;
+    r_.totals.storedBlocks += o.stored ? 1 : 0;
+    if (onBlock_) onBlock_(CompressEvent{index_, r_.bytesIn, inputSize_, c.length, o});
+    ++index_;
+    return Status::Ok;
+}
+
+std::string CompressRun::Problem(std::size_t failedJob) const {
+    if (unverified_ == failedJob) {
+        return "verification failed: block " + std::to_string(failedJob) + " of " + Quoted(output_) +
+               " does not restore " + Quoted(input_);
+    }
+    const std::string message = problems_.For(failedJob);
+    return message.empty() ? "cannot compress block " + std::to_string(failedJob) : message;
+}
+
+Status CompressRun::Run() {
+    if (!in_.Size(inputSize_)) inputSize_ = 0;
+    const std::size_t threads = UsableThreads(options_);
+    OrderedPipeline pipeline(threads, SlotsFor(threads));
+    if (Status s = memory_.Prepare(pipeline, true); s != Status::Ok) {
+        problems_.write = "not enough memory for the compressor";
+        return s;
+    }
+    slots_.resize(pipeline.slots());
+    std::size_t failedJob = 0;
+    const Status s = pipeline.Run([&](std::size_t slot, bool& more) { return Produce(slot, more); },
+                                  [&](std::size_t slot, std::size_t worker) { return Work(slot, worker); },
+                                  [&](std::size_t slot) { return Consume(slot); }, failedJob);
+    if (s != Status::Ok) {
+        r_.message = Problem(failedJob);
+        return s;
+    }
+    if (checked_) {
+        std::uint8_t record[EndRecordLength];
+        WriteEndRecord(record, tally_);
+        if ((index_ == 0 && !WriteHead()) || !Write(record, sizeof record)) {
+            r_.message = problems_.write;
+            return Status::WriteFailed;
+        }
+    }
+    return Status::Ok;
+}
+
+}  // namespace
+
 FileRunResult CompressFile(Level level, const std::string& input, const std::string& output, const RunOptions& options,
                            const CompressObserver& onBlock) {
     FileRunResult r;
@@ -348,97 +526,9 @@ FileRunResult CompressFile(Level level, const std::string& input, const std::str
     if (!OpenInput(in, input, why)) return Fail(r, Status::ReadFailed, OpenProblem(input, why));
     if (!OpenOutput(out, output, why)) return Fail(r, Status::WriteFailed, OpenProblem(input, output + ": " + why));
     out.FailWritesAfter(options.failWritesAfter);
-    std::uint64_t inputSize = 0;
-    if (!in.Size(inputSize)) inputSize = 0;
     out.KeepStamp(in.Stamp());
-
-    const std::size_t threads = UsableThreads(options);
-    OrderedPipeline pipeline(threads, SlotsFor(threads));
-    RunMemory memory;
-    if (Status s = memory.Prepare(pipeline, true); s != Status::Ok) return Fail(r, s, "not enough memory for the compressor");
-    // Per slot: the chunk's length, what compressing it gave, and the block's check.
-    struct CompressSlot {
-        std::size_t length = 0;
-        ChunkOutcome outcome;
-        std::uint64_t check = 0;
-    };
-    std::vector<CompressSlot> slots(pipeline.slots());
-    // The report's stage times: the library reads no clock of its own.
-    const StageClock clock{platform::CounterNow, [](std::int64_t start, std::int64_t end) {
-                               return platform::StageMicros(start, end, platform::CounterFrequency());
-                           }};
-    std::uint64_t index = 0, produced = 0;
-    RunProblems problems;
-    const bool checked = options.container == ContainerKind::Checked;
-    ContentTally tally;
-    auto write = [&](const std::uint8_t* p, std::size_t n) {
-        if (out.Write(p, n, why)) {
-            r.bytesOut += n;
-            return true;
-        }
-        problems.write = "cannot write " + Quoted(output) + ": " + why;
-        return false;
-    };
-    // The magic byte or the checked header; an empty input gives an empty plain container.
-    auto writeHead = [&]() {
-        std::uint8_t head[CheckedHeaderLength] = {ContainerMagic};
-        if (checked) WriteCheckedHeader(head, level);
-        return write(head, checked ? CheckedHeaderLength : 1);
-    };
-
-    auto produce = [&](std::size_t slot, bool& more) -> Status {
-        std::size_t n;
-        if (!in.Read(memory.jobs[slot].chunk(), MaxChunkLength, n)) {
-            problems.read = "cannot read " + Quoted(input) + ": " + in.error();
-            problems.readJob = produced;
-            return Status::ReadFailed;
-        }
-        slots[slot].length = n;
-        more = n != 0;
-        ++produced;
-        return Status::Ok;
-    };
-    auto work = [&](std::size_t slot, std::size_t worker) {
-        JobBuffers& job = memory.jobs[slot];
-        CompressSlot& c = slots[slot];
-        // The chunk's checksum before NORMAL's filter changes it, and the block's check.
-        const std::uint64_t checksum = checked ? ChunkChecksum(job.chunk(), c.length) : 0;
-        const Status s = CompressChunk(level, job, memory.scratch[worker], c.length, c.outcome, &clock);
-        if (checked && s == Status::Ok) c.check = BlockCheck(job.block(), c.outcome.blockLength, checksum);
-        return s;
-    };
-    auto consume = [&](std::size_t slot) -> Status {
-        const CompressSlot& c = slots[slot];
-        const ChunkOutcome& o = c.outcome;
-        if (index == 0 && !writeHead()) return Status::WriteFailed;
-        if (!write(memory.jobs[slot].block(), o.blockLength)) return Status::WriteFailed;
-        if (checked) {
-            std::uint8_t sum[BlockCheckLength];
-            StoreLE64(sum, c.check);
-            if (!write(sum, sizeof sum)) return Status::WriteFailed;
-            tally.Add(c.check, c.length);
-        }
-        r.bytesIn += c.length;
-        r.totals.entropyMicros += o.entropyMicros;
-        r.totals.lzMicros += o.lzMicros;
-        r.totals.blocks += 1;
-        r.totals.storedBlocks += o.stored ? 1 : 0;
-        if (onBlock) onBlock(CompressEvent{index, r.bytesIn, inputSize, c.length, o});
-        ++index;
-        return Status::Ok;
-    };
-    std::size_t failedJob = 0;
-    if (Status s = pipeline.Run(produce, work, consume, failedJob); s != Status::Ok) {
-        const std::string message = problems.For(failedJob);
-        return Fail(r, s, message.empty() ? "cannot compress block " + std::to_string(failedJob) : message);
-    }
-    if (checked) {
-        std::uint8_t record[EndRecordLength];
-        WriteEndRecord(record, tally);
-        if ((index == 0 && !writeHead()) || !write(record, sizeof record)) {
-            return Fail(r, Status::WriteFailed, problems.write);
-        }
-    }
+    CompressRun run(level, input, output, options, onBlock, in, out, r);
+    if (Status s = run.Run(); s != Status::Ok) return Fail(r, s, r.message);
     if (!out.Commit(why)) return Fail(r, Status::WriteFailed, "cannot write " + Quoted(output) + ": " + why);
     return r;
 }
@@ -461,38 +551,6 @@ FileRunResult DecompressFile(LevelRequest level, const std::string& input, const
     out.KeepStamp(stamp);
     if (r.status == Status::Ok && !out.Commit(why)) {
         return Fail(r, Status::WriteFailed, "cannot write " + Quoted(output) + ": " + why);
-    }
-    return r;
-}
-
-FileRunResult VerifyContainer(LevelRequest level, const std::string& container, const std::string& original,
-                              const RunOptions& options, const DecompressObserver& onBlock) {
-    platform::InputFile in;
-    std::string why;
-    if (!in.Open(original, why)) return Fail(FileRunResult{}, Status::ReadFailed, "cannot open " + Quoted(original) + ": " + why);
-    std::unique_ptr<std::uint8_t[]> expected(new (std::nothrow) std::uint8_t[OutputBlockBufferSize]);
-    if (!expected) return Fail(FileRunResult{}, Status::OutOfMemory, "not enough memory to verify");
-    platform::FileStamp stamp;  // nothing is written
-    FileRunResult r = ReadContainer(level, container, options, onBlock,
-                                    [&](const RestoredBlock& block, std::uint64_t index, std::string& problem) {
-                                        std::size_t got;
-                                        if (!in.Read(expected.get(), block.length, got)) {
-                                            problem = "cannot read " + Quoted(original) + ": " + in.error();
-                                            return Status::ReadFailed;
-                                        }
-                                        if (got != block.length || std::memcmp(expected.get(), block.data, got) != 0) {
-                                            problem = "verification failed: block " + std::to_string(index) + " of " +
-                                                      Quoted(container) + " does not restore " + Quoted(original);
-                                            return Status::Corrupt;
-                                        }
-                                        return Status::Ok;
-                                    },
-                                    stamp);
-    if (r.status != Status::Ok) return r;
-    std::size_t extra = 0;
-    std::uint8_t probe;
-    if (!in.Read(&probe, 1, extra) || extra != 0) {
-        return Fail(r, Status::Corrupt, "verification failed: " + Quoted(container) + " restores less than " + Quoted(original));
     }
     return r;
 }

@@ -48,6 +48,10 @@ struct RunOptions {
     std::int64_t failWritesAfter = -1;  // test seam: the output fails past this many bytes
     ContainerKind container = ContainerKind::Plain;  // what a compression run writes
     bool salvage = false;  // restoring: damaged blocks become zeros and are listed (DecompressFile)
+    // Compressing: each block is restored right after it is made and compared with its
+    // chunk; a block that differs fails the run before it is written.
+    bool verify = false;
+    std::int64_t failVerifyAt = -1;  // test seam: the comparison of this block fails
 };
 
 // Default worker count: every core.
@@ -71,10 +75,6 @@ FileRunResult CompressFile(Level level, const std::string& input, const std::str
 // `damaged`, the same whatever the thread count), and fails only when no block restores.
 FileRunResult DecompressFile(LevelRequest level, const std::string& input, const std::string& output,
                              const RunOptions& options, const DecompressObserver& onBlock);
-// Restores `container` block by block and compares with `original`; Corrupt with a
-// message naming the first differing block when they differ.
-FileRunResult VerifyContainer(LevelRequest level, const std::string& container, const std::string& original,
-                              const RunOptions& options, const DecompressObserver& onBlock);
 // What a container file is: its kind, level, blocks and sizes, from its block headers
 // (a plain container's first compressed block is decoded to tell its level).
 FileRunResult InspectFile(const std::string& input, ContainerFacts& facts);
