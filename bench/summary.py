@@ -177,7 +177,10 @@ def gnuplot_body(title, rows, note):
 
 
 def draw(base, title, rows, note):
-    body = gnuplot_body(title.replace("\\", "/").replace('"', "'"), rows, note)
+    def text(s):  # inside a double-quoted gnuplot string
+        return s.replace("\\", "/").replace('"', "'")
+
+    body = gnuplot_body(text(title), rows, text(note))
     out = base.replace("'", "''")  # a quote inside a single-quoted gnuplot string
     script = ""
     for term, ext in [("pngcairo size 1100,500 font 'DejaVu Sans,10'", "png"),
@@ -202,7 +205,7 @@ def main():
     if not files:
         sys.exit("summary: no figures")
     taken = {"corpus"}
-    charts = []  # (title, rows, chart file stem)
+    charts = []  # (name in the table, rows, chart file stem, chart title)
     for name, rows in files.items():
         size = next(iter(rows.values())).size
         charts.append((os.path.basename(name), rows, chart_name(name, taken), f"{os.path.basename(name)}, {size:,} bytes"))
@@ -219,7 +222,8 @@ def main():
         return
     made = []
     for _, rows, stem, title in charts:
-        made += draw(os.path.join(outdir, stem), title, rows, note)
+        if any(r.ratio > 0 and r.comp > 0 and r.decomp > 0 for r in rows.values()):
+            made += draw(os.path.join(outdir, stem), title, rows, note)
     print("\ncharts: " + " ".join(made))
 
 
