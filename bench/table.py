@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Turns orsk -b lines and lz4/zstd -b lines into one table per file. A codec measured
-in several rounds keeps its best compression and its best decompression figure."""
+in several rounds keeps its best compression and its best decompression figure.
+Usage: table.py FILE [--tsv RESULTS]: --tsv appends the best figures to RESULTS."""
 import os, re, sys
 
 name = sys.argv[1]
+tsv = sys.argv[3] if len(sys.argv) > 3 and sys.argv[2] == "--tsv" else None
 size = os.path.getsize(name)
 rows = {}  # codec -> (size, ratio, comp MB/s, decomp MB/s), in first-seen order
 
@@ -29,3 +31,8 @@ print("| codec | size | ratio | comp MB/s | decomp MB/s |")
 print("|---|---:|---:|---:|---:|")
 for codec, r in rows.items():
     print(f"| {codec} | {r[0]:,} | {r[1]:.3f} | {r[2]:.1f} | {r[3]:.1f} |")
+if tsv:
+    # codec is "orsk -m<level> NAME", "lz4 -<n>" or "zstd -<n>"; tabs cannot occur in it
+    with open(tsv, "a") as out:
+        for codec, r in rows.items():
+            out.write(f"{name}\t{size}\t{codec}\t{r[0]}\t{r[2]}\t{r[3]}\n")

@@ -8,7 +8,7 @@ cmake --preset release >/dev/null
 cmake --build --preset release
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-tar cf "$work/sample.tar" src tests/*.cpp README.md
+tools/sample.sh "$work/sample.tar"
 ./build/release/orsk e -m3 "$work/sample.tar" "$work/sample.orsk"
 ./build/release/orsk d -m3 "$work/sample.orsk" "$work/sample.restored"
 cmp "$work/sample.tar" "$work/sample.restored"
