@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Command-line behaviour of the built binary: argument scan, exit codes, messages,
-# the e+d verification and failures that must not report success.
+# the e+d verification, failures that must not report success, and what a terminal gets.
 set -u
 ORSK="$1"
 work="$(mktemp -d)"
@@ -24,6 +24,7 @@ head -c 300000 "$ORSK" > sample.bin
 cat "$ORSK" "$ORSK" | head -c 2500000 > big.bin
 
 state() { if [ -e "$1" ]; then cksum < "$1"; else echo absent; fi; }
+size() { stat -c %s "$1"; }
 
 # Inputs and containers the table below reads: damaged ones, and some written at levels
 # 2 and 3 to restore at the wrong level.
@@ -144,7 +145,6 @@ cmp -s numbers.txt n2.back; check "-m alone restores a plain container" 0 $?
 head -c 1100000 /dev/urandom > random.bin
 "$ORSK" e -m5 random.bin random.orsk > /dev/null 2>&1
 "$ORSK" -l c3.orsk n2.orsk keep.txt random.orsk > out.txt 2> err.txt; check "-l with a non-container" 2 $?
-size() { stat -c %s "$1"; }
 expect_text "-l checked" out.txt "c3.orsk: checked, level 3 NORMAL, 2 blocks (0 stored, 2 compressed), $(size c3.orsk) -> $(size numbers.txt) bytes, ratio [0-9.]*$"
 expect_text "-l plain" out.txt "n2.orsk: plain, level 2 FAST (detected), 2 blocks (0 stored, 2 compressed), $(size n2.orsk) -> $(size numbers.txt) bytes"
 expect_text "-l stored only" out.txt "random.orsk: plain, any level, 2 blocks (2 stored, 0 compressed), $(size random.orsk) -> 1100000 bytes, ratio 1.000"
@@ -173,6 +173,25 @@ for f in stamp.orsk stamp.back; do
 done
 "$ORSK" e -m2 - piped.orsk < stamp.bin > /dev/null 2>&1
 [ "$(stat -c %a piped.orsk)" = 644 ]; check "a pipe's output gets the usual mode" 0 $?
+
+# A terminal: standard output and error on a pseudo-terminal, standard input as given;
+# what it showed goes to tty.txt.
+cat > tty.py <<'PY'
+import os, signal, subprocess, sys
+signal.alarm(120)
+master, slave = os.openpty()
+run = subprocess.Popen(sys.argv[1:], stdout=slave, stderr=slave)
+os.close(slave)
+shown = b''
+while True:
+    try: chunk = os.read(master, 65536)
+    except OSError: break  # the run closed its end
+    if not chunk: break
+    shown += chunk
+sys.stdout.buffer.write(shown)
+sys.exit(run.wait())
+PY
+on_tty() { python3 tty.py "$ORSK" "$@" > tty.txt; }
 
 # Every level through files, and the e d verification.
 for level in 0 1 2 3 4 5; do
@@ -232,6 +251,15 @@ done
 tar cf - sample.bin big.bin | "$ORSK" e -m2 - - 2> /dev/null > dir.orsk
 "$ORSK" d -m2 dir.orsk - 2> /dev/null | tar tf - > list.txt; check "tar through orsk" 0 $?
 expect_text "tar listing" list.txt "big.bin"
+
+# A terminal gets no container or restored data: refused (exit 1) before anything is
+# read, and before a file is made.
+for args in "e -m1 sample.bin -" "d -m1 l1.orsk -" "e d -m1 sample.bin -" "e -m0 - -"; do
+    { on_tty $args; code=$?; cat > rest.bin; } < sample.bin; check "orsk $args to a terminal" 1 $code
+    expect_text "orsk $args: refused" tty.txt "standard output is a terminal: orsk writes no"
+    [ "$(size tty.txt)" -lt 1000 ]; check "orsk $args: no data on the terminal" 0 $?
+    cmp -s rest.bin sample.bin; check "orsk $args: standard input not read" 0 $?
+done
 
 # Names with spaces and UTF-8 letters.
 cp sample.bin "name with spaces ünïcødé.bin"

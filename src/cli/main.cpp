@@ -51,7 +51,7 @@ int Run(const cli::Arguments& args) {
     // With the data on standard output, every message goes to standard error.
     std::FILE* console = args.output == "-" ? stderr : stdout;
     const Level level = Level(args.level);
-    const bool liveOnStdout = console == stdout && platform::StdoutIsTerminal();
+    const bool liveOnStdout = console == stdout && platform::IsTerminal(platform::StandardStream::Output);
     cli::Progress progress(console, console == stdout ? liveOnStdout : true);
     const std::string input = Shown(args.input, "standard input"), output = Shown(args.output, "standard output");
     const std::int64_t frequency = platform::CounterFrequency();
@@ -162,8 +162,15 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
         return Refuse("e needs a level: the valid levels are 0 to 5 (-m0 ... -m5); -m alone is for d");
     }
     if (args.check && !args.compress) return Refuse("--check goes with e: a restore tells a checked container by itself");
-    if (args.input == "-" && platform::StdinIsTerminal()) {
+    if (args.input == "-" && platform::IsTerminal(platform::StandardStream::Input)) {
         std::fprintf(stderr, "\n orsk: standard input is a terminal: name a file, or send the data through a pipe\n");
+        return ExitUsage;
+    }
+    // A container or restored data would garble a terminal (and could drive it).
+    if (args.output == "-" && platform::IsTerminal(platform::StandardStream::Output)) {
+        std::fprintf(stderr, "\n orsk: standard output is a terminal: orsk writes no %s there; name a file, or send "
+                             "it into a file or a pipe (> out, | command)\n",
+                     args.compress ? "container" : "restored data");
         return ExitUsage;
     }
     const int code = Run(args);

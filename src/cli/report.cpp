@@ -41,7 +41,7 @@ void PrintHelp(std::FILE* out) {
                  "\n   orsk e d -m<0..5> in out   compress, then restore out in memory and compare with in"
                  "\n   orsk -l FILE...            list each container: plain or checked, level, blocks,"
                  "\n                              sizes and ratio"
-                 "\n   -  as a name               standard input (not a terminal) or output"
+                 "\n   -  as a name               standard input or output; neither may be a terminal"
                  "\n   Options go before -m; exactly two names follow it."
                  "\n   --check                    with e: write a checked container (records the level,"
                  "\n                              a checksum per block and of the whole; damage fails)"
@@ -57,7 +57,7 @@ void PrintHelp(std::FILE* out) {
                  "\n   A restore at the wrong level names the level the container restores at."
                  "\n\n   Exit codes: 0 success; 1 usage (no e or d, an unknown option, a level other than"
                  "\n   -m0 ... -m5 or -m alone with d, --check without e, --salvage without d or with e, a"
-                 "\n   bad thread count, not exactly two names, standard input a terminal); 2 failure (file,"
+                 "\n   bad thread count, not exactly two names, standard input or output a terminal); 2 failure (file,"
                  "\n   data, a level that cannot be told, verification, a file -l cannot list); 3 restored"
                  "\n   with damaged blocks (--salvage); 130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
 }
