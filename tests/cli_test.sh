@@ -21,7 +21,7 @@ reject_text() {  # name file pattern
 }
 
 head -c 300000 "$ORSK" > sample.bin
-cat "$ORSK" "$ORSK" | head -c 2500000 > big.bin
+{ for i in 1 2 3 4 5 6 7 8 9; do cat "$ORSK"; done; seq 1 400000; } | head -c 2500000 > big.bin  # three blocks
 
 state() { if [ -e "$1" ]; then cksum < "$1"; else echo absent; fi; }
 size() { stat -c %s "$1"; }
