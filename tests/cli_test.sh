@@ -193,13 +193,24 @@ sys.exit(run.wait())
 PY
 on_tty() { python3 tty.py "$ORSK" "$@" > tty.txt; }
 
-# Every level through files, and the e d verification.
+# Every level through files, and the e d verification. A restore shows where it is on a
+# terminal and, but for levels 0 and 1 with their block lines, nothing of it in a log.
 for level in 0 1 2 3 4 5; do
     "$ORSK" e -m$level big.bin big.$level > out.txt 2>&1; check "compress level $level" 0 $?
     reject_text "no inf at level $level" out.txt "inf"
     reject_text "no nan at level $level" out.txt "nan"
     "$ORSK" d -m$level big.$level big.back > out.txt 2>&1; check "decompress level $level" 0 $?
     cmp -s big.bin big.back; check "files round trip at level $level" 0 $?
+    reject_text "no restore progress in a log at level $level" out.txt "Restoring"
+    [ $level -gt 1 ] || expect_text "level $level block lines in a log" out.txt "storing block 2 \\|Decompressing block 2 "
+    on_tty d -m$level big.$level big.back; check "decompress level $level on a terminal" 0 $?
+    if [ $level -gt 1 ]; then
+        expect_text "restore progress on a terminal at level $level" tty.txt "Restoring 100% | Block: 2 | 2,500,000 bytes"
+    else
+        reject_text "level $level keeps its block lines on a terminal" tty.txt "Restoring"
+    fi
+    on_tty d -m big.$level big.back; check "d -m on a terminal at level $level" 0 $?
+    expect_text "restore progress with -m alone at level $level" tty.txt "Restoring 100% | Block: 2"
     "$ORSK" e d -m$level sample.bin ed.orsk > out.txt 2>&1; check "e d at level $level" 0 $?
     expect_text "verified at level $level" out.txt "Verified"
     cmp -s sample.bin ed.orsk; check "e d keeps the container" 1 $?
@@ -243,6 +254,7 @@ for level in 0 1 2 3 4 5; do
     cat big.bin | "$ORSK" e -m$level - - > pipe.orsk 2> pipe.err; check "compress through pipes at level $level" 0 $?
     cmp -s pipe.orsk big.$level; check "pipe container equals file container at level $level" 0 $?
     expect_text "messages on stderr at level $level" pipe.err "Done!"
+    [ "$(tr -cd '\r' < pipe.err | wc -c)" = 1 ]; check "one progress line in a log at level $level" 0 $?
     "$ORSK" d -m$level pipe.orsk - 2> /dev/null | cmp -s - big.bin; check "restore to a pipe at level $level" 0 $?
     "$ORSK" d -m - - < pipe.orsk 2> /dev/null | cmp -s - big.bin; check "d -m through pipes at level $level" 0 $?
     cat big.bin | "$ORSK" e --check -m$level - - 2> /dev/null | "$ORSK" d -m - - 2> /dev/null | cmp -s - big.bin
@@ -253,13 +265,15 @@ tar cf - sample.bin big.bin | "$ORSK" e -m2 - - 2> /dev/null > dir.orsk
 expect_text "tar listing" list.txt "big.bin"
 
 # A terminal gets no container or restored data: refused (exit 1) before anything is
-# read, and before a file is made.
+# read, and before a file is made. A restore from a pipe shows the bytes restored.
 for args in "e -m1 sample.bin -" "d -m1 l1.orsk -" "e d -m1 sample.bin -" "e -m0 - -"; do
     { on_tty $args; code=$?; cat > rest.bin; } < sample.bin; check "orsk $args to a terminal" 1 $code
     expect_text "orsk $args: refused" tty.txt "standard output is a terminal: orsk writes no"
     [ "$(size tty.txt)" -lt 1000 ]; check "orsk $args: no data on the terminal" 0 $?
     cmp -s rest.bin sample.bin; check "orsk $args: standard input not read" 0 $?
 done
+on_tty d -m3 - big.back < big.3; check "restore from a pipe on a terminal" 0 $?
+expect_text "progress of a pipe" tty.txt "Restoring | Block: 2 | 2,500,000 bytes"
 
 # Names with spaces and UTF-8 letters.
 cp sample.bin "name with spaces ünïcødé.bin"

@@ -28,6 +28,11 @@ int Failure(std::FILE* console, const std::string& message) {
     return ExitFailure;
 }
 
+bool IsTerminal(std::FILE* console) {
+    using platform::StandardStream;
+    return platform::IsTerminal(console == stdout ? StandardStream::Output : StandardStream::Error);
+}
+
 // Prints the reason (if any) and the usage lines on standard error: exit code 1.
 int Refuse(const std::string& reason) {
     std::fflush(stdout);
@@ -51,8 +56,9 @@ int Run(const cli::Arguments& args) {
     // With the data on standard output, every message goes to standard error.
     std::FILE* console = args.output == "-" ? stderr : stdout;
     const Level level = Level(args.level);
-    const bool liveOnStdout = console == stdout && platform::IsTerminal(platform::StandardStream::Output);
-    cli::Progress progress(console, console == stdout ? liveOnStdout : true);
+    // Progress lines overwrite each other on a terminal only.
+    cli::Progress progress(console, IsTerminal(console));
+    const bool liveOnStdout = progress.live() && console == stdout;
     const std::string input = Shown(args.input, "standard input"), output = Shown(args.output, "standard output");
     const std::int64_t frequency = platform::CounterFrequency();
     RunOptions options;
@@ -91,9 +97,16 @@ int Run(const cli::Arguments& args) {
         ReportInterruptAs(args.compress ? "verifying " + output + " against " + input
                                         : "restoring " + input + " into " + output,
                           liveOnStdout);
+        // Levels 0 and 1 have their block lines, shown as compression's are; every other
+        // restore shows where it is on a terminal, and nothing in a log.
+        cli::RestoreProgress where(container == "-" ? 0 : platform::FileSizeOf(container));
         auto onBlock = [&](const DecompressEvent& e) {
             const std::string line = request ? cli::DecompressProgressLine(level, e) : std::string();
-            if (!line.empty()) progress.Show(line);
+            if (!line.empty()) {
+                progress.Show(line);
+            } else if (progress.live()) {
+                progress.Show(where.Line(e));
+            }
         };
         const FileRunResult r = args.compress ? VerifyContainer(request, container, args.input, options, onBlock)
                                               : DecompressFile(request, args.input, args.output, options, onBlock);

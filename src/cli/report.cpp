@@ -1,6 +1,7 @@
 // Console text in the tool's fixed formats.
 #include "cli/report.h"
 
+#include <algorithm>
 #include <bit>
 
 #include "container/drivers/level_probe.h"
@@ -106,6 +107,32 @@ std::string DecompressProgressLine(Level level, const DecompressEvent& e) {
                       e.block.length);
     }
     return line;
+}
+
+std::string RestoreProgress::Line(const DecompressEvent& e) {
+    // A stored block's recorded length is its chunk's; its header adds 9 bytes. A checked
+    // container's per-block checks are left out: at most 8 bytes a block.
+    read_ += e.block.stored ? e.block.length + 9 : e.block.blockLength;
+    restored_ += e.block.length;
+    char line[128];
+    const auto index = static_cast<unsigned long long>(e.index);
+    if (containerSize_ == 0) {
+        std::snprintf(line, sizeof line, "\r Restoring | Block: %llu | %s bytes", index, Grouped(restored_).c_str());
+    } else {
+        const double percent = std::min(100.0, double(read_) * 100.0 / double(containerSize_));
+        std::snprintf(line, sizeof line, "\r Restoring %3.0f%% | Block: %llu | %s bytes", percent, index,
+                      Grouped(restored_).c_str());
+    }
+    return line;
+}
+
+std::string Grouped(std::uint64_t n) {
+    std::string digits = std::to_string(n), grouped;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+        grouped += digits[i];
+    }
+    return grouped;
 }
 
 void PrintCompressAnnouncement(std::FILE* out, Level level) {

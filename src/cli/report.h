@@ -27,6 +27,7 @@ public:
     Progress(std::FILE* out, bool live) : out_(out), live_(live) {}
     void Show(const std::string& line);
     void Finish();
+    bool live() const { return live_; }
 
 private:
     std::FILE* out_;
@@ -36,6 +37,22 @@ private:
 
 std::string CompressProgressLine(Level level, const CompressEvent& e);
 std::string DecompressProgressLine(Level level, const DecompressEvent& e);  // empty for levels 2 to 5
+
+// Where a restore is, for a terminal only: the block and the bytes restored, and the
+// share of a `containerSize`-byte container read (none when the size is unknown, 0).
+class RestoreProgress {
+public:
+    explicit RestoreProgress(std::uint64_t containerSize) : containerSize_(containerSize) {}
+    std::string Line(const DecompressEvent& e);
+
+private:
+    std::uint64_t containerSize_;
+    std::uint64_t read_ = 1;  // the container's first byte
+    std::uint64_t restored_ = 0;
+};
+
+// 5966411 as "5,966,411".
+std::string Grouped(std::uint64_t n);
 
 void PrintCompressAnnouncement(std::FILE* out, Level level);
 void PrintDecompressAnnouncement(std::FILE* out, Level level);
