@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Command-line behaviour of the built binary: argument scan, exit codes, messages,
-# the e+d verification, failures that must not report success, and what a terminal gets.
+# the e+d verification, failures that must not report success, what a terminal gets and
+# what -q leaves out.
 set -u
 ORSK="$1"
 work="$(mktemp -d)"
@@ -88,7 +89,7 @@ done <<'TABLE'
 1|nothing to do|never.orsk|-m3 sample.bin never.orsk
 1|nothing to do|x|-m0 e x
 1|unknown option '-d'|never.orsk|-d -m2 sample.bin never.orsk
-1|unknown option '-q'|never.orsk|-q e -m2 sample.bin never.orsk
+1|unknown option '-z'|never.orsk|-z e -m2 sample.bin never.orsk
 1|unknown option '-help'|-|-help
 1|need a level|out.orsk|e sample.bin out.orsk
 1|two names must follow|-|e -m2 sample.bin
@@ -149,6 +150,9 @@ expect_text "-l checked" out.txt "c3.orsk: checked, level 3 NORMAL, 2 blocks (0 
 expect_text "-l plain" out.txt "n2.orsk: plain, level 2 FAST (detected), 2 blocks (0 stored, 2 compressed), $(size n2.orsk) -> $(size numbers.txt) bytes"
 expect_text "-l stored only" out.txt "random.orsk: plain, any level, 2 blocks (2 stored, 0 compressed), $(size random.orsk) -> 1100000 bytes, ratio 1.000"
 expect_text "-l non-container" err.txt "'keep.txt' cannot be restored: it is not an orsk container"
+"$ORSK" -q -l c3.orsk > out.txt 2>&1; check "-q -l" 0 $?
+expect_text "-q -l still lists" out.txt "c3.orsk: checked"
+reject_text "-q -l: no banner" out.txt "ORSK v"
 "$ORSK" d -m1 l1.orsk l1.back > /dev/null 2>&1; check "restore -m1" 0 $?
 cmp -s sample.bin l1.back; check "level 1 round trip" 0 $?
 "$ORSK" d -m0 many.orsk many.back > /dev/null 2>&1 && cmp -s sample.bin many.back; check "-t100000 round trip" 0 $?
@@ -274,6 +278,27 @@ for args in "e -m1 sample.bin -" "d -m1 l1.orsk -" "e d -m1 sample.bin -" "e -m0
 done
 on_tty d -m3 - big.back < big.3; check "restore from a pipe on a terminal" 0 $?
 expect_text "progress of a pipe" tty.txt "Restoring | Block: 2 | 2,500,000 bytes"
+on_tty -q d -m3 big.3 big.back; check "-q on a terminal" 0 $?
+[ ! -s tty.txt ]; check "-q shows nothing on a terminal" 0 $?
+
+# -q: nothing on standard output or error but errors, with the same exit codes.
+for args in "e -m2 sample.bin q.orsk" "d -m2 q.orsk q.back" "e d --check -m4 sample.bin q.orsk" "d -m q.orsk q.back"; do
+    "$ORSK" -q $args > out.txt 2> err.txt; check "-q $args" 0 $?
+    [ ! -s out.txt ] && [ ! -s err.txt ]; check "-q $args prints nothing" 0 $?
+done
+cmp -s sample.bin q.back; check "-q round trip" 0 $?
+"$ORSK" -q e -m1 - - < sample.bin 2> err.txt | "$ORSK" d --quiet -m1 - - 2>> err.txt | cmp -s - sample.bin
+check "-q through pipes" 0 $?
+[ ! -s err.txt ]; check "-q through pipes prints nothing" 0 $?
+for case in "2 d -m2 bad2.orsk keep.txt" "2 d -m1 n3.orsk keep.txt" "2 e -m0 missing.bin keep.txt" "1 e -m9 a.txt x.orsk"; do
+    set -- $case
+    code=$1; shift
+    "$ORSK" -q "$@" > out.txt 2> err.txt; check "-q $*" $code $?
+    [ ! -s out.txt ]; check "-q $*: nothing on standard output" 0 $?
+    reject_text "-q $*: no banner" err.txt "ORSK v"
+    expect_text "-q $*: the error" err.txt "^ orsk: "
+    [ $code = 1 ] || { [ "$(grep -c . err.txt)" = 1 ]; check "-q $*: only the error" 0 $?; }
+done
 
 # Names with spaces and UTF-8 letters.
 cp sample.bin "name with spaces ünïcødé.bin"
@@ -368,6 +393,9 @@ PY
     "$ORSK" d --salvage -m$level s.$level got.1 > out.1 2>&1; check "salvage of an intact container at level $level" 0 $?
     cmp -s got.1 three.bin; check "intact container salvaged exactly at level $level" 0 $?
 done
+"$ORSK" -q d --salvage -m sv-one.orsk got.1 > out.1 2> err.1; check "-q salvage" 3 $?
+[ ! -s out.1 ]; check "-q salvage: nothing on standard output" 0 $?
+grep '^   block' err.1 | cmp -s - sv-one.lines; check "-q salvage: damaged blocks listed" 0 $?
 
 # Interrupted while it waits on a fifo kept open (so the run cannot end first): SIGTERM
 # and SIGINT print what was interrupted, end the run with 143 and 130, and leave an

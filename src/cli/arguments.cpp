@@ -52,6 +52,11 @@ bool SetSalvage(Arguments& a, const std::string&) {
     return true;
 }
 
+bool SetQuiet(Arguments& a, const std::string&) {
+    a.quiet = true;
+    return true;
+}
+
 bool SetHelp(Arguments& a, const std::string&) {
     a.help = true;
     return true;
@@ -75,6 +80,7 @@ const Option Options[] = {
     {"-V", false, SetVersion}, {"--version", false, SetVersion},
     {"--check", false, SetCheck}, {"-l", false, SetList},
     {"--salvage", false, SetSalvage},
+    {"-q", false, SetQuiet},   {"--quiet", false, SetQuiet},
 };
 
 const Option* FindOption(const std::string& arg) {

@@ -27,6 +27,7 @@ struct Arguments {
     std::vector<std::string> benchFiles;
     bool check = false;            // --check: e writes a checked container
     bool list = false;             // -l FILE...: what each container is
+    bool quiet = false;            // -q: print nothing but errors
     std::vector<std::string> listFiles;
     std::string error;  // why the command line is refused (exit 1); empty when it is not
 };

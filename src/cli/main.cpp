@@ -23,14 +23,22 @@ constexpr int ExitFailure = 2;
 constexpr int ExitDamaged = 3;  // --salvage wrote the output, with damaged blocks
 
 int Failure(std::FILE* console, const std::string& message) {
-    std::fflush(console);
+    if (console != nullptr) std::fflush(console);
     std::fprintf(stderr, "\n orsk: %s\n", message.c_str());
     return ExitFailure;
 }
 
+// Where a run's messages go: standard error when the data goes to standard output, and
+// nowhere with -q (errors always go to standard error).
+std::FILE* ConsoleOf(const cli::Arguments& args) {
+    if (args.quiet) return nullptr;
+    return args.output == "-" ? stderr : stdout;
+}
+
 bool IsTerminal(std::FILE* console) {
     using platform::StandardStream;
-    return platform::IsTerminal(console == stdout ? StandardStream::Output : StandardStream::Error);
+    return console != nullptr &&
+           platform::IsTerminal(console == stdout ? StandardStream::Output : StandardStream::Error);
 }
 
 // Prints the reason (if any) and the usage lines on standard error: exit code 1.
@@ -53,8 +61,7 @@ std::string ShownSize(const std::string& name) {
 }
 
 int Run(const cli::Arguments& args) {
-    // With the data on standard output, every message goes to standard error.
-    std::FILE* console = args.output == "-" ? stderr : stdout;
+    std::FILE* console = ConsoleOf(args);
     const Level level = Level(args.level);
     // Progress lines overwrite each other on a terminal only.
     cli::Progress progress(console, IsTerminal(console));
@@ -72,9 +79,11 @@ int Run(const cli::Arguments& args) {
     }
 
     if (args.compress) {
-        std::fprintf(console, "\n Compressing %s [ %s bytes]", args.input.c_str(), ShownSize(args.input).c_str());
+        if (console) {
+            std::fprintf(console, "\n Compressing %s [ %s bytes]", args.input.c_str(), ShownSize(args.input).c_str());
+        }
         const std::int64_t start = platform::CounterNow();
-        cli::PrintCompressAnnouncement(console, level);
+        if (console) cli::PrintCompressAnnouncement(console, level);
         ReportInterruptAs("compressing " + input + " into " + output, liveOnStdout);
         const FileRunResult r = CompressFile(level, args.input, args.output, options, [&](const CompressEvent& e) {
             progress.Show(cli::CompressProgressLine(level, e));
@@ -83,17 +92,19 @@ int Run(const cli::Arguments& args) {
         ReportInterruptAs("", false);
         const std::int64_t total = platform::StageMicros(start, platform::CounterNow(), frequency);
         if (r.status != Status::Ok) return Failure(console, r.message);
-        cli::PrintCompressReport(console, r, total);
+        if (console) cli::PrintCompressReport(console, r, total);
     }
 
     if (args.decompress) {
         // After a compression run, restore the fresh container and compare it with the
         // original instead of overwriting anything.
         const std::string& container = args.compress ? args.output : args.input;
-        std::fprintf(console, "\n Decompressing %s [ %s bytes]", container.c_str(), ShownSize(container).c_str());
+        if (console) {
+            std::fprintf(console, "\n Decompressing %s [ %s bytes]", container.c_str(), ShownSize(container).c_str());
+        }
         const std::int64_t start = platform::CounterNow();
         // With -m alone the level is known once the container is read.
-        if (request) cli::PrintDecompressAnnouncement(console, level);
+        if (request && console) cli::PrintDecompressAnnouncement(console, level);
         ReportInterruptAs(args.compress ? "verifying " + output + " against " + input
                                         : "restoring " + input + " into " + output,
                           liveOnStdout);
@@ -115,21 +126,23 @@ int Run(const cli::Arguments& args) {
         const std::int64_t total = platform::StageMicros(start, platform::CounterNow(), frequency);
         if (r.status != Status::Ok) {
             // The levels' own word for a block that does not restore, then the reason.
-            if (r.blockFailed && r.restore.level) std::fputs(LevelOf(*r.restore.level).blockFailure, console);
+            if (r.blockFailed && r.restore.level && console) std::fputs(LevelOf(*r.restore.level).blockFailure, console);
             return Failure(console, r.message);
         }
-        if (!request) cli::PrintLevelFound(console, r.restore);
-        cli::PrintDecompressReport(console, r.bytesOut, total);
+        if (console) {
+            if (!request) cli::PrintLevelFound(console, r.restore);
+            cli::PrintDecompressReport(console, r.bytesOut, total);
+        }
         if (!r.damaged.empty()) {
-            std::fflush(console);
+            if (console) std::fflush(console);
             cli::PrintDamage(stderr, container, r);
             return ExitDamaged;
         }
-        if (args.compress) {
+        if (args.compress && console) {
             std::fprintf(console, "\n Verified: %s restores %s exactly\n", container.c_str(), args.input.c_str());
         }
     }
-    std::fprintf(console, "\n Done!\n\n");
+    if (console) std::fprintf(console, "\n Done!\n\n");
     return ExitOk;
 }
 
@@ -139,7 +152,7 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
     platform::RaisePriority();
     platform::InstallInterruptCleanup();
     const cli::Arguments args = cli::ScanArguments(raw);
-    std::FILE* console = args.output == "-" ? stderr : stdout;
+    std::FILE* console = ConsoleOf(args);
 
     if (args.error.empty() && args.version) {
         std::printf("%s (library %s)\n", cli::VersionLine, orsk_version());
@@ -150,7 +163,7 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
         cli::PrintHelp(stdout);
         return ExitOk;
     }
-    cli::PrintBanner(console);
+    if (console) cli::PrintBanner(console);
     if (!args.error.empty()) return Refuse(args.error);
     if (args.bench) {
         cli::BenchOptions options;

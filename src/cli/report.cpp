@@ -50,6 +50,8 @@ void PrintHelp(std::FILE* out) {
                  "\n                              for every other, listed on standard error (exit code 3)"
                  "\n   -t<n>                      worker threads, 1 or more (default: every core; capped at"
                  "\n                              4 per core; -t1 runs on one thread)"
+                 "\n   -q, --quiet                print nothing but errors and the --salvage report"
+                 "\n                              (-l and -b still print their results)"
                  "\n   -b[N|N-M] FILE...          benchmark levels (all, N, or N to M) in memory on each FILE"
                  "\n                              (speeds in MB/s of 1,000,000 bytes, best of several runs)"
                  "\n   -h, --help                 this text"
@@ -78,7 +80,7 @@ void Progress::Show(const std::string& line) {
 }
 
 void Progress::Finish() {
-    if (!live_ && !last_.empty()) std::fputs(last_.c_str(), out_);
+    if (out_ != nullptr && !live_ && !last_.empty()) std::fputs(last_.c_str(), out_);
     last_.clear();
 }
 

@@ -21,10 +21,10 @@ void PrintHelp(std::FILE* out);
 double Speed(std::uint64_t bytes, std::int64_t micros);
 
 // Progress lines overwrite each other on a terminal; elsewhere only the last one of a
-// run is printed, so logs stay readable.
+// run is printed, so logs stay readable. With no `out` (quiet) nothing is.
 class Progress {
 public:
-    Progress(std::FILE* out, bool live) : out_(out), live_(live) {}
+    Progress(std::FILE* out, bool live) : out_(out), live_(live && out != nullptr) {}
     void Show(const std::string& line);
     void Finish();
     bool live() const { return live_; }
