@@ -91,7 +91,10 @@ done <<'TABLE'
 1|unknown option '-d'|never.orsk|-d -m2 sample.bin never.orsk
 1|unknown option '-z'|never.orsk|-z e -m2 sample.bin never.orsk
 1|unknown option '-help'|-|-help
-1|need a level|out.orsk|e sample.bin out.orsk
+1|e needs a level|out.orsk|e sample.bin out.orsk
+1|e needs a level|out.orsk|e d sample.bin out.orsk
+1|d needs two names|-|d n3.orsk
+1|d needs two names|c.txt|d a.txt b.txt c.txt
 1|two names must follow|-|e -m2 sample.bin
 1|valid levels are 0 to 5|bad.orsk|e -m9 sample.bin bad.orsk
 1|valid levels are 0 to 5|bad.orsk|e -mx sample.bin bad.orsk
@@ -139,8 +142,15 @@ done <<'TABLE'
 2|end record of 'c3lost.orsk' does not match the blocks|never.out|d -m c3lost.orsk never.out
 2|block 0 of 'differs.orsk' restores to different bytes at levels 2 and 4: try -m2 or -m4|never.out|d -m differs.orsk never.out
 0|Using level 2 FAST (detected)|-|d -m n2.orsk n2.back
+0|Using level 3 NORMAL (detected)|-|d n3.orsk n3.back
+0|Using level 3 NORMAL (recorded)|-|d -t1 c3.orsk c3.back
+2|restores to different bytes at levels 2 and 4|never.out|d differs.orsk never.out
+2|block 1 of 'c3flip.orsk' is damaged|never.out|d c3flip.orsk never.out
+1|--check goes with e|never.out|d --check c3.orsk never.out
+0|orsk d in out |-|-h
 TABLE
 cmp -s numbers.txt n2.back; check "-m alone restores a plain container" 0 $?
+for f in n3.back c3.back; do cmp -s numbers.txt $f; check "d with no -m restores $f" 0 $?; done
 
 # -l: one line per container; a file that is not one fails (exit 2), the rest are listed.
 head -c 1100000 /dev/urandom > random.bin
@@ -213,8 +223,8 @@ for level in 0 1 2 3 4 5; do
     else
         reject_text "level $level keeps its block lines on a terminal" tty.txt "Restoring"
     fi
-    on_tty d -m big.$level big.back; check "d -m on a terminal at level $level" 0 $?
-    expect_text "restore progress with -m alone at level $level" tty.txt "Restoring 100% | Block: 2"
+    on_tty d big.$level big.back; check "d with no level on a terminal at level $level" 0 $?
+    expect_text "restore progress with no level at level $level" tty.txt "Restoring 100% | Block: 2"
     "$ORSK" e d -m$level sample.bin ed.orsk > out.txt 2>&1; check "e d at level $level" 0 $?
     expect_text "verified at level $level" out.txt "Verified"
     cmp -s sample.bin ed.orsk; check "e d keeps the container" 1 $?
@@ -261,6 +271,7 @@ for level in 0 1 2 3 4 5; do
     [ "$(tr -cd '\r' < pipe.err | wc -c)" = 1 ]; check "one progress line in a log at level $level" 0 $?
     "$ORSK" d -m$level pipe.orsk - 2> /dev/null | cmp -s - big.bin; check "restore to a pipe at level $level" 0 $?
     "$ORSK" d -m - - < pipe.orsk 2> /dev/null | cmp -s - big.bin; check "d -m through pipes at level $level" 0 $?
+    cat pipe.orsk | "$ORSK" d - - | cmp -s - big.bin; check "d with no level through pipes at level $level" 0 $?
     cat big.bin | "$ORSK" e --check -m$level - - 2> /dev/null | "$ORSK" d -m - - 2> /dev/null | cmp -s - big.bin
     check "checked through pipes at level $level" 0 $?
 done
@@ -270,7 +281,7 @@ expect_text "tar listing" list.txt "big.bin"
 
 # A terminal gets no container or restored data: refused (exit 1) before anything is
 # read, and before a file is made. A restore from a pipe shows the bytes restored.
-for args in "e -m1 sample.bin -" "d -m1 l1.orsk -" "e d -m1 sample.bin -" "e -m0 - -"; do
+for args in "e -m1 sample.bin -" "d -m1 l1.orsk -" "d l1.orsk -" "e d -m1 sample.bin -" "e -m0 - -" "d - -"; do
     { on_tty $args; code=$?; cat > rest.bin; } < sample.bin; check "orsk $args to a terminal" 1 $code
     expect_text "orsk $args: refused" tty.txt "standard output is a terminal: orsk writes no"
     [ "$(size tty.txt)" -lt 1000 ]; check "orsk $args: no data on the terminal" 0 $?
@@ -282,7 +293,7 @@ on_tty -q d -m3 big.3 big.back; check "-q on a terminal" 0 $?
 [ ! -s tty.txt ]; check "-q shows nothing on a terminal" 0 $?
 
 # -q: nothing on standard output or error but errors, with the same exit codes.
-for args in "e -m2 sample.bin q.orsk" "d -m2 q.orsk q.back" "e d --check -m4 sample.bin q.orsk" "d -m q.orsk q.back"; do
+for args in "e -m2 sample.bin q.orsk" "d -m2 q.orsk q.back" "e d --check -m4 sample.bin q.orsk" "d q.orsk q.back"; do
     "$ORSK" -q $args > out.txt 2> err.txt; check "-q $args" 0 $?
     [ ! -s out.txt ] && [ ! -s err.txt ]; check "-q $args prints nothing" 0 $?
 done
@@ -393,7 +404,7 @@ PY
     "$ORSK" d --salvage -m$level s.$level got.1 > out.1 2>&1; check "salvage of an intact container at level $level" 0 $?
     cmp -s got.1 three.bin; check "intact container salvaged exactly at level $level" 0 $?
 done
-"$ORSK" -q d --salvage -m sv-one.orsk got.1 > out.1 2> err.1; check "-q salvage" 3 $?
+"$ORSK" -q d --salvage sv-one.orsk got.1 > out.1 2> err.1; check "-q salvage with no level" 3 $?
 [ ! -s out.1 ]; check "-q salvage: nothing on standard output" 0 $?
 grep '^   block' err.1 | cmp -s - sv-one.lines; check "-q salvage: damaged blocks listed" 0 $?
 

@@ -182,7 +182,10 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
     if (args.salvage && (args.compress || !args.decompress)) {
         return Refuse("--salvage restores a damaged container: give it with d alone");
     }
-    if (!args.levelGiven) return Refuse("e and d need a level and two names: -m<0..5> input output");
+    if (!args.levelGiven) {
+        return Refuse(args.compress ? "e needs a level and two names: -m<0..5> input output"
+                                    : "d needs two names, the container and the output: d [-m<0..5>] container output");
+    }
     if (!args.namesGiven) return Refuse("two names must follow -m: the input and the output");
     if (args.compress && args.levelFromContainer) {
         return Refuse("e needs a level: the valid levels are 0 to 5 (-m0 ... -m5); -m alone is for d");
