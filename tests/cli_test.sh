@@ -26,6 +26,10 @@ head -c 300000 "$ORSK" > sample.bin
 
 state() { if [ -e "$1" ]; then cksum < "$1"; else echo absent; fi; }
 size() { stat -c %s "$1"; }
+# The line behind a report: the data and container sizes, the container's share.
+sizes() {  # name from to data-size container-size
+    python3 -c "import sys; n, a, b, d, c = sys.argv[1:]; print(' %s: %s -> %s bytes (%.2f%%)' % (n, f'{int(a):,}', f'{int(b):,}', int(c) * 100 / int(d)))" "$@"
+}
 
 # Inputs and containers the table below reads: damaged ones, and some written at levels
 # 2 and 3 to restore at the wrong level.
@@ -207,14 +211,18 @@ sys.exit(run.wait())
 PY
 on_tty() { python3 tty.py "$ORSK" "$@" > tty.txt; }
 
-# Every level through files, and the e d verification. A restore shows where it is on a
-# terminal and, but for levels 0 and 1 with their block lines, nothing of it in a log.
+# Every level through files, and the e d verification. Each report ends with the sizes
+# in and out; a restore shows where it is on a terminal and, but for levels 0 and 1
+# with their block lines, nothing of it in a log.
 for level in 0 1 2 3 4 5; do
     "$ORSK" e -m$level big.bin big.$level > out.txt 2>&1; check "compress level $level" 0 $?
     reject_text "no inf at level $level" out.txt "inf"
     reject_text "no nan at level $level" out.txt "nan"
+    expect_text "compression sizes at level $level" out.txt "^$(sizes big.bin 2500000 $(size big.$level) 2500000 $(size big.$level))$"
+    expect_text "MB named at level $level" out.txt "^ MB/s above: MB of 1,048,576 bytes"
     "$ORSK" d -m$level big.$level big.back > out.txt 2>&1; check "decompress level $level" 0 $?
     cmp -s big.bin big.back; check "files round trip at level $level" 0 $?
+    expect_text "restore sizes at level $level" out.txt "^$(sizes big.$level $(size big.$level) 2500000 2500000 $(size big.$level))$"
     reject_text "no restore progress in a log at level $level" out.txt "Restoring"
     [ $level -gt 1 ] || expect_text "level $level block lines in a log" out.txt "storing block 2 \\|Decompressing block 2 "
     on_tty d -m$level big.$level big.back; check "decompress level $level on a terminal" 0 $?
@@ -244,8 +252,10 @@ done
 
 # Threads: the same container whatever the thread count, restored by any count.
 for level in 0 3 5; do
-    "$ORSK" e -t1 -m$level big.bin t1.orsk > /dev/null 2>&1; check "one thread at level $level" 0 $?
-    "$ORSK" e -t3 -m$level big.bin t3.orsk > /dev/null 2>&1; check "three threads at level $level" 0 $?
+    "$ORSK" e -t1 -m$level big.bin t1.orsk > out.txt 2>&1; check "one thread at level $level" 0 $?
+    reject_text "one thread's times at level $level" out.txt "add up"
+    "$ORSK" e -t3 -m$level big.bin t3.orsk > out.txt 2>&1; check "three threads at level $level" 0 $?
+    expect_text "threads' times summed at level $level" out.txt "Entropy and ORSK add up every thread's time"
     cmp -s t1.orsk t3.orsk; check "identical containers at level $level" 0 $?
     "$ORSK" d -t2 -m$level t1.orsk t.back > /dev/null 2>&1; check "threaded restore at level $level" 0 $?
     cmp -s big.bin t.back; check "threaded round trip at level $level" 0 $?
@@ -269,8 +279,12 @@ for level in 0 1 2 3 4 5; do
     cmp -s pipe.orsk big.$level; check "pipe container equals file container at level $level" 0 $?
     expect_text "messages on stderr at level $level" pipe.err "Done!"
     [ "$(tr -cd '\r' < pipe.err | wc -c)" = 1 ]; check "one progress line in a log at level $level" 0 $?
+    expect_text "pipe announced at level $level" pipe.err "Compressing - \\[ 0 bytes\\]"
+    c=$(size pipe.orsk)
+    expect_text "sizes read from a pipe at level $level" pipe.err "^$(sizes 'standard input' 2500000 $c 2500000 $c)$"
     "$ORSK" d -m$level pipe.orsk - 2> /dev/null | cmp -s - big.bin; check "restore to a pipe at level $level" 0 $?
-    "$ORSK" d -m - - < pipe.orsk 2> /dev/null | cmp -s - big.bin; check "d -m through pipes at level $level" 0 $?
+    "$ORSK" d -m - - < pipe.orsk 2> pipe.err | cmp -s - big.bin; check "d -m through pipes at level $level" 0 $?
+    expect_text "restored sizes from a pipe at level $level" pipe.err "^$(sizes 'standard input' $c 2500000 2500000 $c)$"
     cat pipe.orsk | "$ORSK" d - - | cmp -s - big.bin; check "d with no level through pipes at level $level" 0 $?
     cat big.bin | "$ORSK" e --check -m$level - - 2> /dev/null | "$ORSK" d -m - - 2> /dev/null | cmp -s - big.bin
     check "checked through pipes at level $level" 0 $?
@@ -298,6 +312,9 @@ for args in "e -m2 sample.bin q.orsk" "d -m2 q.orsk q.back" "e d --check -m4 sam
     [ ! -s out.txt ] && [ ! -s err.txt ]; check "-q $args prints nothing" 0 $?
 done
 cmp -s sample.bin q.back; check "-q round trip" 0 $?
+"$ORSK" -q -b0 a.txt > out.txt 2>&1; check "-q -b" 0 $?
+expect_text "-b names its MB" out.txt "a.txt: 2 bytes (MB/s in MB of 1,000,000 bytes)"
+reject_text "-q -b: no banner" out.txt "ORSK v"
 "$ORSK" -q e -m1 - - < sample.bin 2> err.txt | "$ORSK" d --quiet -m1 - - 2>> err.txt | cmp -s - sample.bin
 check "-q through pipes" 0 $?
 [ ! -s err.txt ]; check "-q through pipes prints nothing" 0 $?

@@ -50,6 +50,7 @@ int Refuse(const std::string& reason) {
 }
 
 std::string Shown(const std::string& name, const char* dash) { return name == "-" ? dash : "'" + name + "'"; }
+std::string Named(const std::string& name) { return name == "-" ? "standard input" : name; }
 
 // What Ctrl-C or SIGTERM prints while a driver runs.
 void ReportInterruptAs(const std::string& what, bool progressOnStdout) {
@@ -92,7 +93,13 @@ int Run(const cli::Arguments& args) {
         ReportInterruptAs("", false);
         const std::int64_t total = platform::StageMicros(start, platform::CounterNow(), frequency);
         if (r.status != Status::Ok) return Failure(console, r.message);
-        if (console) cli::PrintCompressReport(console, r, total);
+        if (console) {
+            cli::PrintCompressReport(console, r, total);
+            // The stage times are summed per block: with blocks on several threads at
+            // once they can pass the wall time.
+            const bool threadsSummed = options.threads > 1 && r.totals.blocks > 1;
+            cli::PrintSizes(console, Named(args.input), r.bytesIn, r.bytesOut, true, threadsSummed);
+        }
     }
 
     if (args.decompress) {
@@ -132,6 +139,7 @@ int Run(const cli::Arguments& args) {
         if (console) {
             if (!request) cli::PrintLevelFound(console, r.restore);
             cli::PrintDecompressReport(console, r.bytesOut, total);
+            cli::PrintSizes(console, Named(container), r.bytesIn, r.bytesOut, false, false);
         }
         if (!r.damaged.empty()) {
             if (console) std::fflush(console);

@@ -56,7 +56,9 @@ void PrintHelp(std::FILE* out) {
                  "\n                              (speeds in MB/s of 1,000,000 bytes, best of several runs)"
                  "\n   -h, --help                 this text"
                  "\n   -V, --version              the version line"
-                 "\n\n   The output keeps the input's permission bits and modification time."
+                 "\n\n   A run reports its stage times and MB/s (MB of 1,048,576 bytes; with threads,"
+                 "\n   Entropy and ORSK add up every thread's time), then the sizes in and out."
+                 "\n   The output keeps the input's permission bits and modification time."
                  "\n   A restore at the wrong level names the level the container restores at."
                  "\n\n   Exit codes: 0 success; 1 usage (no e or d, an unknown option, a level other than"
                  "\n   -m0 ... -m5 or -m alone with d, --check without e, --salvage without d or with e, a"
@@ -159,6 +161,15 @@ void PrintDecompressReport(std::FILE* out, std::uint64_t restoredBytes, std::int
                  Speed(restoredBytes, totalMicros));
 }
 
+void PrintSizes(std::FILE* out, const std::string& name, std::uint64_t from, std::uint64_t to, bool compressing,
+                bool threadsSummed) {
+    std::fprintf(out, " %s: %s -> %s bytes", name.c_str(), Grouped(from).c_str(), Grouped(to).c_str());
+    // The container's size as a share of the data's, either way.
+    const std::uint64_t data = compressing ? from : to, container = compressing ? to : from;
+    if (data != 0) std::fprintf(out, " (%.2f%%)", double(container) * 100.0 / double(data));
+    std::fprintf(out, "\n MB/s above: MB of 1,048,576 bytes%s\n",
+                 threadsSummed ? "; Entropy and ORSK add up every thread's time, Total is wall time" : "");
+}
 
 std::string LevelFound(const RestoreFacts& facts) {
     if (!facts.level) return "level unknown";

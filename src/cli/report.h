@@ -58,6 +58,11 @@ void PrintCompressAnnouncement(std::FILE* out, Level level);
 void PrintDecompressAnnouncement(std::FILE* out, Level level);
 void PrintCompressReport(std::FILE* out, const FileRunResult& r, std::int64_t totalMicros);
 void PrintDecompressReport(std::FILE* out, std::uint64_t restoredBytes, std::int64_t totalMicros);
+// Behind either report: the sizes of the data and its container (as read, also from a
+// pipe) with the container's share of the data, and what the report's figures mean: MB
+// of 1,048,576 bytes, and with `threadsSummed` the stage times summed over threads.
+void PrintSizes(std::FILE* out, const std::string& name, std::uint64_t from, std::uint64_t to, bool compressing,
+                bool threadsSummed);
 // The level a restore with -m alone settled on: "level 3 NORMAL", "level 2 FAST
 // (detected)" and which other levels restore it alike, or "any level".
 std::string LevelFound(const RestoreFacts& facts);
