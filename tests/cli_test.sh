@@ -88,6 +88,7 @@ while IFS='|' read -r code text kept args; do
     [ "$(state "$kept")" = "$before" ]; check "orsk $args leaves $kept" 0 $?
     [ "$code" = 0 ] || { cat out.txt err.txt > all.txt; reject_text "orsk $args" all.txt "Done!"; }
     [ "$code" != 1 ] || expect_text "orsk $args: usage on stderr" err.txt "USAGE: ORSK <options> file_in"
+    [ "$code" != 1 ] || expect_text "orsk $args: both names in the usage" err.txt "In full: orsk \[options\] e|d|e d -m<0..5> input output"
 done <<'TABLE'
 1|-|-|
 1|nothing to do|never.orsk|-m3 sample.bin never.orsk
@@ -152,6 +153,7 @@ done <<'TABLE'
 2|block 1 of 'c3flip.orsk' is damaged|never.out|d c3flip.orsk never.out
 1|--check goes with e|never.out|d --check c3.orsk never.out
 0|orsk d in out |-|-h
+0|e with -m alone or with no -m|-|-h
 TABLE
 cmp -s numbers.txt n2.back; check "-m alone restores a plain container" 0 $?
 for f in n3.back c3.back; do cmp -s numbers.txt $f; check "d with no -m restores $f" 0 $?; done

@@ -30,6 +30,10 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out, "\n\n USAGE: ORSK <options> file_in");
     std::fprintf(out, "\n\t Options: e/d -m0..5: use compression method \n\t 0..5 | 0=HYPERFAST, 1=SUPERFAST, "
                       "2=FAST, 3=NORMAL 4=BETTER 5=BEST\n");
+    // The lines above name one file; every run takes two.
+    std::fprintf(out, "\n In full: orsk [options] e|d|e d -m<0..5> input output"
+                      "\n          orsk [options] d [-m] container output   (at the container's own level)"
+                      "\n          orsk -l FILE...  |  orsk -b[N|N-M] FILE...  |  orsk -h (every option)\n");
 }
 
 void PrintHelp(std::FILE* out) {
@@ -60,11 +64,12 @@ void PrintHelp(std::FILE* out) {
                  "\n   Entropy and ORSK add up every thread's time), then the sizes in and out."
                  "\n   The output keeps the input's permission bits and modification time."
                  "\n   A restore at the wrong level names the level the container restores at."
-                 "\n\n   Exit codes: 0 success; 1 usage (no e or d, an unknown option, a level other than"
-                 "\n   -m0 ... -m5 or -m alone with d, --check without e, --salvage without d or with e, a"
-                 "\n   bad thread count, not exactly two names, standard input or output a terminal); 2 failure (file,"
-                 "\n   data, a level that cannot be told, verification, a file -l cannot list); 3 restored"
-                 "\n   with damaged blocks (--salvage); 130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
+                 "\n\n   Exit codes: 0 success; 1 usage (no e or d, an unknown option, a level that is"
+                 "\n   not one digit 0 to 5 (-m7, -m12, -mx), e with -m alone or with no -m (d takes"
+                 "\n   either), --check without e, --salvage without d or with e, a bad thread count,"
+                 "\n   not exactly two names, standard input or output a terminal); 2 failure (file,"
+                 "\n   data, a level that cannot be told, verification, a file -l cannot list); 3"
+                 "\n   restored with damaged blocks (--salvage); 130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
 }
 
 double Speed(std::uint64_t bytes, std::int64_t micros) {
