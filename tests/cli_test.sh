@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Command-line behaviour of the built binary: argument scan, exit codes, messages,
-# the e+d verification and failures that must not report success.
+# the e+d verification, failures that must not report success, what a terminal gets and
+# what -q leaves out.
 set -u
 ORSK="$1"
 work="$(mktemp -d)"
@@ -21,9 +22,14 @@ reject_text() {  # name file pattern
 }
 
 head -c 300000 "$ORSK" > sample.bin
-cat "$ORSK" "$ORSK" | head -c 2500000 > big.bin
+{ for i in 1 2 3 4 5 6 7 8 9; do cat "$ORSK"; done; seq 1 400000; } | head -c 2500000 > big.bin  # three blocks
 
 state() { if [ -e "$1" ]; then cksum < "$1"; else echo absent; fi; }
+size() { stat -c %s "$1"; }
+# The line behind a report: the data and container sizes, the container's share.
+sizes() {  # name from to data-size container-size
+    python3 -c "import sys; n, a, b, d, c = sys.argv[1:]; print(' %s: %s -> %s bytes (%.2f%%)' % (n, f'{int(a):,}', f'{int(b):,}', int(c) * 100 / int(d)))" "$@"
+}
 
 # Inputs and containers the table below reads: damaged ones, and some written at levels
 # 2 and 3 to restore at the wrong level.
@@ -82,14 +88,18 @@ while IFS='|' read -r code text kept args; do
     [ "$(state "$kept")" = "$before" ]; check "orsk $args leaves $kept" 0 $?
     [ "$code" = 0 ] || { cat out.txt err.txt > all.txt; reject_text "orsk $args" all.txt "Done!"; }
     [ "$code" != 1 ] || expect_text "orsk $args: usage on stderr" err.txt "USAGE: ORSK <options> file_in"
+    [ "$code" != 1 ] || expect_text "orsk $args: both names in the usage" err.txt "In full: orsk \[options\] e|d|e d -m<0..5> input output"
 done <<'TABLE'
 1|-|-|
 1|nothing to do|never.orsk|-m3 sample.bin never.orsk
 1|nothing to do|x|-m0 e x
 1|unknown option '-d'|never.orsk|-d -m2 sample.bin never.orsk
-1|unknown option '-q'|never.orsk|-q e -m2 sample.bin never.orsk
+1|unknown option '-z'|never.orsk|-z e -m2 sample.bin never.orsk
 1|unknown option '-help'|-|-help
-1|need a level|out.orsk|e sample.bin out.orsk
+1|e needs a level|out.orsk|e sample.bin out.orsk
+1|e needs a level|out.orsk|e d sample.bin out.orsk
+1|d needs two names|-|d n3.orsk
+1|d needs two names|c.txt|d a.txt b.txt c.txt
 1|two names must follow|-|e -m2 sample.bin
 1|valid levels are 0 to 5|bad.orsk|e -m9 sample.bin bad.orsk
 1|valid levels are 0 to 5|bad.orsk|e -mx sample.bin bad.orsk
@@ -137,18 +147,28 @@ done <<'TABLE'
 2|end record of 'c3lost.orsk' does not match the blocks|never.out|d -m c3lost.orsk never.out
 2|block 0 of 'differs.orsk' restores to different bytes at levels 2 and 4: give -m2 or -m4|never.out|d -m differs.orsk never.out
 0|Using level 2 FAST (detected)|-|d -m n2.orsk n2.back
+0|Using level 3 NORMAL (detected)|-|d n3.orsk n3.back
+0|Using level 3 NORMAL (recorded)|-|d -t1 c3.orsk c3.back
+2|restores to different bytes at levels 2 and 4|never.out|d differs.orsk never.out
+2|block 1 of 'c3flip.orsk' is damaged|never.out|d c3flip.orsk never.out
+1|--check goes with e|never.out|d --check c3.orsk never.out
+0|orsk d in out |-|-h
+0|e with -m alone or with no -m|-|-h
 TABLE
 cmp -s numbers.txt n2.back; check "-m alone restores a plain container" 0 $?
+for f in n3.back c3.back; do cmp -s numbers.txt $f; check "d with no -m restores $f" 0 $?; done
 
 # -l: one line per container; a file that is not one fails (exit 2), the rest are listed.
 head -c 1100000 /dev/urandom > random.bin
 "$ORSK" e -m5 random.bin random.orsk > /dev/null 2>&1
 "$ORSK" -l c3.orsk n2.orsk keep.txt random.orsk > out.txt 2> err.txt; check "-l with a non-container" 2 $?
-size() { stat -c %s "$1"; }
 expect_text "-l checked" out.txt "c3.orsk: checked, level 3 NORMAL, 2 blocks (0 stored, 2 compressed), $(size c3.orsk) -> $(size numbers.txt) bytes, ratio [0-9.]*$"
 expect_text "-l plain" out.txt "n2.orsk: plain, level 2 FAST (detected), 2 blocks (0 stored, 2 compressed), $(size n2.orsk) -> $(size numbers.txt) bytes"
 expect_text "-l stored only" out.txt "random.orsk: plain, any level, 2 blocks (2 stored, 0 compressed), $(size random.orsk) -> 1100000 bytes, ratio 1.000"
 expect_text "-l non-container" err.txt "'keep.txt' cannot be restored: it is not an orsk container"
+"$ORSK" -q -l c3.orsk > out.txt 2>&1; check "-q -l" 0 $?
+expect_text "-q -l still lists" out.txt "c3.orsk: checked"
+reject_text "-q -l: no banner" out.txt "ORSK v"
 "$ORSK" d -m1 l1.orsk l1.back > /dev/null 2>&1; check "restore -m1" 0 $?
 cmp -s sample.bin l1.back; check "level 1 round trip" 0 $?
 "$ORSK" d -m0 many.orsk many.back > /dev/null 2>&1 && cmp -s sample.bin many.back; check "-t100000 round trip" 0 $?
@@ -174,13 +194,47 @@ done
 "$ORSK" e -m2 - piped.orsk < stamp.bin > /dev/null 2>&1
 [ "$(stat -c %a piped.orsk)" = 644 ]; check "a pipe's output gets the usual mode" 0 $?
 
-# Every level through files, and the e d verification.
+# A terminal: standard output and error on a pseudo-terminal, standard input as given;
+# what it showed goes to tty.txt.
+cat > tty.py <<'PY'
+import os, signal, subprocess, sys
+signal.alarm(120)
+master, slave = os.openpty()
+run = subprocess.Popen(sys.argv[1:], stdout=slave, stderr=slave)
+os.close(slave)
+shown = b''
+while True:
+    try: chunk = os.read(master, 65536)
+    except OSError: break  # the run closed its end
+    if not chunk: break
+    shown += chunk
+sys.stdout.buffer.write(shown)
+sys.exit(run.wait())
+PY
+on_tty() { python3 tty.py "$ORSK" "$@" > tty.txt; }
+
+# Every level through files, and the e d verification. Each report ends with the sizes
+# in and out; a restore shows where it is on a terminal and, but for levels 0 and 1
+# with their block lines, nothing of it in a log.
 for level in 0 1 2 3 4 5; do
     "$ORSK" e -m$level big.bin big.$level > out.txt 2>&1; check "compress level $level" 0 $?
     reject_text "no inf at level $level" out.txt "inf"
     reject_text "no nan at level $level" out.txt "nan"
+    expect_text "compression sizes at level $level" out.txt "^$(sizes big.bin 2500000 $(size big.$level) 2500000 $(size big.$level))$"
+    expect_text "MB named at level $level" out.txt "^ MB/s above: MB of 1,048,576 bytes"
     "$ORSK" d -m$level big.$level big.back > out.txt 2>&1; check "decompress level $level" 0 $?
     cmp -s big.bin big.back; check "files round trip at level $level" 0 $?
+    expect_text "restore sizes at level $level" out.txt "^$(sizes big.$level $(size big.$level) 2500000 2500000 $(size big.$level))$"
+    reject_text "no restore progress in a log at level $level" out.txt "Restoring"
+    [ $level -gt 1 ] || expect_text "level $level block lines in a log" out.txt "storing block 2 \\|Decompressing block 2 "
+    on_tty d -m$level big.$level big.back; check "decompress level $level on a terminal" 0 $?
+    if [ $level -gt 1 ]; then
+        expect_text "restore progress on a terminal at level $level" tty.txt "Restoring 100% | Block: 2 | 2,500,000 bytes"
+    else
+        reject_text "level $level keeps its block lines on a terminal" tty.txt "Restoring"
+    fi
+    on_tty d big.$level big.back; check "d with no level on a terminal at level $level" 0 $?
+    expect_text "restore progress with no level at level $level" tty.txt "Restoring 100% | Block: 2"
     "$ORSK" e d -m$level sample.bin ed.orsk > out.txt 2>&1; check "e d at level $level" 0 $?
     expect_text "verified at level $level" out.txt "Verified"
     cmp -s sample.bin ed.orsk; check "e d keeps the container" 1 $?
@@ -200,8 +254,10 @@ done
 
 # Threads: the same container whatever the thread count, restored by any count.
 for level in 0 3 5; do
-    "$ORSK" e -t1 -m$level big.bin t1.orsk > /dev/null 2>&1; check "one thread at level $level" 0 $?
-    "$ORSK" e -t3 -m$level big.bin t3.orsk > /dev/null 2>&1; check "three threads at level $level" 0 $?
+    "$ORSK" e -t1 -m$level big.bin t1.orsk > out.txt 2>&1; check "one thread at level $level" 0 $?
+    reject_text "one thread's times at level $level" out.txt "add up"
+    "$ORSK" e -t3 -m$level big.bin t3.orsk > out.txt 2>&1; check "three threads at level $level" 0 $?
+    expect_text "threads' times summed at level $level" out.txt "Entropy and ORSK add up every thread's time"
     cmp -s t1.orsk t3.orsk; check "identical containers at level $level" 0 $?
     "$ORSK" d -t2 -m$level t1.orsk t.back > /dev/null 2>&1; check "threaded restore at level $level" 0 $?
     cmp -s big.bin t.back; check "threaded round trip at level $level" 0 $?
@@ -224,14 +280,55 @@ for level in 0 1 2 3 4 5; do
     cat big.bin | "$ORSK" e -m$level - - > pipe.orsk 2> pipe.err; check "compress through pipes at level $level" 0 $?
     cmp -s pipe.orsk big.$level; check "pipe container equals file container at level $level" 0 $?
     expect_text "messages on stderr at level $level" pipe.err "Done!"
+    [ "$(tr -cd '\r' < pipe.err | wc -c)" = 1 ]; check "one progress line in a log at level $level" 0 $?
+    expect_text "pipe announced at level $level" pipe.err "Compressing - \\[ 0 bytes\\]"
+    c=$(size pipe.orsk)
+    expect_text "sizes read from a pipe at level $level" pipe.err "^$(sizes 'standard input' 2500000 $c 2500000 $c)$"
     "$ORSK" d -m$level pipe.orsk - 2> /dev/null | cmp -s - big.bin; check "restore to a pipe at level $level" 0 $?
-    "$ORSK" d -m - - < pipe.orsk 2> /dev/null | cmp -s - big.bin; check "d -m through pipes at level $level" 0 $?
+    "$ORSK" d -m - - < pipe.orsk 2> pipe.err | cmp -s - big.bin; check "d -m through pipes at level $level" 0 $?
+    expect_text "restored sizes from a pipe at level $level" pipe.err "^$(sizes 'standard input' $c 2500000 2500000 $c)$"
+    cat pipe.orsk | "$ORSK" d - - | cmp -s - big.bin; check "d with no level through pipes at level $level" 0 $?
     cat big.bin | "$ORSK" e --check -m$level - - 2> /dev/null | "$ORSK" d -m - - 2> /dev/null | cmp -s - big.bin
     check "checked through pipes at level $level" 0 $?
 done
 tar cf - sample.bin big.bin | "$ORSK" e -m2 - - 2> /dev/null > dir.orsk
 "$ORSK" d -m2 dir.orsk - 2> /dev/null | tar tf - > list.txt; check "tar through orsk" 0 $?
 expect_text "tar listing" list.txt "big.bin"
+
+# A terminal gets no container or restored data: refused (exit 1) before anything is
+# read, and before a file is made. A restore from a pipe shows the bytes restored.
+for args in "e -m1 sample.bin -" "d -m1 l1.orsk -" "d l1.orsk -" "e d -m1 sample.bin -" "e -m0 - -" "d - -"; do
+    { on_tty $args; code=$?; cat > rest.bin; } < sample.bin; check "orsk $args to a terminal" 1 $code
+    expect_text "orsk $args: refused" tty.txt "standard output is a terminal: orsk writes no"
+    [ "$(size tty.txt)" -lt 1000 ]; check "orsk $args: no data on the terminal" 0 $?
+    cmp -s rest.bin sample.bin; check "orsk $args: standard input not read" 0 $?
+done
+on_tty d -m3 - big.back < big.3; check "restore from a pipe on a terminal" 0 $?
+expect_text "progress of a pipe" tty.txt "Restoring | Block: 2 | 2,500,000 bytes"
+on_tty -q d -m3 big.3 big.back; check "-q on a terminal" 0 $?
+[ ! -s tty.txt ]; check "-q shows nothing on a terminal" 0 $?
+
+# -q: nothing on standard output or error but errors, with the same exit codes.
+for args in "e -m2 sample.bin q.orsk" "d -m2 q.orsk q.back" "e d --check -m4 sample.bin q.orsk" "d q.orsk q.back"; do
+    "$ORSK" -q $args > out.txt 2> err.txt; check "-q $args" 0 $?
+    [ ! -s out.txt ] && [ ! -s err.txt ]; check "-q $args prints nothing" 0 $?
+done
+cmp -s sample.bin q.back; check "-q round trip" 0 $?
+"$ORSK" -q -b0 a.txt > out.txt 2>&1; check "-q -b" 0 $?
+expect_text "-b names its MB" out.txt "a.txt: 2 bytes (MB/s in MB of 1,000,000 bytes)"
+reject_text "-q -b: no banner" out.txt "ORSK v"
+"$ORSK" -q e -m1 - - < sample.bin 2> err.txt | "$ORSK" d --quiet -m1 - - 2>> err.txt | cmp -s - sample.bin
+check "-q through pipes" 0 $?
+[ ! -s err.txt ]; check "-q through pipes prints nothing" 0 $?
+for case in "2 d -m2 bad2.orsk keep.txt" "2 d -m1 n3.orsk keep.txt" "2 e -m0 missing.bin keep.txt" "1 e -m9 a.txt x.orsk"; do
+    set -- $case
+    code=$1; shift
+    "$ORSK" -q "$@" > out.txt 2> err.txt; check "-q $*" $code $?
+    [ ! -s out.txt ]; check "-q $*: nothing on standard output" 0 $?
+    reject_text "-q $*: no banner" err.txt "ORSK v"
+    expect_text "-q $*: the error" err.txt "^ orsk: "
+    [ $code = 1 ] || { [ "$(grep -c . err.txt)" = 1 ]; check "-q $*: only the error" 0 $?; }
+done
 
 # Names with spaces and UTF-8 letters.
 cp sample.bin "name with spaces ünïcødé.bin"
@@ -326,6 +423,9 @@ PY
     "$ORSK" d --salvage -m$level s.$level got.1 > out.1 2>&1; check "salvage of an intact container at level $level" 0 $?
     cmp -s got.1 three.bin; check "intact container salvaged exactly at level $level" 0 $?
 done
+"$ORSK" -q d --salvage sv-one.orsk got.1 > out.1 2> err.1; check "-q salvage with no level" 3 $?
+[ ! -s out.1 ]; check "-q salvage: nothing on standard output" 0 $?
+grep '^   block' err.1 | cmp -s - sv-one.lines; check "-q salvage: damaged blocks listed" 0 $?
 
 # Interrupted while it waits on a fifo kept open (so the run cannot end first): SIGTERM
 # and SIGINT print what was interrupted, end the run with 143 and 130, and leave an

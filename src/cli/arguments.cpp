@@ -1,7 +1,7 @@
 // Command-line scan: words starting with e or d are the commands, words starting with
 // '-' are options from the table below, -m<digit> (or -m alone: the container's level)
 // ends the scan, and exactly two names follow it. Nothing after -m is taken as a command
-// or option.
+// or option. d with no -m takes the last two words as its names.
 #include "cli/arguments.h"
 
 #include <cstring>
@@ -52,6 +52,11 @@ bool SetSalvage(Arguments& a, const std::string&) {
     return true;
 }
 
+bool SetQuiet(Arguments& a, const std::string&) {
+    a.quiet = true;
+    return true;
+}
+
 bool SetHelp(Arguments& a, const std::string&) {
     a.help = true;
     return true;
@@ -75,6 +80,7 @@ const Option Options[] = {
     {"-V", false, SetVersion}, {"--version", false, SetVersion},
     {"--check", false, SetCheck}, {"-l", false, SetList},
     {"--salvage", false, SetSalvage},
+    {"-q", false, SetQuiet},   {"--quiet", false, SetQuiet},
 };
 
 const Option* FindOption(const std::string& arg) {
@@ -121,14 +127,16 @@ void ScanLevelAndNames(Arguments& a, const std::string& arg, const std::vector<s
     }
 }
 
-}  // namespace
-
-Arguments ScanArguments(const std::vector<std::string>& args) {
+// The words up to -m (and what follows it); `ignored` counts the words that are neither
+// a command nor an option.
+Arguments ScanWords(const std::vector<std::string>& args, std::size_t& ignored) {
     Arguments a;
+    ignored = 0;
     for (std::size_t i = 0; i < args.size() && a.error.empty(); ++i) {
         const std::string& arg = args[i];
-        if (arg.empty()) continue;
-        if (arg[0] == 'e') {  // "encode" counts as e
+        if (arg.empty()) {
+            ++ignored;
+        } else if (arg[0] == 'e') {  // "encode" counts as e
             a.compress = true;
         } else if (arg[0] == 'd') {
             a.decompress = true;
@@ -151,10 +159,30 @@ Arguments ScanArguments(const std::vector<std::string>& args) {
                 a.listFiles.assign(args.begin() + std::ptrdiff_t(i) + 1, args.end());
                 break;
             }
+        } else {
+            ++ignored;  // as it always was
         }
-        // Any other word is ignored, as it always was.
     }
     return a;
+}
+
+}  // namespace
+
+Arguments ScanArguments(const std::vector<std::string>& args) {
+    std::size_t ignored = 0;
+    Arguments a = ScanWords(args, ignored);
+    // "d in out" as other compressors take it: when the words before the last two are
+    // d and options only, those two are the names and the level comes from the
+    // container. Names that look like commands or options ("d.orsk", "-") are names there.
+    if (a.levelGiven || args.size() < 3) return a;
+    const auto names = args.end() - 2;
+    if (IsLevel(names[0]) || IsLevel(names[1])) return a;
+    Arguments d = ScanWords(std::vector<std::string>(args.begin(), names), ignored);
+    if (!d.error.empty() || ignored != 0 || !d.decompress || d.compress || d.levelGiven || d.bench || d.list) return a;
+    d.levelGiven = d.levelFromContainer = d.namesGiven = true;
+    d.input = names[0];
+    d.output = names[1];
+    return d;
 }
 
 }  // namespace orsk::cli

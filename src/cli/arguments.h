@@ -1,5 +1,6 @@
-// The command line: the e/d commands, our options, then -m<level> and the two names.
-// A command line that cannot be run is refused with the reason, before anything opens.
+// The command line: the e/d commands, our options, then -m<level> and the two names
+// (d alone may end with its two names). A command line that cannot be run is refused
+// with the reason, before anything opens.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,7 @@ struct Arguments {
     bool decompress = false;  // an argument before -m starting with 'd'
     bool levelGiven = false;
     std::uint8_t level = 0;   // 0..5, the one digit after -m
-    bool levelFromContainer = false;  // -m alone: d takes the level from the container
+    bool levelFromContainer = false;  // -m alone, or d with no -m: the level from the container
     bool namesGiven = false;  // two arguments follow -m
     std::string input;
     std::string output;
@@ -27,6 +28,7 @@ struct Arguments {
     std::vector<std::string> benchFiles;
     bool check = false;            // --check: e writes a checked container
     bool list = false;             // -l FILE...: what each container is
+    bool quiet = false;            // -q: print nothing but errors
     std::vector<std::string> listFiles;
     std::string error;  // why the command line is refused (exit 1); empty when it is not
 };

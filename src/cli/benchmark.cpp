@@ -73,7 +73,7 @@ int RunBenchmark(const std::vector<std::string>& files, const BenchOptions& o, s
             code = 2;
             continue;
         }
-        std::fprintf(out, "\n %s: %zu bytes\n", name.c_str(), input.size());
+        std::fprintf(out, "\n %s: %zu bytes (MB/s in MB of 1,000,000 bytes)\n", name.c_str(), input.size());
         std::fprintf(out, " %-12s %10s %8s %12s %12s\n", "level", "size", "ratio", "comp MB/s", "decomp MB/s");
         for (int l = o.firstLevel; l <= o.lastLevel; ++l) {
             const Level level = Level(l);

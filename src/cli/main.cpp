@@ -23,9 +23,22 @@ constexpr int ExitFailure = 2;
 constexpr int ExitDamaged = 3;  // --salvage wrote the output, with damaged blocks
 
 int Failure(std::FILE* console, const std::string& message) {
-    std::fflush(console);
+    if (console != nullptr) std::fflush(console);
     std::fprintf(stderr, "\n orsk: %s\n", message.c_str());
     return ExitFailure;
+}
+
+// Where a run's messages go: standard error when the data goes to standard output, and
+// nowhere with -q (errors always go to standard error).
+std::FILE* ConsoleOf(const cli::Arguments& args) {
+    if (args.quiet) return nullptr;
+    return args.output == "-" ? stderr : stdout;
+}
+
+bool IsTerminal(std::FILE* console) {
+    using platform::StandardStream;
+    return console != nullptr &&
+           platform::IsTerminal(console == stdout ? StandardStream::Output : StandardStream::Error);
 }
 
 // Prints the reason (if any) and the usage lines on standard error: exit code 1.
@@ -37,6 +50,7 @@ int Refuse(const std::string& reason) {
 }
 
 std::string Shown(const std::string& name, const char* dash) { return name == "-" ? dash : "'" + name + "'"; }
+std::string Named(const std::string& name) { return name == "-" ? "standard input" : name; }
 
 // What Ctrl-C or SIGTERM prints while a driver runs.
 void ReportInterruptAs(const std::string& what, bool progressOnStdout) {
@@ -48,11 +62,11 @@ std::string ShownSize(const std::string& name) {
 }
 
 int Run(const cli::Arguments& args) {
-    // With the data on standard output, every message goes to standard error.
-    std::FILE* console = args.output == "-" ? stderr : stdout;
+    std::FILE* console = ConsoleOf(args);
     const Level level = Level(args.level);
-    const bool liveOnStdout = console == stdout && platform::StdoutIsTerminal();
-    cli::Progress progress(console, console == stdout ? liveOnStdout : true);
+    // Progress lines overwrite each other on a terminal only.
+    cli::Progress progress(console, IsTerminal(console));
+    const bool liveOnStdout = progress.live() && console == stdout;
     const std::string input = Shown(args.input, "standard input"), output = Shown(args.output, "standard output");
     const std::int64_t frequency = platform::CounterFrequency();
     RunOptions options;
@@ -68,9 +82,11 @@ int Run(const cli::Arguments& args) {
     }
 
     if (args.compress) {
-        std::fprintf(console, "\n Compressing %s [ %s bytes]", args.input.c_str(), ShownSize(args.input).c_str());
+        if (console) {
+            std::fprintf(console, "\n Compressing %s [ %s bytes]", args.input.c_str(), ShownSize(args.input).c_str());
+        }
         const std::int64_t start = platform::CounterNow();
-        cli::PrintCompressAnnouncement(console, level);
+        if (console) cli::PrintCompressAnnouncement(console, level);
         ReportInterruptAs("compressing " + input + " into " + output, liveOnStdout);
         const FileRunResult r = CompressFile(level, args.input, args.output, options, [&](const CompressEvent& e) {
             progress.Show(cli::CompressProgressLine(level, e));
@@ -79,21 +95,38 @@ int Run(const cli::Arguments& args) {
         ReportInterruptAs("", false);
         const std::int64_t total = platform::StageMicros(start, platform::CounterNow(), frequency);
         if (r.status != Status::Ok) return Failure(console, r.message);
-        cli::PrintCompressReport(console, r, total);
+        if (console) {
+            cli::PrintCompressReport(console, r, total);
+            // The stage times are summed per block: with blocks on several threads at
+            // once they can pass the wall time.
+            const bool threadsSummed = options.threads > 1 && r.totals.blocks > 1;
+            cli::PrintSizes(console, Named(args.input), r.bytesIn, r.bytesOut, true, threadsSummed);
+        }
     }
 
     if (args.compress && args.decompress) {
-        std::fprintf(console, "\n Verified: %s restores %s exactly\n", args.output.c_str(), args.input.c_str());
+        if (console) {
+            std::fprintf(console, "\n Verified: %s restores %s exactly\n", args.output.c_str(), args.input.c_str());
+        }
     } else if (args.decompress) {
         const std::string& container = args.input;
-        std::fprintf(console, "\n Decompressing %s [ %s bytes]", container.c_str(), ShownSize(container).c_str());
+        if (console) {
+            std::fprintf(console, "\n Decompressing %s [ %s bytes]", container.c_str(), ShownSize(container).c_str());
+        }
         const std::int64_t start = platform::CounterNow();
         // With -m alone the level is known once the container is read.
-        if (request) cli::PrintDecompressAnnouncement(console, level);
+        if (request && console) cli::PrintDecompressAnnouncement(console, level);
         ReportInterruptAs("restoring " + input + " into " + output, liveOnStdout);
+        // Levels 0 and 1 have their block lines, shown as compression's are; every other
+        // restore shows where it is on a terminal, and nothing in a log.
+        cli::RestoreProgress where(container == "-" ? 0 : platform::FileSizeOf(container));
         auto onBlock = [&](const DecompressEvent& e) {
             const std::string line = request ? cli::DecompressProgressLine(level, e) : std::string();
-            if (!line.empty()) progress.Show(line);
+            if (!line.empty()) {
+                progress.Show(line);
+            } else if (progress.live()) {
+                progress.Show(where.Line(e));
+            }
         };
         const FileRunResult r = DecompressFile(request, args.input, args.output, options, onBlock);
         progress.Finish();
@@ -101,18 +134,21 @@ int Run(const cli::Arguments& args) {
         const std::int64_t total = platform::StageMicros(start, platform::CounterNow(), frequency);
         if (r.status != Status::Ok) {
             // The levels' own word for a block that does not restore, then the reason.
-            if (r.blockFailed && r.restore.level) std::fputs(cli::BlockFailureWord(*r.restore.level), console);
+            if (r.blockFailed && r.restore.level && console) std::fputs(cli::BlockFailureWord(*r.restore.level), console);
             return Failure(console, r.message);
         }
-        if (!request) cli::PrintLevelFound(console, r.restore);
-        cli::PrintDecompressReport(console, r.bytesOut, total);
+        if (console) {
+            if (!request) cli::PrintLevelFound(console, r.restore);
+            cli::PrintDecompressReport(console, r.bytesOut, total);
+            cli::PrintSizes(console, Named(container), r.bytesIn, r.bytesOut, false, false);
+        }
         if (!r.damaged.empty()) {
-            std::fflush(console);
+            if (console) std::fflush(console);
             cli::PrintDamage(stderr, container, r);
             return ExitDamaged;
         }
     }
-    std::fprintf(console, "\n Done!\n\n");
+    if (console) std::fprintf(console, "\n Done!\n\n");
     return ExitOk;
 }
 
@@ -122,7 +158,7 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
     platform::RaisePriority();
     platform::InstallInterruptCleanup();
     const cli::Arguments args = cli::ScanArguments(raw);
-    std::FILE* console = args.output == "-" ? stderr : stdout;
+    std::FILE* console = ConsoleOf(args);
 
     if (args.error.empty() && args.version) {
         std::printf("%s (library %s)\n", cli::VersionLine, orsk_version());
@@ -133,7 +169,7 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
         cli::PrintHelp(stdout);
         return ExitOk;
     }
-    cli::PrintBanner(console);
+    if (console) cli::PrintBanner(console);
     if (!args.error.empty()) return Refuse(args.error);
     if (args.bench) {
         cli::BenchOptions options;
@@ -152,14 +188,24 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
     if (args.salvage && (args.compress || !args.decompress)) {
         return Refuse("--salvage restores a damaged container: give it with d alone");
     }
-    if (!args.levelGiven) return Refuse("e and d need a level and two names: -m<0..5> input output");
+    if (!args.levelGiven) {
+        return Refuse(args.compress ? "e needs a level and two names: -m<0..5> input output"
+                                    : "d needs two names, the container and the output: d [-m<0..5>] container output");
+    }
     if (!args.namesGiven) return Refuse("two names must follow -m: the input and the output");
     if (args.compress && args.levelFromContainer) {
         return Refuse("e needs a level: the valid levels are 0 to 5 (-m0 ... -m5); -m alone is for d");
     }
     if (args.check && !args.compress) return Refuse("--check goes with e: a restore tells a checked container by itself");
-    if (args.input == "-" && platform::StdinIsTerminal()) {
+    if (args.input == "-" && platform::IsTerminal(platform::StandardStream::Input)) {
         std::fprintf(stderr, "\n orsk: standard input is a terminal: name a file, or send the data through a pipe\n");
+        return ExitUsage;
+    }
+    // A container or restored data would garble a terminal (and could drive it).
+    if (args.output == "-" && platform::IsTerminal(platform::StandardStream::Output)) {
+        std::fprintf(stderr, "\n orsk: standard output is a terminal: orsk writes no %s there; name a file, or send "
+                             "it into a file or a pipe (> out, | command)\n",
+                     args.compress ? "container" : "restored data");
         return ExitUsage;
     }
     const int code = Run(args);

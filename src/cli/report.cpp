@@ -1,6 +1,7 @@
 // Console text in the tool's fixed formats.
 #include "cli/report.h"
 
+#include <algorithm>
 #include <bit>
 
 #include "container/reader/level_probe.h"
@@ -29,6 +30,10 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out, "\n\n USAGE: ORSK <options> file_in");
     std::fprintf(out, "\n\t Options: e/d -m0..5: use compression method \n\t 0..5 | 0=HYPERFAST, 1=SUPERFAST, "
                       "2=FAST, 3=NORMAL 4=BETTER 5=BEST\n");
+    // The lines above name one file; every run takes two.
+    std::fprintf(out, "\n In full: orsk [options] e|d|e d -m<0..5> input output"
+                      "\n          orsk [options] d [-m] container output   (at the container's own level)"
+                      "\n          orsk -l FILE...  |  orsk -b[N|N-M] FILE...  |  orsk -h (every option)\n");
 }
 
 void PrintHelp(std::FILE* out) {
@@ -37,29 +42,34 @@ void PrintHelp(std::FILE* out) {
                  "\n   orsk e -m<0..5> in out     compress in into the container out"
                  "\n   orsk d -m<0..5> in out     restore the container in (written at that level) into out"
                  "\n   orsk d -m in out           restore at the level a checked container records, or"
-                 "\n                              the one a plain container's first compressed block shows"
+                 "\n   orsk d in out              the one a plain container's first compressed block shows"
                  "\n   orsk e d -m<0..5> in out   compress, then restore out in memory and compare with in"
                  "\n   orsk -l FILE...            list each container: plain or checked, level, blocks,"
                  "\n                              sizes and ratio"
-                 "\n   -  as a name               standard input (not a terminal) or output"
-                 "\n   Options go before -m; exactly two names follow it."
+                 "\n   -  as a name               standard input or output; neither may be a terminal"
+                 "\n   Options go before -m; exactly two names follow it (or d, with no -m)."
                  "\n   --check                    with e: write a checked container (records the level,"
                  "\n                              a checksum per block and of the whole; damage fails)"
                  "\n   --salvage                  with d: restore every block that restores, zeros of its length"
                  "\n                              for every other, listed on standard error (exit code 3)"
                  "\n   -t<n>                      worker threads, 1 or more (default: every core; capped at"
                  "\n                              4 per core; -t1 runs on one thread)"
+                 "\n   -q, --quiet                print nothing but errors and the --salvage report"
+                 "\n                              (-l and -b still print their results)"
                  "\n   -b[N|N-M] FILE...          benchmark levels (all, N, or N to M) in memory on each FILE"
                  "\n                              (speeds in MB/s of 1,000,000 bytes, best of several runs)"
                  "\n   -h, --help                 this text"
                  "\n   -V, --version              the version line"
-                 "\n\n   The output keeps the input's permission bits and modification time."
+                 "\n\n   A run reports its stage times and MB/s (MB of 1,048,576 bytes; with threads,"
+                 "\n   Entropy and ORSK add up every thread's time), then the sizes in and out."
+                 "\n   The output keeps the input's permission bits and modification time."
                  "\n   A restore at the wrong level names the level the container restores at."
-                 "\n\n   Exit codes: 0 success; 1 usage (no e or d, an unknown option, a level other than"
-                 "\n   -m0 ... -m5 or -m alone with d, --check without e, --salvage without d or with e, a"
-                 "\n   bad thread count, not exactly two names, standard input a terminal); 2 failure (file,"
-                 "\n   data, a level that cannot be told, verification, a file -l cannot list); 3 restored"
-                 "\n   with damaged blocks (--salvage); 130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
+                 "\n\n   Exit codes: 0 success; 1 usage (no e or d, an unknown option, a level that is"
+                 "\n   not one digit 0 to 5 (-m7, -m12, -mx), e with -m alone or with no -m (d takes"
+                 "\n   either), --check without e, --salvage without d or with e, a bad thread count,"
+                 "\n   not exactly two names, standard input or output a terminal); 2 failure (file,"
+                 "\n   data, a level that cannot be told, verification, a file -l cannot list); 3"
+                 "\n   restored with damaged blocks (--salvage); 130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
 }
 
 double Speed(std::uint64_t bytes, std::int64_t micros) {
@@ -77,7 +87,7 @@ void Progress::Show(const std::string& line) {
 }
 
 void Progress::Finish() {
-    if (!live_ && !last_.empty()) std::fputs(last_.c_str(), out_);
+    if (out_ != nullptr && !live_ && !last_.empty()) std::fputs(last_.c_str(), out_);
     last_.clear();
 }
 
@@ -132,6 +142,32 @@ std::string DecompressProgressLine(Level level, const DecompressEvent& e) {
     return line;
 }
 
+std::string RestoreProgress::Line(const DecompressEvent& e) {
+    // A stored block's recorded length is its chunk's; its header adds 9 bytes. A checked
+    // container's per-block checks are left out: at most 8 bytes a block.
+    read_ += e.block.stored ? e.block.length + 9 : e.block.blockLength;
+    restored_ += e.block.length;
+    char line[128];
+    const auto index = static_cast<unsigned long long>(e.index);
+    if (containerSize_ == 0) {
+        std::snprintf(line, sizeof line, "\r Restoring | Block: %llu | %s bytes", index, Grouped(restored_).c_str());
+    } else {
+        const double percent = std::min(100.0, double(read_) * 100.0 / double(containerSize_));
+        std::snprintf(line, sizeof line, "\r Restoring %3.0f%% | Block: %llu | %s bytes", percent, index,
+                      Grouped(restored_).c_str());
+    }
+    return line;
+}
+
+std::string Grouped(std::uint64_t n) {
+    std::string digits = std::to_string(n), grouped;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+        grouped += digits[i];
+    }
+    return grouped;
+}
+
 void PrintCompressAnnouncement(std::FILE* out, Level level) {
     std::fprintf(out, "\n Using %s_COMPRESSION level\n", WordsOf(level).compressing);
 }
@@ -154,6 +190,15 @@ void PrintDecompressReport(std::FILE* out, std::uint64_t restoredBytes, std::int
                  Speed(restoredBytes, totalMicros));
 }
 
+void PrintSizes(std::FILE* out, const std::string& name, std::uint64_t from, std::uint64_t to, bool compressing,
+                bool threadsSummed) {
+    std::fprintf(out, " %s: %s -> %s bytes", name.c_str(), Grouped(from).c_str(), Grouped(to).c_str());
+    // The container's size as a share of the data's, either way.
+    const std::uint64_t data = compressing ? from : to, container = compressing ? to : from;
+    if (data != 0) std::fprintf(out, " (%.2f%%)", double(container) * 100.0 / double(data));
+    std::fprintf(out, "\n MB/s above: MB of 1,048,576 bytes%s\n",
+                 threadsSummed ? "; Entropy and ORSK add up every thread's time, Total is wall time" : "");
+}
 
 std::string LevelFound(const RestoreFacts& facts) {
     // A listing tries only the first compressed block: several levels that restore it

@@ -19,9 +19,10 @@ std::int64_t StageMicros(std::int64_t start, std::int64_t end, std::int64_t freq
 // process started at a lowered priority (nice, a below-normal class) keeps it.
 void RaisePriority();
 
-// True when standard output, or standard input, is a terminal.
-bool StdoutIsTerminal();
-bool StdinIsTerminal();
+enum class StandardStream { Input, Output, Error };
+// True when the stream is a terminal (on Windows a console, not any character device:
+// the NUL device is none).
+bool IsTerminal(StandardStream stream);
 
 // What an output keeps of its input when that is a named regular file: the permission
 // bits and the access and modification times.

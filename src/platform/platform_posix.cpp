@@ -80,8 +80,12 @@ void RaisePriority() {
     }
 }
 
-bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
-bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+bool IsTerminal(StandardStream stream) {
+    const int fd = stream == StandardStream::Input    ? STDIN_FILENO
+                   : stream == StandardStream::Output ? STDOUT_FILENO
+                                                      : STDERR_FILENO;
+    return isatty(fd) == 1;
+}
 
 InputFile::~InputFile() {
     if (owned_ && fd_ >= 0) close(fd_);

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
-#include <io.h>
 
 namespace orsk::platform {
 
@@ -82,12 +81,13 @@ void RaisePriority() {
     }
 }
 
-bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
-
-bool StdinIsTerminal() {
+bool IsTerminal(StandardStream stream) {
+    const DWORD which = stream == StandardStream::Input    ? STD_INPUT_HANDLE
+                        : stream == StandardStream::Output ? STD_OUTPUT_HANDLE
+                                                           : STD_ERROR_HANDLE;
     // A console, not any character device (_isatty also says yes for NUL).
     DWORD mode;
-    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+    return GetConsoleMode(GetStdHandle(which), &mode) != 0;
 }
 
 InputFile::~InputFile() {
