@@ -238,6 +238,17 @@ for level in 0 1 2 3 4 5; do
     "$ORSK" e d -m$level sample.bin ed.orsk > out.txt 2>&1; check "e d at level $level" 0 $?
     expect_text "verified at level $level" out.txt "Verified"
     cmp -s sample.bin ed.orsk; check "e d keeps the container" 1 $?
+    # e d verifies each block as it is made: through files and pipes alike, at any
+    # thread count, and the container is the one e writes.
+    for t in 1 2; do
+        "$ORSK" e -t$t d -m$level big.bin - < /dev/null > ed.pipe 2> out.txt; check "e d to a pipe, level $level, -t$t" 0 $?
+        cmp -s big.$level ed.pipe; check "e d to a pipe writes e's container, level $level, -t$t" 0 $?
+        "$ORSK" e -t$t d -m$level - ed.file < big.bin > out.txt 2>&1; check "e d from a pipe, level $level, -t$t" 0 $?
+        cmp -s big.$level ed.file; check "e d from a pipe writes e's container, level $level, -t$t" 0 $?
+        "$ORSK" e -t$t d -m$level - - < big.bin > ed.pipe 2> out.txt; check "e d pipe to pipe, level $level, -t$t" 0 $?
+        cmp -s big.$level ed.pipe; check "e d pipe to pipe writes e's container, level $level, -t$t" 0 $?
+        expect_text "e d pipe to pipe verified, level $level, -t$t" out.txt "Verified"
+    done
     # Checked containers, restored at the level given and at the recorded one; plain
     # ones of executable, text and random (stored) data at the level their blocks tell.
     "$ORSK" e d --check -m$level big.bin big.c$level > out.txt 2>&1; check "e d --check at level $level" 0 $?
