@@ -43,8 +43,8 @@ def executable(n):
     return (code * (n // len(code) + 1))[:n]
 
 
-# Inputs of every round trip: text, machine code, random, tiny, empty, and sizes at and
-# around the 1 MiB chunk.
+# Inputs of every round trip: text, machine code, random, tiny, empty, sizes at and
+# around the 1 MiB chunk, and several MiB restoring thousands of times their container.
 DATA = {
     "empty": b"",
     "one-byte": b"x",
@@ -54,6 +54,7 @@ DATA = {
     "random": random.Random(7).randbytes(150_000),
     "exactly-1MiB": text(MiB, seed=2),
     "1MiB+1": text(MiB, seed=3) + b"!",
+    "zeros-5MiB": bytes(5 * MiB),
 }
 
 

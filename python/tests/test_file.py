@@ -206,8 +206,10 @@ def test_failures_while_reading():
         assert f.read(MiB) == data[:MiB]  # the block before the damage is delivered
         with pytest.raises(orsk.ChecksumError):
             f.read()
-    for cut, error in ((checked[:-1], orsk.TruncatedError), (b"S\x99" + bytes(100), orsk.CorruptError)):
-        with orsk.open(io.BytesIO(cut)) as f, pytest.raises(error):
+    for cut, level, error in ((checked[:-1], None, orsk.TruncatedError), (checked[:-1], 3, orsk.TruncatedError),
+                              (b"S\x99" + bytes(100), None, orsk.CorruptError),
+                              (b"S\x99" + bytes(100), 2, orsk.CorruptError)):
+        with orsk.open(io.BytesIO(cut), "rb", level) as f, pytest.raises(error):
             f.read()
     for container in (orsk.compress(data, 3), checked):
         with orsk.open(io.BytesIO(container), "rb", 0) as f:

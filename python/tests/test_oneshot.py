@@ -131,6 +131,7 @@ def test_salvage():
     data = text(MiB, seed=8) + DATA["random"] * 7 + text(MiB // 2, seed=9)  # compressed, stored, compressed
     checked = orsk.compress(data, 2, checked=True)
     assert orsk.salvage(checked) == (data, [])
+    assert orsk.salvage(orsk.compress(DATA["zeros-5MiB"], 0)) == (DATA["zeros-5MiB"], [])
     # A byte in the middle block's stored bytes: its chunk becomes zeros.
     out, ranges = orsk.salvage(damaged(checked, len(checked) // 2))
     assert ranges == [(MiB, MiB, "checksum")] and ranges[0].block == 1
