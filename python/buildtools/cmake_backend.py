@@ -19,7 +19,11 @@ SUMMARY = "Block compression at six levels, 0 HYPERFAST to 5 BEST"
 
 
 def _version():
-    header = (REPOSITORY / "include" / "orsk" / "orsk.h").read_text()
+    header = REPOSITORY / "include" / "orsk" / "orsk.h"
+    if not header.exists() or not (REPOSITORY / "CMakeLists.txt").exists():
+        raise RuntimeError("the orsk package builds inside the orsk source tree (python/ beside include/ and "
+                           "src/); %s is not one" % REPOSITORY)
+    header = header.read_text()
     return re.search(r'^#define ORSK_VERSION_STRING "([^"]+)"', header, re.M).group(1)
 
 

@@ -92,10 +92,16 @@ std::string LevelList(unsigned levels) {
     return list;
 }
 
-// A restore failed: a container written at another level says so and names its level
-// (a plain container at another level fails as damaged in the library).
+// Whether a failure at a given level may come from a container written at another: a
+// plain one fails as damaged or cut there (its blocks are framed by the level given).
+bool LevelMayBeWrong(orsk_status status, int level) {
+    return level != ORSK_LEVEL_FROM_CONTAINER &&
+           (status == ORSK_CORRUPT || status == ORSK_TRUNCATED || status == ORSK_WRONG_LEVEL);
+}
+
+// A restore failed: a container written at another level says so and names its level.
 [[noreturn]] void RaiseRestore(orsk_status status, const char* container, std::size_t size, int level) {
-    if ((status == ORSK_CORRUPT || status == ORSK_WRONG_LEVEL) && level != ORSK_LEVEL_FROM_CONTAINER) {
+    if (LevelMayBeWrong(status, level)) {
         if (const unsigned other = OtherLevels(container, size, level); other != 0) {
             Raise(ORSK_WRONG_LEVEL,
                   "cannot restore: the container does not restore at level " + std::to_string(level) +
@@ -439,8 +445,7 @@ private:
             needsInput_ = false;
             return;
         }
-        const bool levelMayBeWrong = level_ != ORSK_LEVEL_FROM_CONTAINER &&
-                                     (failure_ == ORSK_CORRUPT || failure_ == ORSK_WRONG_LEVEL);
+        const bool levelMayBeWrong = LevelMayBeWrong(failure_, level_);
         if (levelMayBeWrong) r.head = head_;
         r.mayWait = levelMayBeWrong && !ended && head_.size() < HeadBytes;
         needsInput_ = r.mayWait;

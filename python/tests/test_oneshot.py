@@ -72,6 +72,7 @@ def test_failures_are_told_apart():
     plain = orsk.compress(DATA["text"], 3)
     checked = orsk.compress(DATA["text"], 3, checked=True)
     stored = orsk.compress(DATA["random"], 1, checked=True)
+    two_blocks = orsk.compress(DATA["1MiB+1"], 3)  # cut and at another level: the level is named
     assert orsk.inspect(stored).stored_blocks == 1
     cases = [
         (lambda: orsk.decompress(plain[:-1], 3), orsk.TruncatedError, orsk.Status.TRUNCATED),
@@ -82,6 +83,7 @@ def test_failures_are_told_apart():
         (lambda: orsk.decompress(damaged(stored, len(stored) // 2)), orsk.ChecksumError,
          orsk.Status.CHECKSUM_MISMATCH),
         (lambda: orsk.decompress(plain, 1), orsk.WrongLevelError, orsk.Status.WRONG_LEVEL),
+        (lambda: orsk.decompress(two_blocks[:-1], 1), orsk.WrongLevelError, orsk.Status.WRONG_LEVEL),
         (lambda: orsk.decompress(checked, 5), orsk.WrongLevelError, orsk.Status.WRONG_LEVEL),
         (lambda: orsk.compress(b"x", 6), orsk.Error, orsk.Status.BAD_LEVEL),
         (lambda: orsk.compress(b"x", -1), orsk.Error, orsk.Status.BAD_LEVEL),
