@@ -250,6 +250,23 @@ Verdict ContainerReader::Failed(ReadFailure failure) {
     return v;
 }
 
+// A plain container's first compressed block that fails at the level given may have
+// been written at another level rather than damaged.
+bool ContainerReader::MayBeOtherLevel(const FramedBlock& framed, Status s) const {
+    return framed.firstCompressed && options_.request && (s == Status::Corrupt || s == Status::Truncated);
+}
+
+// Asks the caller for the bytes of that block (`closing`: the item that ended reading).
+Verdict ContainerReader::AskProbe(const FramedBlock& framed, const ReadFailure& failure, const ReadItem* closing) {
+    probing_ = framed;
+    probingFailure_ = failure;
+    probingAtClose_ = closing != nullptr;
+    if (closing != nullptr) closing_ = *closing;
+    Verdict v;
+    v.what = Verdict::ProbeLevels;
+    return v;
+}
+
 Verdict ContainerReader::Accept(const FramedBlock& framed, const BlockResult& result) {
     ++accepted_;
     if (result.restoredAt != 0) {
@@ -273,16 +290,7 @@ Verdict ContainerReader::Accept(const FramedBlock& framed, const BlockResult& re
         return v;
     }
     ReadFailure failure{result.status, FailurePlace::Block, framed.index, BlockFailureWords(result.status)};
-    if (framed.firstCompressed && options_.request &&
-        (result.status == Status::Corrupt || result.status == Status::Truncated)) {
-        // Written at another level rather than damaged? The caller shows the bytes.
-        probing_ = framed;
-        probingFailure_ = failure;
-        probingAtClose_ = false;
-        Verdict v;
-        v.what = Verdict::ProbeLevels;
-        return v;
-    }
+    if (MayBeOtherLevel(framed, failure.status)) return AskProbe(framed, failure, nullptr);
     const DamageKind kind =
         result.status == Status::ChecksumMismatch ? DamageKind::ChecksumMismatch : DamageKind::Damaged;
     return Damage(failure, kind, framed.claimed, framed.check);
@@ -360,16 +368,7 @@ Verdict ContainerReader::Close(const ReadItem& last) {
         return Finished();
     }
     const ReadFailure& f = last.failure;
-    if (last.block.firstCompressed && options_.request &&
-        (f.status == Status::Corrupt || f.status == Status::Truncated)) {
-        probing_ = last.block;
-        probingFailure_ = f;
-        probingAtClose_ = true;
-        closing_ = last;
-        Verdict v;
-        v.what = Verdict::ProbeLevels;
-        return v;
-    }
+    if (MayBeOtherLevel(last.block, f.status)) return AskProbe(last.block, f, &last);
     const DamageKind kind = f.status == Status::Truncated ? DamageKind::CutShort
                             : f.place == FailurePlace::EndRecord || f.place == FailurePlace::MissingEndRecord
                                 ? DamageKind::EndRecord

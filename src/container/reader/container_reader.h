@@ -175,6 +175,8 @@ private:
     ReadItem Framed(const std::uint8_t* bytes, std::size_t have, bool ended, LevelSet framing, std::size_t total,
                     bool first);
     ReadItem Fails(Status s, FailurePlace place, std::string why) const;
+    bool MayBeOtherLevel(const FramedBlock& framed, Status s) const;
+    Verdict AskProbe(const FramedBlock& framed, const ReadFailure& failure, const ReadItem* closing);
     Verdict Damage(const ReadFailure& failure, DamageKind kind, std::uint64_t zeros, std::uint64_t check);
     Verdict CloseDamage(const ReadItem& last);
     Verdict Finished();
