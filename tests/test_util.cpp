@@ -155,6 +155,23 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
+Bytes LiteralLeadThenFarCopies(std::size_t tail, std::uint32_t seed) {
+    constexpr std::size_t CopyLength = 64, Nearest = 300, Farthest = 60000;
+    // The copies begin 64 KiB into the tail, so that every distance read 256 bytes
+    // farther (BETTER's new-distance codes read at FAST) still lies inside the block:
+    // such a block then restores to other bytes instead of failing.
+    constexpr std::size_t FirstCopy = 65536;
+    Bytes letters = NoRepeats(tail, 26, 4);
+    Rng r(seed ^ 0x5bd1e995u);
+    for (std::size_t at = FirstCopy + r.Next() % 400; at + CopyLength <= letters.size(); at += 100 + r.Next() % 300) {
+        const std::size_t distance = Nearest + r.Next() % (Farthest - Nearest + 1);
+        std::copy_n(letters.begin() + std::ptrdiff_t(at - distance), CopyLength, letters.begin() + std::ptrdiff_t(at));
+    }
+    Bytes lead = NoRepeats(MaxChunkLength, 32, 4);  // 32^4 letters: exactly one chunk
+    lead.insert(lead.end(), letters.begin(), letters.end());
+    return lead;
+}
+
 Bytes ReadFileBytes(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     if (!f) return {};

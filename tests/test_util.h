@@ -29,6 +29,11 @@ Bytes Repeat(const std::string& pattern, std::size_t n);
 // n of `letters` letters from 'a' in which no group of `order` occurs twice.
 Bytes NoRepeats(std::size_t n, std::size_t letters = 17, std::size_t order = 4);
 Bytes Concat(std::initializer_list<Bytes> parts);
+// A chunk of literals only (a de Bruijn sequence of 32 letters and order 4: no group of
+// four bytes twice), then `tail` letters (at most 26^4) in which no four repeat but for
+// 64-byte copies from 300 to 60,000 bytes back. The first block of a plain container of
+// it restores alike at FAST and BETTER; the blocks behind it do not.
+Bytes LiteralLeadThenFarCopies(std::size_t tail, std::uint32_t seed);
 
 Bytes ReadFileBytes(const std::string& path);  // empty when unreadable
 void WriteFileBytes(const std::string& path, const Bytes& data);
