@@ -184,6 +184,38 @@ TEST(CheckedContainer, EmptyInputAndHeaderBytes) {
     EXPECT_EQ(orsk_decompress(-2, c.data(), c.size(), nullptr, 0, &n), ORSK_BAD_LEVEL);
 }
 
+// A header whose check holds but whose version, flags or level this reader does not know
+// fails, saying which: version 0 is invalid, not newer. The file driver names it too.
+TEST(CheckedContainer, UnknownHeaderFieldsAreNamed) {
+    const Bytes good = CompressAs(Level::Fast, TextLike(5000, 8), ContainerKind::Checked);
+    const std::string input = TempPath("head.orsk");
+    const std::string back = (std::filesystem::path(input).parent_path() / "back").string();
+    const struct {
+        std::size_t at;
+        std::uint8_t value;
+        const char* named;
+    } cases[] = {{1, 0, "records version 0, which is not a valid version"},
+                 {1, 2, "of a newer version"},
+                 {1, 255, "of a newer version"},
+                 {3, 1, "sets flags this version does not know"},
+                 {2, 6, "records no level 0 to 5"}};
+    for (const auto& k : cases) {
+        Bytes c = good;
+        c[k.at] = k.value;
+        StoreLE32(&c[4], std::uint32_t(ChunkChecksum(c.data(), 4)));  // the header check: XXH3-64 of bytes 0-3
+        ContainerHead head;
+        std::string why;
+        EXPECT_EQ(ReadContainerHead(c.data(), c.size(), head, &why), Status::Corrupt) << k.named;
+        EXPECT_NE(why.find(k.named), std::string::npos) << why;
+        EXPECT_EQ(why.find(k.value == 0 ? "newer" : "not a valid"), std::string::npos) << why;
+        WriteFileBytes(input, c);
+        const FileRunResult r = DecompressFile(LevelFromContainer, input, back, RunOptions{}, nullptr);
+        EXPECT_EQ(r.status, Status::Corrupt);
+        EXPECT_NE(r.message.find(k.named), std::string::npos) << r.message;
+    }
+    std::filesystem::remove_all(std::filesystem::path(input).parent_path());
+}
+
 // The checks are XXH3-64 whichever instruction set computes them (values of the
 // portable scalar build), so containers move between machines.
 TEST(CheckedContainer, ChecksumsAreXxh3) {
