@@ -356,36 +356,22 @@ done
 # or to other bytes at the other. d -m restores each exactly or fails with exit 2,
 # naming no damage and writing nothing; d -m<level> restores exactly.
 python3 - <<'PY'
-def no_repeats(n, letters, order=4):
-    # A de Bruijn sequence: the Lyndon words whose length divides the order, in order.
+def no_repeats(n, letters):  # as the unit tests' NoRepeats, of order 4: a de Bruijn sequence
     s, w = bytearray(), [-1]
     while w and len(s) < n:
-        w[-1] += 1
-        m = len(w)
-        if order % m == 0:
-            s.extend(97 + x for x in w)
-        while len(w) < order:
-            w.append(w[len(w) - m])
-        while w and w[-1] == letters - 1:
-            w.pop()
+        w[-1] += 1; m = len(w)
+        if 4 % m == 0: s.extend(97 + x for x in w)
+        while len(w) < 4: w.append(w[len(w) - m])
+        while w and w[-1] == letters - 1: w.pop()
     return s[:n]
-def lead_then_far_copies(tail, seed):  # as the unit tests' LiteralLeadThenFarCopies
-    state = ((seed ^ 0x5bd1e995) * 2654435761 + 1) & 0xFFFFFFFF
-    def rnd():
-        nonlocal state
-        state ^= (state << 13) & 0xFFFFFFFF
-        state ^= state >> 17
-        state ^= (state << 5) & 0xFFFFFFFF
-        return state
-    t = no_repeats(tail, 26)
+def rnd():  # xorshift32
+    global r; r ^= (r << 13) & 0xFFFFFFFF; r ^= r >> 17; r ^= (r << 5) & 0xFFFFFFFF; return r
+for tail, seed in ((100000, 1), (200000, 4), (200000, 1)):  # as LiteralLeadThenFarCopies
+    r, t = ((seed ^ 0x5bd1e995) * 2654435761 + 1) & 0xFFFFFFFF, no_repeats(tail, 26)
     at = 65536 + rnd() % 400
     while at + 64 <= len(t):
-        d = 300 + rnd() % (60000 - 300 + 1)
-        t[at:at + 64] = t[at - d:at - d + 64]
-        at += 100 + rnd() % 300
-    return no_repeats(1 << 20, 32) + t
-for tail, seed in ((100000, 1), (200000, 4), (200000, 1)):
-    open('alike-%d-%d.bin' % (tail, seed), 'wb').write(lead_then_far_copies(tail, seed))
+        d = 300 + rnd() % 59701; t[at:at + 64] = t[at - d:at - d + 64]; at += 100 + rnd() % 300
+    open('alike-%d-%d.bin' % (tail, seed), 'wb').write(no_repeats(1 << 20, 32) + t)
 PY
 for f in alike-*.bin; do
     for level in 2 3 4 5; do

@@ -22,18 +22,6 @@ namespace orsk::test {
 
 namespace {
 
-// xorshift32: the same sequence everywhere.
-struct Rng {
-    std::uint32_t s;
-    explicit Rng(std::uint32_t seed) : s(seed * 2654435761u + 1) {}
-    std::uint32_t Next() {
-        s ^= s << 13;
-        s ^= s >> 17;
-        s ^= s << 5;
-        return s;
-    }
-};
-
 const char* const kWords[] = {"the", "of", "and", "to", "in", "a", "is", "that", "for", "it", "as", "was", "with",
                               "be", "by", "on", "not", "he", "this", "are", "or", "his", "from", "at", "which",
                               "but", "have", "an", "had", "they", "you", "were", "their", "one", "all", "we",
@@ -130,46 +118,10 @@ Bytes Repeat(const std::string& pattern, std::size_t n) {
     return b;
 }
 
-Bytes NoRepeats(std::size_t n, std::size_t letters, std::size_t order) {
-    // A de Bruijn sequence (letters^order long): the Lyndon words whose length divides
-    // the order, in lexicographic order.
-    Bytes s;
-    std::vector<std::size_t> w{std::size_t(0) - 1};
-    while (!w.empty() && s.size() < n) {
-        ++w.back();
-        const std::size_t m = w.size();
-        if (order % m == 0) {
-            for (std::size_t x : w) s.push_back(std::uint8_t('a' + x));
-        }
-        while (w.size() < order) w.push_back(w[w.size() - m]);
-        while (!w.empty() && w.back() == letters - 1) w.pop_back();
-    }
-    EXPECT_GE(s.size(), n);
-    s.resize(n);
-    return s;
-}
-
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
-}
-
-Bytes LiteralLeadThenFarCopies(std::size_t tail, std::uint32_t seed) {
-    constexpr std::size_t CopyLength = 64, Nearest = 300, Farthest = 60000;
-    // The copies begin 64 KiB into the tail, so that every distance read 256 bytes
-    // farther (BETTER's new-distance codes read at FAST) still lies inside the block:
-    // such a block then restores to other bytes instead of failing.
-    constexpr std::size_t FirstCopy = 65536;
-    Bytes letters = NoRepeats(tail, 26, 4);
-    Rng r(seed ^ 0x5bd1e995u);
-    for (std::size_t at = FirstCopy + r.Next() % 400; at + CopyLength <= letters.size(); at += 100 + r.Next() % 300) {
-        const std::size_t distance = Nearest + r.Next() % (Farthest - Nearest + 1);
-        std::copy_n(letters.begin() + std::ptrdiff_t(at - distance), CopyLength, letters.begin() + std::ptrdiff_t(at));
-    }
-    Bytes lead = NoRepeats(MaxChunkLength, 32, 4);  // 32^4 letters: exactly one chunk
-    lead.insert(lead.end(), letters.begin(), letters.end());
-    return lead;
 }
 
 Bytes ReadFileBytes(const std::string& path) {

@@ -11,10 +11,9 @@
 
 #include "base/format.h"
 #include "container/blocks/workspace.h"
+#include "sample_data.h"
 
 namespace orsk::test {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // Deterministic generators (same bytes on every platform for a given seed).
 enum class Kind { Text, Binary, Random, Runs };
@@ -26,14 +25,7 @@ Bytes TextLike(std::size_t n, std::uint32_t seed);    // English-like words and 
 Bytes BinaryLike(std::size_t n, std::uint32_t seed);  // executable-like: a signature, call records, a random resource
 Bytes Runs(std::size_t n, std::uint32_t seed);        // long runs of repeated bytes
 Bytes Repeat(const std::string& pattern, std::size_t n);
-// n of `letters` letters from 'a' in which no group of `order` occurs twice.
-Bytes NoRepeats(std::size_t n, std::size_t letters = 17, std::size_t order = 4);
 Bytes Concat(std::initializer_list<Bytes> parts);
-// A chunk of literals only (a de Bruijn sequence of 32 letters and order 4: no group of
-// four bytes twice), then `tail` letters (at most 26^4) in which no four repeat but for
-// 64-byte copies from 300 to 60,000 bytes back. The first block of a plain container of
-// it restores alike at FAST and BETTER; the blocks behind it do not.
-Bytes LiteralLeadThenFarCopies(std::size_t tail, std::uint32_t seed);
 
 Bytes ReadFileBytes(const std::string& path);  // empty when unreadable
 void WriteFileBytes(const std::string& path, const Bytes& data);

@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -22,72 +21,53 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // Restored bytes beyond this are not compared: a hostile container of tiny blocks that
-// each restore 1 MiB would take too long and too much memory.
+// each restore 1 MiB would take too long and too much memory. Where no size can be
+// claimed, restores write into one buffer this long, allocated once.
 constexpr std::size_t MaxRestored = std::size_t(32) << 20;
-
-// Where no size can be claimed, restores write into one buffer of MaxRestored bytes
-// (allocated once, as a caller would reuse it).
 std::uint8_t* SharedOutput() {
     static const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[MaxRestored]);
     return buffer.get();
 }
 
-// What a failure is about: the container's level, or its bytes. Statuses within a class
-// may differ between readers that hold bytes differently (a cut may show as damage).
-enum class Class { Ok, UnknownLevel, Damage, Other };
-Class ClassOf(orsk_status s) {
-    switch (s) {
-        case ORSK_OK: return Class::Ok;
-        case ORSK_UNKNOWN_LEVEL: return Class::UnknownLevel;
-        case ORSK_TRUNCATED:
-        case ORSK_CORRUPT:
-        case ORSK_CHECKSUM_MISMATCH:
-        case ORSK_WRONG_LEVEL: return Class::Damage;
-        default: return Class::Other;
-    }
-}
+bool TooLarge(orsk_status s) { return s == ORSK_NO_ROOM || s == ORSK_OUT_OF_MEMORY; }
+
+// What a failure is about: the level (told or not), or the bytes. Within a class readers
+// that hold bytes differently may differ (a cut may show as damage).
+int ClassOf(orsk_status s) { return s == ORSK_OK ? 0 : s == ORSK_UNKNOWN_LEVEL ? 1 : 2; }
 
 struct Restore {
     orsk_status status = ORSK_OK;
     Bytes bytes;
 };
 
-// orsk_decompress into a buffer of exactly the claimed size when one is claimed (so
-// that an overrun reaches the end of the allocation), else into the shared buffer.
+// orsk_decompress into a buffer of exactly the claimed size when one is claimed (an
+// overrun reaches the end of the allocation), else into the shared buffer.
 Restore OneShot(int level, const std::uint8_t* c, std::size_t n) {
-    Restore r;
     std::uint64_t claimed = 0;
     const bool sized = orsk_decompressed_size(level, c, n, &claimed) == ORSK_OK;
-    if (sized && claimed > MaxRestored) {
-        r.status = ORSK_NO_ROOM;
-        return r;
-    }
-    std::unique_ptr<std::uint8_t[]> exact(sized ? new std::uint8_t[claimed] : nullptr);
+    if (sized && claimed > MaxRestored) return {ORSK_NO_ROOM, {}};
+    const std::unique_ptr<std::uint8_t[]> exact(sized ? new std::uint8_t[claimed] : nullptr);
     std::uint8_t* out = sized ? exact.get() : SharedOutput();
     size_t made = 0;
-    r.status = orsk_decompress(level, c, n, out, sized ? claimed : MaxRestored, &made);
-    if (r.status == ORSK_OK && sized && made != claimed) std::abort();  // restored other than its headers claim
-    if (r.status != ORSK_OK && made != 0) std::abort();                 // a failure reports no output
+    Restore r{orsk_decompress(level, c, n, out, sized ? claimed : MaxRestored, &made), {}};
+    if ((r.status == ORSK_OK && sized && made != claimed) || (r.status != ORSK_OK && made != 0)) std::abort();
     r.bytes.assign(out, out + made);
     return r;
 }
 
-// orsk_salvage: the same bytes and no ranges where the restore at that level succeeds,
-// ranges in order inside the output otherwise, nothing at all when it fails.
+// orsk_salvage: the restore's bytes and no ranges where the restore at that level
+// succeeds, ranges in order inside the output otherwise, nothing when it fails.
 void CheckSalvage(int level, const std::uint8_t* c, std::size_t n, const Restore& restore) {
     orsk_damaged_range ranges[16];
     size_t made = 0, count = 0;
     const orsk_status s = orsk_salvage(level, c, n, SharedOutput(), MaxRestored, &made, ranges, 16, &count);
-    if (s == ORSK_NO_ROOM || s == ORSK_OUT_OF_MEMORY) return;
+    if (TooLarge(s)) return;
     if (s != ORSK_OK && s != ORSK_DAMAGED) {
-        if (made != 0 || count != 0) std::abort();
-        if (restore.status == ORSK_OK) std::abort();  // a salvage fails where the restore succeeds
+        if (made != 0 || count != 0 || restore.status == ORSK_OK) std::abort();
         return;
     }
-    if ((s == ORSK_DAMAGED) != (count != 0)) std::abort();
-    if (s == ORSK_OK && restore.status != ORSK_OK) std::abort();  // nothing damaged, yet the restore fails
-    if (restore.status == ORSK_OK &&
-        (s != ORSK_OK || made != restore.bytes.size() || !std::equal(restore.bytes.begin(), restore.bytes.end(), SharedOutput()))) {
+    if ((s == ORSK_DAMAGED) != (count != 0) || (s == ORSK_OK) != (restore.status == ORSK_OK)) std::abort();
+    if (s == ORSK_OK && (made != restore.bytes.size() || !std::equal(restore.bytes.begin(), restore.bytes.end(), SharedOutput()))) {
         std::abort();
     }
     std::uint64_t next = 0;
@@ -99,50 +79,45 @@ void CheckSalvage(int level, const std::uint8_t* c, std::size_t n, const Restore
     }
 }
 
-// Piece sizes from the input's first two bytes: up to a bound the shape picks, never so
+// Piece sizes from the input's first two bytes, up to a bound the shape picks, never so
 // small that a 3 MiB container takes more than a few thousand calls.
 struct Pieces {
     std::uint32_t state;
-    std::size_t least;
-    std::size_t most;
+    std::size_t least, most;
     std::size_t Next() {
         state = state * 1664525u + 1013904223u;
         return least + (state >> 8) % (most - least + 1);
     }
 };
 
-// The decompress stream with the level left to the container; fails the run when the
-// stream stops taking input and writing output while it has room.
+// The decompress stream with the level left to the container, output drained into
+// buffers of piece sizes too; a stream that takes and gives nothing with room fails.
 Restore Streamed(const std::uint8_t* c, std::size_t n, Pieces pieces) {
     Restore r;
     orsk_decompress_stream* s = nullptr;
     if (orsk_decompress_stream_create(ORSK_LEVEL_FROM_CONTAINER, 0, &s) != ORSK_OK) std::abort();
     Bytes buffer;
-    const auto drained = [&](std::size_t made) {
-        r.bytes.insert(r.bytes.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(made));
-        return r.bytes.size() <= MaxRestored;
-    };
     const auto room = [&] {
         buffer.resize(std::max<std::size_t>(pieces.Next(), 1024));
         return buffer.size();
     };
-    for (std::size_t at = 0; at < n && r.status == ORSK_OK;) {
-        const std::size_t piece = std::min(pieces.Next(), n - at);
-        for (std::size_t fed = 0; fed < piece && r.status == ORSK_OK;) {
-            size_t used = 0, made = 0;
-            const std::size_t capacity = room();
-            r.status = orsk_decompress_stream_update(s, c + at + fed, piece - fed, &used, buffer.data(), capacity, &made);
+    const auto drain = [&](std::size_t made) {
+        r.bytes.insert(r.bytes.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(made));
+        if (r.status == ORSK_OK && r.bytes.size() > MaxRestored) r.status = ORSK_NO_ROOM;
+    };
+    for (std::size_t at = 0, piece = 0; at < n && r.status == ORSK_OK; at += piece) {
+        piece = std::min(pieces.Next(), n - at);
+        for (std::size_t fed = 0, used = 0; fed < piece && r.status == ORSK_OK; fed += used) {
+            size_t made = 0;
+            r.status = orsk_decompress_stream_update(s, c + at + fed, piece - fed, &used, buffer.data(), room(), &made);
             if (r.status == ORSK_OK && used == 0 && made == 0) std::abort();
-            if (!drained(made)) r.status = ORSK_NO_ROOM;
-            fed += used;
+            drain(made);
         }
-        at += piece;
     }
     for (int done = 0; r.status == ORSK_OK && !done;) {
         size_t made = 0;
-        const std::size_t capacity = room();
-        r.status = orsk_decompress_stream_finish(s, buffer.data(), capacity, &made, &done);
-        if (!drained(made)) r.status = ORSK_NO_ROOM;
+        r.status = orsk_decompress_stream_finish(s, buffer.data(), room(), &made, &done);
+        drain(made);
     }
     orsk_decompress_stream_destroy(s);
     return r;
@@ -160,19 +135,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pieces.most = std::max(pieces.least, Most[(data[0] >> 3) & 7]);
 
     const Restore told = OneShot(ORSK_LEVEL_FROM_CONTAINER, c, n);
-    if (told.status == ORSK_NO_ROOM || told.status == ORSK_OUT_OF_MEMORY) return 0;
+    if (TooLarge(told.status)) return 0;
     const Restore streamed = Streamed(c, n, pieces);
-    if (streamed.status != ORSK_NO_ROOM && streamed.status != ORSK_OUT_OF_MEMORY) {
-        if (ClassOf(streamed.status) != ClassOf(told.status)) std::abort();
-        if (told.status == ORSK_OK && streamed.bytes != told.bytes) std::abort();
+    if (!TooLarge(streamed.status) && (ClassOf(streamed.status) != ClassOf(told.status) ||
+                                       (told.status == ORSK_OK && streamed.bytes != told.bytes))) {
+        std::abort();
     }
     CheckSalvage(ORSK_LEVEL_FROM_CONTAINER, c, n, told);
     const Restore given = OneShot(level, c, n);
-    if (given.status != ORSK_NO_ROOM && given.status != ORSK_OUT_OF_MEMORY) CheckSalvage(level, c, n, given);
+    if (!TooLarge(given.status)) CheckSalvage(level, c, n, given);
     // A container that restores whole at two levels to different bytes cannot have its
     // level told: the restore with the level left to it must not pick one.
     if (told.status == ORSK_OK && given.status == ORSK_OK && given.bytes != told.bytes) std::abort();
-
     orsk_info info;
     if (orsk_inspect(c, n, &info) == ORSK_OK && told.status == ORSK_OK && info.restored_size != told.bytes.size()) {
         std::abort();
