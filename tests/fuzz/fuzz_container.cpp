@@ -109,14 +109,16 @@ Restore Streamed(const std::uint8_t* c, std::size_t n, Pieces pieces) {
         piece = std::min(pieces.Next(), n - at);
         for (std::size_t fed = 0, used = 0; fed < piece && r.status == ORSK_OK; fed += used) {
             size_t made = 0;
-            r.status = orsk_decompress_stream_update(s, c + at + fed, piece - fed, &used, buffer.data(), room(), &made);
+            const std::size_t capacity = room();  // before buffer.data(): room() may move it
+            r.status = orsk_decompress_stream_update(s, c + at + fed, piece - fed, &used, buffer.data(), capacity, &made);
             if (r.status == ORSK_OK && used == 0 && made == 0) std::abort();
             drain(made);
         }
     }
     for (int done = 0; r.status == ORSK_OK && !done;) {
         size_t made = 0;
-        r.status = orsk_decompress_stream_finish(s, buffer.data(), room(), &made, &done);
+        const std::size_t capacity = room();
+        r.status = orsk_decompress_stream_finish(s, buffer.data(), capacity, &made, &done);
         drain(made);
     }
     orsk_decompress_stream_destroy(s);
