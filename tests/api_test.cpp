@@ -121,14 +121,21 @@ TEST(CInterface, SizeClaimsNeedBelievableHeaders) {
         c.insert(c.end(), b.block.begin(), b.block.end());
         EXPECT_EQ(claim(c, size), ORSK_CORRUPT) << b.what;
     }
-    // The smallest block a header may describe: 24 bytes for up to 1 MiB.
-    Bytes c{83};
-    for (int i = 0; i < 3; ++i) {
-        const Bytes b = compressed(MaxChunkLength, 0, 23);
-        c.insert(c.end(), b.begin(), b.end());
+    // The smallest block a header may describe, for up to 1 MiB: a kind byte per section
+    // behind the 17 header bytes, 23 in all at levels 0 to 4 (NORMAL orders its header
+    // fields apart), 24 at BEST. The largest claim is thus about 45,590 times the container.
+    for (const int level : {0, 1, 2, 4, 5}) {
+        const std::uint32_t smallest = level == 5 ? 24 : 23;
+        Bytes c{83};
+        for (int i = 0; i < 3; ++i) {
+            const Bytes b = compressed(MaxChunkLength, 0, smallest);
+            c.insert(c.end(), b.begin(), b.end());
+        }
+        ASSERT_EQ(orsk_decompressed_size(level, c.data(), c.size(), &size), ORSK_OK) << level;
+        EXPECT_EQ(size, 3 * MaxChunkLength);
+        const Bytes shorter = Concat({Bytes{83}, compressed(MaxChunkLength, 0, smallest - 1)});
+        EXPECT_EQ(orsk_decompressed_size(level, shorter.data(), shorter.size(), &size), ORSK_CORRUPT) << level;
     }
-    ASSERT_EQ(claim(c, size), ORSK_OK);
-    EXPECT_EQ(size, 3 * MaxChunkLength);
 }
 
 orsk_status ToPublicStatus(Status s) {

@@ -22,18 +22,6 @@ namespace orsk::test {
 
 namespace {
 
-// xorshift32: the same sequence everywhere.
-struct Rng {
-    std::uint32_t s;
-    explicit Rng(std::uint32_t seed) : s(seed * 2654435761u + 1) {}
-    std::uint32_t Next() {
-        s ^= s << 13;
-        s ^= s >> 17;
-        s ^= s << 5;
-        return s;
-    }
-};
-
 const char* const kWords[] = {"the", "of", "and", "to", "in", "a", "is", "that", "for", "it", "as", "was", "with",
                               "be", "by", "on", "not", "he", "this", "are", "or", "his", "from", "at", "which",
                               "but", "have", "an", "had", "they", "you", "were", "their", "one", "all", "we",
@@ -128,25 +116,6 @@ Bytes Repeat(const std::string& pattern, std::size_t n) {
     Bytes b(n);
     for (std::size_t i = 0; i < n; ++i) b[i] = std::uint8_t(pattern[i % pattern.size()]);
     return b;
-}
-
-Bytes NoRepeats(std::size_t n, std::size_t letters, std::size_t order) {
-    // A de Bruijn sequence (letters^order long): the Lyndon words whose length divides
-    // the order, in lexicographic order.
-    Bytes s;
-    std::vector<std::size_t> w{std::size_t(0) - 1};
-    while (!w.empty() && s.size() < n) {
-        ++w.back();
-        const std::size_t m = w.size();
-        if (order % m == 0) {
-            for (std::size_t x : w) s.push_back(std::uint8_t('a' + x));
-        }
-        while (w.size() < order) w.push_back(w[w.size() - m]);
-        while (!w.empty() && w.back() == letters - 1) w.pop_back();
-    }
-    EXPECT_GE(s.size(), n);
-    s.resize(n);
-    return s;
 }
 
 Bytes Concat(std::initializer_list<Bytes> parts) {

@@ -11,10 +11,9 @@
 
 #include "base/format.h"
 #include "container/blocks/workspace.h"
+#include "sample_data.h"
 
 namespace orsk::test {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // Deterministic generators (same bytes on every platform for a given seed).
 enum class Kind { Text, Binary, Random, Runs };
@@ -26,8 +25,6 @@ Bytes TextLike(std::size_t n, std::uint32_t seed);    // English-like words and 
 Bytes BinaryLike(std::size_t n, std::uint32_t seed);  // executable-like: a signature, call records, a random resource
 Bytes Runs(std::size_t n, std::uint32_t seed);        // long runs of repeated bytes
 Bytes Repeat(const std::string& pattern, std::size_t n);
-// n of `letters` letters from 'a' in which no group of `order` occurs twice.
-Bytes NoRepeats(std::size_t n, std::size_t letters = 17, std::size_t order = 4);
 Bytes Concat(std::initializer_list<Bytes> parts);
 
 Bytes ReadFileBytes(const std::string& path);  // empty when unreadable

@@ -36,7 +36,8 @@ constexpr std::size_t InputSlack = 1024;
 constexpr std::size_t OutputBlockBufferSize = 1153440;
 constexpr std::size_t StoredHeaderLength = 9;      // kind + two u32 lengths
 constexpr std::size_t CompressedHeaderLength = 17;  // kind + four u32 fields
-// The longest block a reader accepts: a stored block as large as the output buffer.
+// Room enough for any block a reader accepts: the longest is a compressed block of
+// OutputBlockBufferSize bytes (a stored one holds at most MaxChunkLength).
 constexpr std::size_t MaxBlockLength = StoredHeaderLength + OutputBlockBufferSize;
 
 // Decoders may read this far past the end of any stream and write this far past the

@@ -42,7 +42,7 @@ void PrintHelp(std::FILE* out) {
                  "\n   orsk e -m<0..5> in out     compress in into the container out"
                  "\n   orsk d -m<0..5> in out     restore the container in (written at that level) into out"
                  "\n   orsk d -m in out           restore at the level a checked container records, or"
-                 "\n   orsk d in out              the one a plain container's first compressed block shows"
+                 "\n   orsk d in out              the one a plain container's compressed blocks show"
                  "\n   orsk e d -m<0..5> in out   compress, then restore out in memory and compare with in"
                  "\n   orsk -l FILE...            list each container: plain or checked, level, blocks,"
                  "\n                              sizes and ratio"

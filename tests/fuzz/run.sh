@@ -15,14 +15,15 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 out=build/fuzz
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(decode_l0 decode_l1 decode_l2 decode_l3 decode_l4 decode_l5 stream roundtrip)
+[ ${#targets[@]} -gt 0 ] || targets=(decode_l0 decode_l1 decode_l2 decode_l3 decode_l4 decode_l5 stream roundtrip container)
 "$out/orsk_fuzz_seeds" "$out/seeds"
 mkdir -p "$out/crashes"
 status=0
 for t in "${targets[@]}"; do
     mkdir -p "$out/corpus/$t"
     echo "== $t: ${seconds}s"
-    if ! "$out/orsk_fuzz_$t" -max_total_time="$seconds" -max_len=300000 -rss_limit_mb=4096 -timeout=20 \
+    # Inputs up to 3 MiB: containers and round trips of three blocks.
+    if ! "$out/orsk_fuzz_$t" -max_total_time="$seconds" -max_len=3145728 -rss_limit_mb=4096 -timeout=20 \
         -artifact_prefix="$out/crashes/$t-" -print_final_stats=1 \
         "$out/corpus/$t" "$out/seeds/$t" 2>"$out/$t.log"; then
         echo "FAIL: $t (see $out/$t.log and $out/crashes/)"

@@ -66,6 +66,8 @@ Status ReadContainerHead(const std::uint8_t* in, std::size_t n, ContainerHead& h
     if (n < CheckedHeaderLength) return fail(Status::Truncated, "its checked header is cut short");
     // The header check first: a damaged version or flags byte is damage, not a newer format.
     if (LoadLE32(in + 4) != HeaderCheck(in)) return fail(Status::Corrupt, "its checked header is damaged");
+    // Versions count from 1: a 0 was never written, so it is no newer format.
+    if (in[1] == 0) return fail(Status::Corrupt, "its checked header records version 0, which is not a valid version");
     if (in[1] != CheckedVersion) return fail(Status::Corrupt, "it is a checked container of a newer version");
     if (in[3] != 0) return fail(Status::Corrupt, "its checked header sets flags this version does not know");
     if (in[2] >= LevelCount) return fail(Status::Corrupt, "its checked header records no level 0 to 5");
