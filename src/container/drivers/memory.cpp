@@ -118,6 +118,7 @@ Status RestoreBlocks(LevelRequest request, LevelSet told, const std::uint8_t* in
     }
     ContainerReader reader({request, salvage != nullptr, told}, {&ws.codec, ws.restored(), ws.input()});
     ByteCursor c{in, in + n};
+    const std::size_t start = Written(out);  // the sink may move as it grows
     Status status = Status::Ok;
     for (;;) {
         const ReadItem item = reader.Next(c.at, Left(c), true);
@@ -149,6 +150,8 @@ Status RestoreBlocks(LevelRequest request, LevelSet told, const std::uint8_t* in
         c.at += item.length;
     }
     if (facts != nullptr) *facts = reader.facts();
+    // A salvage that restored no block fails as the restore would, and hands out nothing.
+    if (status != Status::Ok && salvage != nullptr && reader.restoredBlocks() == 0) out.at = out.begin + start;
     if (status == Status::Ok && salvage != nullptr) {
         for (const DamagedRange& d : reader.damaged()) (*salvage)(d);
     }

@@ -166,6 +166,7 @@ public:
     const std::vector<DamagedRange>& damaged() const { return damaged_; }
     bool checked() const { return checked_; }
     std::uint64_t restoredBytes() const { return written_; }
+    std::uint64_t restoredBlocks() const { return restored_; }
 
 private:
     ReadItem HeadItem(const std::uint8_t* bytes, std::size_t have, bool ended);
