@@ -148,16 +148,6 @@ private:
     std::size_t carriedAt_ = 0;
 };
 
-// The reader's own room for trying a block at several levels.
-struct ProbeRoom {
-    CodecScratch scratch;
-    JobBuffers buffers;  // restored(): the probe's output
-    Status Prepare() {
-        if (Status s = scratch.PrepareDecompress(); s != Status::Ok) return s;
-        return buffers.Prepare();
-    }
-};
-
 using BlockSink = std::function<Status(const RestoredBlock&, std::uint64_t index, std::string& problem)>;
 
 // One slot of the restore pipeline: a framed block, the container bytes in the slot's
@@ -325,9 +315,8 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
     std::string why;
     if (!OpenInput(in, input, why)) return Fail(r, Status::ReadFailed, OpenProblem(input, why));
     stamp = in.Stamp();
-    ProbeRoom room;
-    if (Status s = room.Prepare(); s != Status::Ok) return Fail(r, s, "not enough memory for the decoder");
-    ContainerReader reader({request, options.salvage, 0}, {&room.scratch, room.buffers.restored(), nullptr});
+    // The reader allocates what it tries levels with only when it has to.
+    ContainerReader reader({request, options.salvage, 0}, {});
     RestoreRun run(input, in, options, onBlock, sink, reader, r);
     return run.Run();
 }
@@ -561,14 +550,14 @@ FileRunResult InspectFile(const std::string& input, ContainerFacts& facts) {
     platform::InputFile in;
     std::string why;
     if (!OpenInput(in, input, why)) return Fail(r, Status::ReadFailed, OpenProblem(input, why));
-    ProbeRoom room;
-    if (Status s = room.Prepare(); s != Status::Ok) return Fail(r, s, "not enough memory for the decoder");
-    ContainerReader reader({LevelFromContainer, false, 0}, {&room.scratch, room.buffers.restored(), nullptr});
+    JobBuffers buffer;  // input(): each item's bytes, with the decoders' read slack
+    if (Status s = buffer.Prepare(); s != Status::Ok) return Fail(r, s, "not enough memory for the decoder");
+    ContainerReader reader({LevelFromContainer, false, 0}, {});
     ContainerFeed feed(in);
     for (;;) {
         ReadItem item;
         std::size_t held = 0;
-        if (!feed.Next(reader, room.buffers.input(), item, held)) {
+        if (!feed.Next(reader, buffer.input(), item, held)) {
             return Fail(r, Status::ReadFailed, "cannot read " + Quoted(input) + ": " + feed.error());
         }
         if (item.kind == ItemKind::Block) {

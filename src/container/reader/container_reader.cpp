@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace orsk {
@@ -50,6 +51,18 @@ BlockResult RestoreFramed(const FramedBlock& framed, bool checked, CodecScratch&
 }
 
 ContainerReader::ContainerReader(const Options& options, const ProbeSpace& probe) : options_(options), probe_(probe) {}
+
+// The scratch and buffer a probe restores with, allocated on first use when the caller
+// gave none (a restore at a known level never needs them).
+bool ContainerReader::ProbeRoom() {
+    if (probe_.scratch != nullptr) return true;
+    ownScratch_.reset(new (std::nothrow) CodecScratch);
+    ownRestored_.reset(new (std::nothrow) std::uint8_t[OutputBlockBufferSize]);
+    if (!ownScratch_ || !ownRestored_ || ownScratch_->PrepareDecompress() != Status::Ok) return false;
+    probe_.scratch = ownScratch_.get();
+    probe_.restored = ownRestored_.get();
+    return true;
+}
 
 ReadItem ContainerReader::Fails(Status s, FailurePlace place, std::string why) const {
     ReadItem item;
@@ -184,6 +197,7 @@ ReadItem ContainerReader::Probe(const std::uint8_t* bytes, std::size_t have, boo
         at = probe_.window;
     }
     LevelProbe probe;
+    if (!ProbeRoom()) return Fails(Status::OutOfMemory, FailurePlace::Block, BlockFailureWords(Status::OutOfMemory));
     if (Status s = ProbeLevels(*probe_.scratch, probe_.restored, at, n, framing, probe); s != Status::Ok) {
         return Fails(s, FailurePlace::Block, BlockFailureWords(s));
     }
@@ -330,7 +344,8 @@ Verdict ContainerReader::ProbeOtherLevels(const std::uint8_t* bytes, std::size_t
     }
     LevelProbe probe;
     const LevelSet others = AllLevels & ~LevelBit(*options_.request);
-    if (ProbeLevels(*probe_.scratch, probe_.restored, at, n, others, probe) == Status::Ok && probe.levels != 0) {
+    if (ProbeRoom() && ProbeLevels(*probe_.scratch, probe_.restored, at, n, others, probe) == Status::Ok &&
+        probe.levels != 0) {
         ReadFailure f = probingFailure_;
         f.why = "does not restore at level " + std::to_string(int(*options_.request)) + "; it restores at " +
                 LevelAdvice(probe.levels);

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -131,9 +132,10 @@ public:
         LevelSet told = 0;
     };
     // `probe` is where the reader tries a block at several levels: its scratch and a
-    // restored-bytes buffer, and a window of MaxBlockLength + StreamReadSlack bytes into
-    // which the bytes are copied first, or null when the bytes shown to Next have
-    // StreamReadSlack readable bytes behind them.
+    // restored-bytes buffer (both null: the reader allocates its own when it first needs
+    // them), and a window of MaxBlockLength + StreamReadSlack bytes into which the bytes
+    // are copied first, or null when the bytes shown to Next have StreamReadSlack
+    // readable bytes behind them.
     struct ProbeSpace {
         CodecScratch* scratch = nullptr;
         std::uint8_t* restored = nullptr;
@@ -176,6 +178,7 @@ private:
     ReadItem Framed(const std::uint8_t* bytes, std::size_t have, bool ended, LevelSet framing, std::size_t total,
                     bool first);
     ReadItem Fails(Status s, FailurePlace place, std::string why) const;
+    bool ProbeRoom();
     bool MayBeOtherLevel(const FramedBlock& framed, Status s) const;
     Verdict AskProbe(const FramedBlock& framed, const ReadFailure& failure, const ReadItem* closing);
     Verdict Damage(const ReadFailure& failure, DamageKind kind, std::uint64_t zeros, std::uint64_t check);
@@ -185,6 +188,8 @@ private:
 
     Options options_;
     ProbeSpace probe_;
+    std::unique_ptr<CodecScratch> ownScratch_;  // when no scratch was given
+    std::unique_ptr<std::uint8_t[]> ownRestored_;
     // The head.
     bool headRead_ = false;
     bool checked_ = false;
