@@ -339,7 +339,7 @@ Verdict ContainerReader::ProbeOtherLevels(const std::uint8_t* bytes, std::size_t
     const std::size_t n = std::min(have, MaxBlockLength);
     const std::uint8_t* at = bytes;
     if (probe_.window != nullptr) {
-        std::memcpy(probe_.window, bytes, n);
+        if (n != 0) std::memcpy(probe_.window, bytes, n);
         at = probe_.window;
     }
     LevelProbe probe;
