@@ -130,7 +130,7 @@ public:
 private:
     bool Read(std::uint8_t* p, std::size_t n, std::size_t& got) {
         const std::size_t early = std::min(n, carried_.size() - carriedAt_);
-        std::memcpy(p, carried_.data() + carriedAt_, early);
+        if (early != 0) std::memcpy(p, carried_.data() + carriedAt_, early);  // nothing carried: no data() to copy from
         carriedAt_ += early;
         if (!in_.Read(p + early, n - early, got)) return false;
         got += early;
