@@ -265,8 +265,6 @@ bool WholeBlocksOf(const Bytes& written, const Bytes& data) {
     return boundary && written.size() <= data.size() && std::equal(written.begin(), written.end(), data.begin());
 }
 
-bool Same(const Bytes& a, const Bytes& b) { return a == b; }
-
 // Restores, salvages and inspects one case through every path. `single`: also in
 // 1-byte stream pieces.
 Outcome RunCase(Paths& paths, const Case& k, const Bytes& data, bool single) {
@@ -284,7 +282,7 @@ Outcome RunCase(Paths& paths, const Case& k, const Bytes& data, bool single) {
         EXPECT_FALSE(ok);
     }
     if (ok && k.restores) {
-        EXPECT_TRUE(Same(ref.bytes, *k.restores)) << ref.bytes.size() << " bytes";
+        EXPECT_TRUE(ref.bytes == *k.restores) << ref.bytes.size() << " bytes";
     }
     if (!ok && k.keepsOrder) {
         EXPECT_TRUE(WholeBlocksOf(ref.bytes, data)) << ref.bytes.size() << " bytes written";
@@ -295,7 +293,7 @@ Outcome RunCase(Paths& paths, const Case& k, const Bytes& data, bool single) {
             EXPECT_EQ(o.internal, ref.internal) << path;
         }
         if (ok || partial) {
-            EXPECT_TRUE(Same(o.bytes, ref.bytes)) << path << ": " << o.bytes.size() << " bytes, not " << ref.bytes.size();
+            EXPECT_TRUE(o.bytes == ref.bytes) << path << ": " << o.bytes.size() << " bytes, not " << ref.bytes.size();
         }
         if (o.facts && ref.facts) {
             EXPECT_EQ(o.facts->kind, ref.facts->kind) << path;
@@ -330,10 +328,11 @@ Outcome RunCase(Paths& paths, const Case& k, const Bytes& data, bool single) {
         EXPECT_FALSE(savedOk);
     }
     if (ok) {
-        EXPECT_TRUE(saved.status == ORSK_OK && Same(saved.bytes, ref.bytes)) << saved.status;
+        EXPECT_TRUE(saved.status == ORSK_OK && saved.bytes == ref.bytes) << saved.status;
     }
     if (savedOk) {
-        EXPECT_TRUE(ref.bytes.size() <= saved.bytes.size() && std::equal(ref.bytes.begin(), ref.bytes.end(), saved.bytes.begin()));
+        EXPECT_TRUE(ref.bytes.size() <= saved.bytes.size() &&
+                    std::equal(ref.bytes.begin(), ref.bytes.end(), saved.bytes.begin()));
     } else {
         EXPECT_EQ(saved.status, ref.status) << "a salvage that fails fails as the restore";
         EXPECT_EQ(saved.ranges, "");
@@ -341,13 +340,15 @@ Outcome RunCase(Paths& paths, const Case& k, const Bytes& data, bool single) {
     const auto same = [&](const Outcome& o, const std::string& path) {
         EXPECT_EQ(o.status, saved.status) << path;
         if (savedOk) {
-            EXPECT_TRUE(Same(o.bytes, saved.bytes)) << path << ": " << o.bytes.size() << " bytes, not " << saved.bytes.size();
+            EXPECT_TRUE(o.bytes == saved.bytes) << path << ": " << o.bytes.size() << " bytes";
         }
         EXPECT_EQ(o.ranges, saved.ranges) << path;
     };
     same(paths.Into(level, true, saved.bytes.size()), "salvage into");
     same(paths.CCall(level, true, saved.bytes.size()), "orsk_salvage");
-    for (std::size_t threads : {1u, 2u}) same(paths.File(level, true, threads), "salvage file, " + std::to_string(threads) + " threads");
+    for (std::size_t threads : {1u, 2u}) {
+        same(paths.File(level, true, threads), "salvage file, " + std::to_string(threads) + " threads");
+    }
     return ref;
 }
 
@@ -383,9 +384,10 @@ std::vector<std::size_t> BlockStarts(Level level, const Bytes& c) {
     return at;
 }
 
-// Three blocks: 1 MiB of noise (stored at every level), 1 MiB of text and a short one.
+// Three blocks: 1 MiB of noise (stored at every level), 1 MiB like an executable (which
+// NORMAL filters) and a short one of text.
 const Bytes& BlocksData() {
-    static const Bytes data = Concat({RandomBytes(MiB, 90), TextLike(MiB, 91), TextLike(3000, 92)});
+    static const Bytes data = Concat({RandomBytes(MiB, 90), BinaryLike(MiB, 91), TextLike(3000, 92)});
     return data;
 }
 
@@ -406,22 +408,21 @@ std::vector<Case> Cases(Level level, bool checked, const Bytes& data, const Byte
     const std::size_t blocks = at.size() - 1, check = checked ? BlockCheckLength : 0;
     const auto end = [&](std::size_t b) { return at[b + 1] - check; };  // behind block b, before its check
     const auto length = [&](std::size_t b) { return std::min(MiB, data.size() - b * MiB); };
+    const auto from = [](const Bytes& b, std::size_t begin, std::size_t stop) {
+        return Bytes(b.begin() + std::ptrdiff_t(begin), b.begin() + std::ptrdiff_t(stop));
+    };
+    // The chunks, or the container with the blocks, in the order given.
     const auto chunks = [&](std::initializer_list<std::size_t> order) {
         Bytes d;
-        for (std::size_t b : order) d.insert(d.end(), data.begin() + std::ptrdiff_t(b * MiB), data.begin() + std::ptrdiff_t(b * MiB + length(b)));
+        for (std::size_t b : order) d = Concat({d, from(data, b * MiB, b * MiB + length(b))});
         return d;
     };
-    const auto span = [&](std::size_t b) { return Bytes(c.begin() + std::ptrdiff_t(at[b]), c.begin() + std::ptrdiff_t(at[b + 1])); };
     const auto spans = [&](std::initializer_list<std::size_t> order) {
-        Bytes d(c.begin(), c.begin() + std::ptrdiff_t(at[0]));
-        for (std::size_t b : order) {
-            const Bytes s = span(b);
-            d.insert(d.end(), s.begin(), s.end());
-        }
-        d.insert(d.end(), c.begin() + std::ptrdiff_t(at[blocks]), c.end());
-        return d;
+        Bytes d = from(c, 0, at[0]);
+        for (std::size_t b : order) d = Concat({d, from(c, at[b], at[b + 1])});
+        return Concat({d, from(c, at[blocks], c.size())});
     };
-    const auto cut = [&](std::size_t n) { return Bytes(c.begin(), c.begin() + std::ptrdiff_t(n)); };
+    const auto cut = [&](std::size_t n) { return from(c, 0, n); };
     // The first byte of a compressed block's first section, given a kind no reader knows.
     const auto noSection = [&](Bytes d, std::size_t b) {
         const BlockHeader h = ReadBlockHeader(&c[at[b]], LevelOf(level).headerOrder);
@@ -474,10 +475,8 @@ std::vector<Case> Cases(Level level, bool checked, const Bytes& data, const Byte
             add(Case(named("a byte flipped in block ", b), Shared(flipped)).Fails().Named(sayBlock(b)));
             flipped = c;
             flipped[end(b) + 3] ^= 0x08;
-            add(Case(named("a byte flipped in the check of block ", b), Shared(flipped))
-                    .Is(Status::ChecksumMismatch)
-                    .Salvaged(Listed(b, offset, length(b), ORSK_DAMAGE_CHECKSUM))
-                    .Named(sayBlock(b)));
+            add(Case(named("a byte flipped in the check of block ", b), Shared(flipped)).Is(Status::ChecksumMismatch)
+                    .Salvaged(Listed(b, offset, length(b), ORSK_DAMAGE_CHECKSUM)).Named(sayBlock(b)));
         } else if (b == 0) {
             // Nothing checks a plain container: its stored block restores the byte changed.
             Bytes changed = data;
@@ -488,57 +487,38 @@ std::vector<Case> Cases(Level level, bool checked, const Bytes& data, const Byte
         }
     }
     if (checked) {
-        add(Case("cut before the check of block 1", Shared(cut(end(1))))
-                .Is(Status::Truncated)
-                .Salvaged(Listed(1, MiB, MiB, ORSK_DAMAGE_CUT_SHORT))
-                .Named(sayBlock(1)));
-        add(Case("cut inside the check of block 1", Shared(cut(end(1) + 3)))
-                .Is(Status::Truncated)
-                .Salvaged(Listed(1, MiB, MiB, ORSK_DAMAGE_CUT_SHORT))
-                .Named(sayBlock(1)));
+        add(Case("cut before the check of block 1", Shared(cut(end(1)))).Is(Status::Truncated)
+                .Salvaged(Listed(1, MiB, MiB, ORSK_DAMAGE_CUT_SHORT)).Named(sayBlock(1)));
+        add(Case("cut inside the check of block 1", Shared(cut(end(1) + 3))).Is(Status::Truncated)
+                .Salvaged(Listed(1, MiB, MiB, ORSK_DAMAGE_CUT_SHORT)).Named(sayBlock(1)));
         for (std::size_t n : {at[blocks], c.size() - 1}) {
             add(Case(n == at[blocks] ? "cut before the end record" : "cut inside the end record", Shared(cut(n)))
-                    .Is(Status::Truncated)
-                    .Salvaged(Listed(blocks, data.size(), 0, ORSK_DAMAGE_CUT_SHORT))
+                    .Is(Status::Truncated).Salvaged(Listed(blocks, data.size(), 0, ORSK_DAMAGE_CUT_SHORT))
                     .Named("end record"));
         }
         Bytes all = c;
         for (std::size_t b = 0; b < blocks; ++b) all[end(b)] ^= 0x40;
         add(Case("every check flipped", Shared(all)).Is(Status::ChecksumMismatch).SalvageFails().Named(sayBlock(0)));
         // Blocks out of place restore, each passing its check, until the end record.
-        add(Case("block 1 lost", Shared(spans({0, 2})))
-                .Is(Status::Corrupt)
-                .Unordered()
-                .Salvaged(Listed(2, MiB + length(2), 0, ORSK_DAMAGE_END_RECORD))
-                .Named("end record"));
-        add(Case("block 1 twice", Shared(spans({0, 1, 1, 2})))
-                .Is(Status::Corrupt)
-                .Unordered()
-                .Salvaged(Listed(4, data.size() + MiB, 0, ORSK_DAMAGE_END_RECORD))
-                .Named("end record"));
-        add(Case("blocks 0 and 1 swapped", Shared(spans({1, 0, 2})))
-                .Is(Status::ChecksumMismatch)
-                .Unordered()
-                .Salvaged(Listed(blocks, data.size(), 0, ORSK_DAMAGE_END_RECORD))
-                .Named("end record"));
+        add(Case("block 1 lost", Shared(spans({0, 2}))).Is(Status::Corrupt).Unordered()
+                .Salvaged(Listed(2, MiB + length(2), 0, ORSK_DAMAGE_END_RECORD)).Named("end record"));
+        add(Case("block 1 twice", Shared(spans({0, 1, 1, 2}))).Is(Status::Corrupt).Unordered()
+                .Salvaged(Listed(4, data.size() + MiB, 0, ORSK_DAMAGE_END_RECORD)).Named("end record"));
+        add(Case("blocks 0 and 1 swapped", Shared(spans({1, 0, 2}))).Is(Status::ChecksumMismatch).Unordered()
+                .Salvaged(Listed(blocks, data.size(), 0, ORSK_DAMAGE_END_RECORD)).Named("end record"));
         Bytes sum = c;
         sum[c.size() - 3] ^= 0x80;
-        add(Case("a byte flipped in the end record's checksum", Shared(sum))
-                .Is(Status::ChecksumMismatch)
-                .Salvaged(Listed(blocks, data.size(), 0, ORSK_DAMAGE_END_RECORD))
-                .Named("end record"));
+        add(Case("a byte flipped in the end record's checksum", Shared(sum)).Is(Status::ChecksumMismatch)
+                .Salvaged(Listed(blocks, data.size(), 0, ORSK_DAMAGE_END_RECORD)).Named("end record"));
         add(Case("no blocks", Shared(Container(level, {}, true))).Is(Status::Ok).Restores({}).Salvaged(""));
         Bytes longer = c;
         longer.push_back(0);
-        add(Case("a byte after the end record", Shared(longer))
-                .Is(Status::Corrupt)
-                .Salvaged(Listed(blocks, data.size(), 0, ORSK_DAMAGE_END_RECORD))
-                .Named("end record"));
+        add(Case("a byte after the end record", Shared(longer)).Is(Status::Corrupt)
+                .Salvaged(Listed(blocks, data.size(), 0, ORSK_DAMAGE_END_RECORD)).Named("end record"));
     } else {
         // A plain container cut between blocks, or with blocks lost or moved, is whole.
         for (std::size_t b = 0; b + 1 < blocks; ++b) {
-            add(Case(named("cut behind block ", b), Shared(cut(at[b + 1])))
-                    .Is(Status::Ok)
+            add(Case(named("cut behind block ", b), Shared(cut(at[b + 1]))).Is(Status::Ok)
                     .Restores(Bytes(data.begin(), data.begin() + std::ptrdiff_t((b + 1) * MiB))));
         }
         add(Case("block 1 lost", Shared(spans({0, 2}))).Is(Status::Ok).Restores(chunks({0, 2})));
@@ -546,10 +526,8 @@ std::vector<Case> Cases(Level level, bool checked, const Bytes& data, const Byte
         add(Case("blocks 0 and 1 swapped", Shared(spans({1, 0, 2}))).Is(Status::Ok).Restores(chunks({1, 0, 2})));
         Bytes longer = c;
         longer.push_back(0);
-        add(Case("a byte after the last block", Shared(longer))
-                .Is(Status::Corrupt)
-                .Salvaged(Listed(blocks, data.size(), 0, ORSK_DAMAGE_CORRUPT))
-                .Named(sayBlock(blocks)));
+        add(Case("a byte after the last block", Shared(longer)).Is(Status::Corrupt)
+                .Salvaged(Listed(blocks, data.size(), 0, ORSK_DAMAGE_CORRUPT)).Named(sayBlock(blocks)));
     }
     for (std::size_t b : {0, 1}) {
         Bytes unknown = c;
@@ -563,14 +541,24 @@ std::vector<Case> Cases(Level level, bool checked, const Bytes& data, const Byte
         }
         add(k);
     }
-    // A compressed block its decoder rejects: a plain container's first one tells no level.
-    for (std::size_t b : {1, 2}) {
-        Case k(named("a section kind no reader knows in block ", b), Shared(noSection(c, b)));
-        k.Is(Status::Corrupt).Salvaged(Listed(b, b * MiB, length(b), ORSK_DAMAGE_CORRUPT)).Named(sayBlock(b));
+    // Compressed blocks their decoder rejects: a plain container's first one tells no level.
+    for (std::size_t b : {1, 2, 3}) {
+        const bool both = b == 3;
+        Case k(both ? "section kinds no reader knows in blocks 1 and 2"
+                    : named("a section kind no reader knows in block ", b),
+               Shared(both ? noSection(noSection(c, 1), 2) : noSection(c, b)));
+        std::string ranges;
+        for (std::size_t d = both ? 1 : b; d <= (both ? 2 : b); ++d) {
+            ranges += Listed(d, d * MiB, length(d), ORSK_DAMAGE_CORRUPT);
+        }
+        k.Is(Status::Corrupt).Salvaged(ranges).Named(sayBlock(both ? 1 : b));
         cases.push_back(k.At(level));
-        if (!checked && b == 1) k.Is(Status::UnknownLevel).SalvageFails().Salvaged("");
+        if (!checked && b != 2) k.Is(Status::UnknownLevel).SalvageFails().Salvaged("");
         cases.push_back(k.At(LevelFromContainer));
     }
+    Bytes head = c;
+    head[checked ? 5 : 0] ^= 0x10;  // the header's check, or the magic byte
+    add(Case("a damaged head", Shared(head)).Is(Status::Corrupt).SalvageFails());
     // Another level given: a checked container refuses it; a plain one's first compressed
     // block does not restore at it but at the level that wrote it, which is no cut (NORMAL
     // frames a block by another header order, longer than what is left).
@@ -579,7 +567,7 @@ std::vector<Case> Cases(Level level, bool checked, const Bytes& data, const Byte
         Case k(named("level given: ", std::size_t(other)), cases.front().container);
         k.At(Level(other)).SalvageFails();
         if (checked) {
-            k.Is(Status::WrongLevel).Named("written at level " + std::to_string(int(level)) + " (" + LevelName(level) + ")");
+            k.Is(Status::WrongLevel).Named(named("written at level ", int(level)) + " (" + LevelName(level) + ")");
         } else {
             k.Is(Status::Corrupt).Named("block 1 of '" + file + "' does not restore at level " + std::to_string(other) +
                                         "; it restores at level " + std::to_string(int(level)));
@@ -642,20 +630,18 @@ TEST(ReaderLevels, UntoldOrAny) {
     const auto c = Shared(Container(Level::Fast, data, false));
     const auto cut = Shared(Bytes(c->begin(), c->end() - 1));
     Paths paths;
-    RunCase(paths, Case("a match 700 bytes back", c).At(Level::Fast).Is(Status::Ok).Restores(data).Salvaged(""), data, true);
-    const Outcome untold = RunCase(paths,
-                               Case("a match 700 bytes back", c)
-                                   .At(LevelFromContainer)
-                                   .Is(Status::UnknownLevel)
-                                   .SalvageFails()
-                                   .Named("block 0 of '" + paths.file() +
-                                          "' restores to different bytes at levels 2 and 4: give -m2 or -m4"),
-                               data, true);
+    const std::string differ =
+        "block 0 of '" + paths.file() + "' restores to different bytes at levels 2 and 4: give -m2 or -m4";
+    Case told("a match 700 bytes back", c);
+    RunCase(paths, told.At(Level::Fast).Is(Status::Ok).Restores(data).Salvaged(""), data, true);
+    told = Case("a match 700 bytes back", c);
+    told.At(LevelFromContainer).Is(Status::UnknownLevel).SalvageFails().Named(differ);
+    const Outcome untold = RunCase(paths, told, data, true);
     EXPECT_EQ(untold.facts->candidates, 0x14u);
     EXPECT_FALSE(untold.facts->level);
-    const Outcome none = RunCase(
-        paths, Case("cut short", cut).At(LevelFromContainer).Is(Status::UnknownLevel).SalvageFails().Named("restores at no level"),
-        data, true);
+    Case cutShort("cut short", cut);
+    cutShort.At(LevelFromContainer).Is(Status::UnknownLevel).SalvageFails().Named("restores at no level");
+    const Outcome none = RunCase(paths, cutShort, data, true);
     EXPECT_EQ(none.facts->candidates, 0u);
     for (const auto& [container, mask] : {std::pair{c, 0x14u}, std::pair{cut, 0u}}) {
         const Seen seen = Inspected(paths, *container);
@@ -666,11 +652,13 @@ TEST(ReaderLevels, UntoldOrAny) {
     const Bytes noise = RandomBytes(MiB + 1, 94);  // 13 bytes or fewer are always stored
     const auto stored = Shared(Container(Level::Best, noise, false));
     for (LevelRequest level : {LevelRequest(Level::Normal), LevelFromContainer}) {
-        const Outcome any = RunCase(paths, Case("stored blocks alone", stored).At(level).Is(Status::Ok).Restores(noise), noise, true);
+        const Outcome any =
+            RunCase(paths, Case("stored blocks alone", stored).At(level).Is(Status::Ok).Restores(noise), noise, true);
         EXPECT_EQ(any.facts->candidates, level ? 0u : AllLevels);
     }
     const Seen seen = Inspected(paths, *stored);
-    EXPECT_TRUE(seen.status == ORSK_OK && seen.detected == 1 && seen.mask == AllLevels && seen.stored == 2) << Describe(seen);
+    EXPECT_TRUE(seen.status == ORSK_OK && seen.detected && seen.mask == AllLevels && seen.stored == 2)
+        << Describe(seen);
 }
 
 // 1 MiB in which no 4-byte group repeats (a de Bruijn sequence of order 4 over 32
