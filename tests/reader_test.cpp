@@ -137,7 +137,8 @@ public:
         }
         return o;
     }
-    // The stream calls: input in pieces, output drained into buffers of the same size.
+    // The stream calls: input in pieces of 1 byte, of random sizes (a fixed seed) or whole,
+    // drained into output buffers sized alike.
     Outcome Streamed(LevelRequest level, Pieces pieces) {
         Outcome o;
         orsk_decompress_stream* raw = nullptr;
@@ -581,11 +582,14 @@ using Param = std::tuple<int, bool>;
 class ReaderMatrix : public ::testing::TestWithParam<Param> {};
 class ReaderMatrixSlow : public ReaderMatrix {};
 
+// Every case of one level and kind; in 1-byte stream pieces the intact container, or with
+// `single` every one.
 void RunMatrix(Level level, bool checked, bool single) {
     const Bytes& data = BlocksData();
     const Bytes c = Container(level, data, checked);
     Paths paths;
-    for (const Case& k : Cases(level, checked, data, c, paths.file())) {
+    const std::vector<Case> cases = Cases(level, checked, data, c, paths.file());
+    for (const Case& k : cases) {
         RunCase(paths, k, data, single || k.what == "intact");
         if (::testing::Test::HasFatalFailure()) return;
     }
@@ -601,9 +605,10 @@ void RunMatrix(Level level, bool checked, bool single) {
     if (checked) {
         EXPECT_EQ(seen.level, int(level));
     }
-    for (const Case& k : Cases(level, checked, data, c, paths.file())) {
-        SCOPED_TRACE(k.what);
-        Inspected(paths, *k.container);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (i != 0 && cases[i].container == cases[i - 1].container) continue;
+        SCOPED_TRACE(cases[i].what);
+        Inspected(paths, *cases[i].container);
     }
 }
 
