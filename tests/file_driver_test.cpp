@@ -1,9 +1,11 @@
 // The file drivers keep a user's data safe: an existing output survives every failed
-// run and no temporary file is left behind; threaded runs write the same container.
+// run and no temporary file is left behind; threaded runs write the same container,
+// plain or checked.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "container/drivers/memory.h"
 #include "files/file_driver.h"
 #include "platform/platform.h"
 #include "test_util.h"
@@ -72,20 +74,27 @@ TEST(FileDriversSlow, ThreadCountNeverChangesTheContainer) {
     const Bytes runs = Runs(MaxChunkLength + 5, 35);
     data.insert(data.end(), runs.begin(), runs.end());
     WriteFileBytes(input, data);
-    for (int l = 0; l < LevelCount; ++l) {
-        const Bytes expected = Compress(Level(l), data);
-        for (std::size_t threads : {1u, 3u}) {
-            const std::string out = (dir / ("t" + std::to_string(threads))).string();
-            // Verified block by block as they are made, which changes nothing they are.
-            RunOptions options{threads};
-            options.verify = threads > 1;
-            const FileRunResult r = CompressFile(Level(l), input, out, options, nullptr);
-            ASSERT_EQ(r.status, Status::Ok);
-            EXPECT_EQ(r.totals.blocks, 5u);
-            EXPECT_TRUE(ReadFileBytes(out) == expected) << "level " << l << ", " << threads << " threads";
-            const std::string back = out + ".back";
-            ASSERT_EQ(DecompressFile(Level(l), out, back, RunOptions{threads}, nullptr).status, Status::Ok);
-            EXPECT_TRUE(ReadFileBytes(back) == data);
+    BlockWorkspace ws;
+    for (ContainerKind kind : {ContainerKind::Plain, ContainerKind::Checked}) {
+        for (int l = 0; l < LevelCount; ++l) {
+            Bytes expected;
+            ASSERT_EQ(CompressBuffer(Level(l), data.data(), data.size(), expected, ws, nullptr, kind), Status::Ok);
+            // A checked container is restored and verified at the level it records.
+            const LevelRequest level = kind == ContainerKind::Checked ? LevelFromContainer : LevelRequest(Level(l));
+            for (std::size_t threads : {1u, 3u}) {
+                const std::string out = (dir / ("t" + std::to_string(threads))).string();
+                // Verified block by block as they are made, which changes nothing they are.
+                RunOptions options{threads};
+                options.container = kind;
+                options.verify = threads > 1;
+                const FileRunResult r = CompressFile(Level(l), input, out, options, nullptr);
+                ASSERT_EQ(r.status, Status::Ok);
+                EXPECT_EQ(r.totals.blocks, 5u);
+                EXPECT_TRUE(ReadFileBytes(out) == expected) << "level " << l << ", " << threads << " threads";
+                const std::string back = out + ".back";
+                ASSERT_EQ(DecompressFile(level, out, back, RunOptions{threads}, nullptr).status, Status::Ok);
+                EXPECT_TRUE(ReadFileBytes(back) == data);
+            }
         }
     }
     fs::remove_all(dir);

@@ -1,6 +1,6 @@
 // The stream calls of the C interface: containers byte-identical to orsk_compress at
-// every level whatever the piece sizes, exact restores, the one-shot statuses for
-// damaged containers, failures that stay, bad arguments and bounded holding.
+// every level whatever the piece sizes, failures that stay, bad arguments and bounded
+// holding. Restoring streams are tests/reader_test.cpp's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +8,6 @@
 #include <memory>
 #include <tuple>
 
-#include "container/format/checked.h"
 #include "orsk/orsk.h"
 #include "test_util.h"
 
@@ -89,13 +88,6 @@ orsk_status OneShotCompress(int level, unsigned flags, const Bytes& in, Bytes& o
     out.resize(n);
     return s;
 }
-orsk_status OneShotDecompress(int level, const Bytes& in, std::size_t capacity, Bytes& out) {
-    out.resize(capacity);
-    size_t n = 0;
-    const orsk_status s = orsk_decompress(level, in.data(), in.size(), out.data(), out.size(), &n);
-    out.resize(n);
-    return s;
-}
 
 // Inputs: several chunks and a tail, one chunk exactly, a chunk and one byte of noise
 // (stored blocks), a short binary record, nothing.
@@ -128,21 +120,16 @@ constexpr std::size_t Pieces[] = {1, 7, 4096, MaxChunkLength - 1, MaxChunkLength
 
 class StreamMatrix : public ::testing::TestWithParam<std::tuple<int, std::size_t>> {};
 
-// Containers restore at their level and at the one they record or their blocks tell.
-TEST_P(StreamMatrix, SameContainerAndExactRestore) {
+TEST_P(StreamMatrix, SameContainer) {
     const auto [level, piece] = GetParam();
     for (unsigned flags : {0u, unsigned(ORSK_CHECKED)}) {
         for (std::size_t i = 0; i < Inputs().size(); ++i) {
             const std::string what = std::string(Inputs()[i].name) + (flags ? " checked" : " plain");
             const Bytes& original = Inputs()[i].data;
             const Bytes& oneShot = Container(level, flags, i);
-            Bytes packed, restored;
+            Bytes packed;
             ASSERT_EQ(StreamCompress(level, flags, original, piece, packed), ORSK_OK) << what;
             EXPECT_TRUE(packed == oneShot) << what << ": " << packed.size() << " vs " << oneShot.size();
-            for (int restoreLevel : {level, ORSK_LEVEL_FROM_CONTAINER}) {
-                ASSERT_EQ(StreamDecompress(restoreLevel, oneShot, piece, restored), ORSK_OK) << what;
-                EXPECT_TRUE(restored == original) << what;
-            }
         }
     }
 }
@@ -151,74 +138,12 @@ INSTANTIATE_TEST_SUITE_P(LevelsAndPieces, StreamMatrix,
                          ::testing::Combine(::testing::Range(ORSK_MIN_LEVEL, ORSK_MAX_LEVEL + 1),
                                             ::testing::ValuesIn(Pieces)));
 
-// Damaged containers, fed in pieces, fail with the one-shot status; what was written
-// before the failure is the restored start of the intact data, whole blocks of it.
-TEST(Streams, DamageGivesTheOneShotStatus) {
-    const Bytes original = TextLike(MaxChunkLength + 30000, 45);  // two blocks
-    for (auto [level, flags] : {std::pair{2, 0u}, {3, 0u}, {5, 0u}, {0, unsigned(ORSK_CHECKED)},
-                                {3, unsigned(ORSK_CHECKED)}}) {
-        Bytes packed;
-        ASSERT_EQ(OneShotCompress(level, flags, original, packed), ORSK_OK);
-        std::vector<Bytes> damaged = {
-            Bytes(packed.begin(), packed.begin() + 1),   // the magic byte alone: empty if plain
-            Bytes(packed.begin(), packed.begin() + 9),   // inside the first header
-            Bytes(packed.begin(), packed.end() - 1),     // one byte short
-            Bytes(packed.begin(), packed.begin() + std::ptrdiff_t(packed.size() / 2)),
-        };
-        damaged.push_back(packed);
-        damaged.back()[0] = 'X';                         // not a container
-        damaged.push_back(packed);
-        damaged.back().push_back(7);                     // an unknown kind byte at the end
-        if (flags != 0) {
-            damaged.emplace_back(packed.begin(), packed.end() - EndRecordLength);  // no end record
-            damaged.push_back(packed);
-            damaged.back()[packed.size() - 20] ^= 1;     // the end record's count
-        }
-        std::uint32_t seed = 7u + unsigned(level);
-        for (int round = 0; round < 40; ++round) {
-            seed = seed * 1664525u + 1013904223u;
-            damaged.push_back(packed);
-            damaged.back()[1 + seed % (packed.size() - 1)] ^= std::uint8_t(1 + (seed >> 24) % 255);
-        }
-        // Each case at the level given and at the one the container records or tells.
-        for (std::size_t k = 0; k < 2 * damaged.size(); ++k) {
-            const std::size_t d = k / 2;
-            const int restoreLevel = k % 2 != 0 ? ORSK_LEVEL_FROM_CONTAINER : level;
-            Bytes whole;
-            const orsk_status expected = OneShotDecompress(restoreLevel, damaged[d], original.size() + 64, whole);
-            for (std::size_t piece : {std::size_t(7), std::size_t(4096), MaxChunkLength + 1}) {
-                if (piece == 7 && d % 8 != 0) continue;  // small pieces for a sample
-                Bytes streamed;
-                ASSERT_EQ(StreamDecompress(restoreLevel, damaged[d], piece, streamed), expected)
-                    << "level " << restoreLevel << " flags " << flags << " case " << d << " piece " << piece;
-                if (expected == ORSK_OK) {
-                    EXPECT_TRUE(streamed == whole) << "level " << level << " case " << d;
-                } else {
-                    // A checked container's end record fails once the last block (checked
-                    // on its own) has begun to flow.
-                    const bool wholeBlocks = streamed.size() % MaxChunkLength == 0 || streamed.size() == original.size() ||
-                                             (flags != 0 && streamed.size() > MaxChunkLength);
-                    EXPECT_TRUE(wholeBlocks) << "case " << d << ": " << streamed.size();
-                    EXPECT_TRUE(std::equal(streamed.begin(), streamed.end(), original.begin())) << "case " << d;
-                }
-            }
-        }
-    }
-    // Containers read at another level than the one that wrote it, and a plain one whose
-    // first block restores to other bytes at BETTER than at FAST (a match 700 bytes back
-    // read 256 bytes nearer), so its level cannot be told.
-    const Bytes start = NoRepeats(700);
-    Bytes differs;
-    ASSERT_EQ(OneShotCompress(2, 0, Concat({start, Bytes(start.begin(), start.begin() + 300)}), differs), ORSK_OK);
-    for (auto [container, level] : {std::pair{Container(2, 0, 0), 4}, {Container(2, ORSK_CHECKED, 0), 4},
-                                    {differs, ORSK_LEVEL_FROM_CONTAINER}}) {
-        Bytes whole, streamed;
-        const orsk_status expected = OneShotDecompress(level, container, Inputs()[0].data.size(), whole);
-        EXPECT_NE(expected, ORSK_OK);
-        for (std::size_t piece : {std::size_t(7), std::size_t(4096)}) {
-            EXPECT_EQ(StreamDecompress(level, container, piece, streamed), expected) << level << " " << piece;
-        }
-    }
+orsk_status OneShotDecompress(int level, const Bytes& in, std::size_t capacity, Bytes& out) {
+    out.resize(capacity);
+    size_t n = 0;
+    const orsk_status s = orsk_decompress(level, in.data(), in.size(), out.data(), out.size(), &n);
+    out.resize(n);
+    return s;
 }
 
 // A plain container whose first block (literals only) restores alike at FAST and

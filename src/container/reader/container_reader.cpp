@@ -346,7 +346,10 @@ Verdict ContainerReader::ProbeOtherLevels(const std::uint8_t* bytes, std::size_t
     const LevelSet others = AllLevels & ~LevelBit(*options_.request);
     if (ProbeRoom() && ProbeLevels(*probe_.scratch, probe_.restored, at, n, others, probe) == Status::Ok &&
         probe.levels != 0) {
+        // Written at another level, so damaged for this one, not cut short: NORMAL's header
+        // order frames a block of the others as longer than what follows it.
         ReadFailure f = probingFailure_;
+        f.status = Status::Corrupt;
         f.why = "does not restore at level " + std::to_string(int(*options_.request)) + "; it restores at " +
                 LevelAdvice(probe.levels);
         return Failed(f);
