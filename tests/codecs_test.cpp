@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/hyperfast/copy_match.h"
+#include "codecs/common/match_copy.h"
 #include "codecs/normal/normal.h"
 #include "container/blocks/sections.h"
 #include "container/drivers/memory.h"

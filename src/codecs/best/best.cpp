@@ -8,7 +8,7 @@
 #include "codecs/better/recent_probe.h"
 #include "codecs/fast/match_finder.h"
 #include "codecs/fast/sequence_coder.h"
-#include "codecs/hyperfast/copy_match.h"
+#include "codecs/common/match_copy.h"
 #include "container/blocks/block_header.h"
 
 namespace orsk {

@@ -35,15 +35,14 @@ std::uint32_t ParseRecentFirst(ChainFinder<Lanes>& finder, std::uint32_t goodLen
     while (pos < stepEnd) {
         c.RequestAhead(f);
         const std::uint32_t cand = f.head[c.h];
-        const std::uint32_t left = n - pos;
-        const std::uint32_t limit = left < MaxMatchLength ? left : MaxMatchLength;
+        const std::uint32_t limit = MatchLimit(n, pos);
         // Length 0, or at least 4: a candidate needs 4 equal bytes.
         const Match recent = ProbeRecentOffsets(f, rep, pos, Match{});
         Match m = recent.length >= limit ? recent : SearchChainFrom(f, pos, cand, recent);
         InsertWithHead(f, pos, c.h, cand);
         // A chain match only one byte longer gives way to the recent offset.
         if (m.length == recent.length + 1) m = recent;
-        if (m.length < 4) {
+        if (m.length < MinMatchLength) {
             if (++pending == MaxMatchLength) {
                 emit.EmitLiterals(pos + 1 - pending, pending);
                 pending = 0;
@@ -63,7 +62,7 @@ std::uint32_t ParseRecentFirst(ChainFinder<Lanes>& finder, std::uint32_t goodLen
         // Lazy look at pos + 1: what wins there must be longer than m after the same
         // preference for recent offsets. Its head is read after pos was inserted.
         const std::uint32_t next = pos + 1;
-        const std::uint32_t nextLimit = left - 1 < MaxMatchLength ? left - 1 : MaxMatchLength;
+        const std::uint32_t nextLimit = MatchLimit(n, next);
         const std::uint32_t cand1 = f.head[c.h1];
         Match late = m;
         if (m.length < nextLimit) {

@@ -6,7 +6,7 @@
 
 #include "base/bytes.h"
 #include "codecs/fast/match_finder.h"
-#include "codecs/hyperfast/match_length.h"
+#include "codecs/common/match_length.h"
 
 namespace orsk {
 
@@ -20,8 +20,7 @@ template <int Lanes, int Slots>
 inline Match ProbeRecentOffsets(const ChainFinder<Lanes>& f, const std::uint32_t (&rep)[Slots], std::uint32_t p,
                                Match best) {
     if (rep[0] == 0) return best;
-    const std::uint32_t left = f.n - p;
-    const std::uint32_t limit = left < MaxMatchLength ? left : MaxMatchLength;
+    const std::uint32_t limit = MatchLimit(f.n, p);
     // cand = p - d must lie strictly above max(p - window, 0): d < p - lower.
     const std::uint32_t reach = p > f.window ? f.window : p;
     const std::uint8_t* const here = f.chunk + p;

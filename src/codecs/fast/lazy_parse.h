@@ -10,8 +10,7 @@
 
 namespace orsk {
 
-// Matches need 4 equal bytes; the step loop stops this far before the chunk's end.
-constexpr std::uint32_t MinMatchLength = 4;
+// The step loop stops this far before the chunk's end.
 constexpr std::uint32_t ParseTailLength = 9;
 
 // Parses f.chunk[0..f.n) into `streams`. The finder's heads must read empty.

@@ -8,7 +8,7 @@
 //                              then FinishSequenceBlock() writes sections and header.
 //   DecodeSequences<RepCount>  decoder side: the checked token loop over BlockStreams.
 //   Stream indices (SequenceStream) are the section order of the block. Matches are
-//   replayed with CopyMatch (codecs/hyperfast/copy_match.h).
+//   replayed with CopyMatch (codecs/common/match_copy.h).
 #pragma once
 
 #include <cstddef>
@@ -16,8 +16,8 @@
 
 #include "base/bytes.h"
 #include "base/format.h"
-#include "codecs/hyperfast/copy_match.h"
-#include "codecs/hyperfast/match_length.h"
+#include "codecs/common/match_copy.h"
+#include "codecs/common/match_length.h"
 #include "container/blocks/block_header.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"

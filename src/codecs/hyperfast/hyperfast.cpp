@@ -4,7 +4,8 @@
 
 #include <cassert>
 
-#include "codecs/hyperfast/match_length.h"
+#include "codecs/common/match_length.h"
+#include "codecs/common/position_hash.h"
 #include "codecs/hyperfast/sequence_streams.h"
 #include "codecs/hyperfast/slot_table.h"
 
@@ -79,9 +80,7 @@ Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch&
             if (cand > lower && LoadLE32(there) == group) {
                 // here + 12 lies at most 2 bytes past the chunk, inside its slack.
                 PrefetchSlotsAfterMatch(table, here);
-                const std::uint32_t left = size - pos;
-                const std::uint32_t cap = left < MaxMatchLength ? left : MaxMatchLength;
-                const std::uint32_t length = ExtendMatch(here, there, 4, cap);
+                const std::uint32_t length = ExtendMatch(here, there, MinMatchLength, MatchLimit(size, pos));
                 const std::uint32_t distance = pos - cand;
                 if (low == lowEnd) return Status::NoRoom;
                 PutLiteralRun(w, chunk + run.anchor, pos - run.anchor);

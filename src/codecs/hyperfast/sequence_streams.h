@@ -9,8 +9,8 @@
 
 #include "base/bytes.h"
 #include "base/format.h"
-#include "codecs/hyperfast/copy_match.h"
-#include "codecs/hyperfast/match_length.h"
+#include "codecs/common/match_copy.h"
+#include "codecs/common/match_length.h"
 #include "container/blocks/block_header.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"

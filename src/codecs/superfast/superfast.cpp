@@ -5,7 +5,8 @@
 #include <cassert>
 #include <utility>
 
-#include "codecs/hyperfast/match_length.h"
+#include "codecs/common/match_length.h"
+#include "codecs/common/position_hash.h"
 #include "codecs/hyperfast/sequence_streams.h"
 #include "codecs/hyperfast/slot_table.h"
 
@@ -60,8 +61,7 @@ struct SuperfastOffsets {
 // capped at the bytes left and the longest match.
 inline std::uint32_t MatchLengthAt(const std::uint8_t* chunk, std::uint32_t size, std::uint32_t p,
                                    std::uint32_t cand) {
-    const std::uint32_t left = size - p;
-    return ExtendMatch(chunk + p, chunk + cand, 4, left < MaxMatchLength ? left : MaxMatchLength);
+    return ExtendMatch(chunk + p, chunk + cand, MinMatchLength, MatchLimit(size, p));
 }
 
 }  // namespace
