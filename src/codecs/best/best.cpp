@@ -8,6 +8,7 @@
 #include "codecs/better/recent_probe.h"
 #include "codecs/fast/match_finder.h"
 #include "codecs/fast/sequence_coder.h"
+#include "codecs/common/extra_length.h"
 #include "codecs/common/match_copy.h"
 #include "container/blocks/block_header.h"
 
@@ -62,7 +63,7 @@ struct BestStreams {
     std::uint8_t* literal;
 
     void AppendLiterals(std::uint32_t start, std::uint32_t count) {
-        PutExtraLength(literalLength, count);
+        ExtraLength::Put(literalLength, count);
         CopyWide16(literal, chunk + start, count);
         literal += count;
     }
@@ -84,7 +85,7 @@ struct BestStreams {
         } else {
             *token++ = std::uint8_t(MatchOnlyTokenBase + j);
         }
-        PutExtraLength(matchLength, m.length);
+        ExtraLength::Put(matchLength, m.length);
     }
 };
 
@@ -161,8 +162,8 @@ struct BestReplay {
 // One length; Careful false when the caller knows the cursor holds a whole one.
 template <bool Careful>
 [[nodiscard]] inline bool NextLength(ByteCursor& c, std::uint32_t& v) {
-    if constexpr (Careful) return ReadExtraLength(c, v);
-    v = TakeExtraLength(c);
+    if constexpr (Careful) return ExtraLength::Read(c, v);
+    v = ExtraLength::Take(c);
     return true;
 }
 

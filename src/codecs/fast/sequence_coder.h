@@ -16,6 +16,7 @@
 
 #include "base/bytes.h"
 #include "base/format.h"
+#include "codecs/common/extra_length.h"
 #include "codecs/common/match_copy.h"
 #include "codecs/common/match_length.h"
 #include "container/blocks/block_header.h"
@@ -42,50 +43,6 @@ static_assert(SequenceStream::Count == EncoderStreamCount);
 // most, three extra bytes only for 15 or more), and literal runs are appended 16 bytes
 // at a time: up to 15 bytes past the last one.
 static_assert(StreamBufferSize >= MaxChunkLength + 15);
-
-constexpr std::uint8_t ExtraEscape = 255;       // then the value as a big-endian u16
-
-// Appends ExtraLength(v), v <= 65535: one byte below 255, else 255, v >> 8, v & 0xFF.
-inline void PutExtraLength(std::uint8_t*& at, std::uint32_t v) {
-    if (v < ExtraEscape) {
-        *at++ = std::uint8_t(v);
-        return;
-    }
-    at[0] = ExtraEscape;
-    at[1] = std::uint8_t(v >> 8);
-    at[2] = std::uint8_t(v);
-    at += 3;
-}
-
-// Inverse of PutExtraLength; false when the stream ends inside the value.
-[[nodiscard]] inline bool ReadExtraLength(ByteCursor& c, std::uint32_t& v) {
-    if (c.at == c.end) return false;
-    const std::uint8_t b = *c.at;
-    if (b != ExtraEscape) {
-        c.at += 1;
-        v = b;
-        return true;
-    }
-    if (!Holds(c, 3)) return false;
-    v = (std::uint32_t(c.at[1]) << 8) | c.at[2];
-    c.at += 3;
-    return true;
-}
-
-// The longest ExtraLength: the escape and a u16.
-constexpr std::size_t MaxExtraLengthBytes = 3;
-
-// ReadExtraLength without an end test: reads MaxExtraLengthBytes bytes from c.at.
-inline std::uint32_t TakeExtraLength(ByteCursor& c) {
-    const std::uint8_t b = *c.at;
-    if (b != ExtraEscape) [[likely]] {
-        c.at += 1;
-        return b;
-    }
-    const std::uint32_t v = (std::uint32_t(c.at[1]) << 8) | c.at[2];
-    c.at += 3;
-    return v;
-}
 
 // Which streams a level may entropy-code (the code pair and both extras always may).
 struct SectionRules {
@@ -134,13 +91,13 @@ struct SequenceStreams {
             *at[S::LiteralLengthCodes]++ = std::uint8_t(n);
         } else {
             *at[S::LiteralLengthCodes]++ = std::uint8_t(LengthEscapeCode);
-            PutExtraLength(at[S::LiteralLengthExtras], n - LengthEscapeCode);
+            ExtraLength::Put(at[S::LiteralLengthExtras], n - LengthEscapeCode);
         }
         if (length < LengthEscapeCode) {
             *at[S::MatchLengthCodes]++ = std::uint8_t(length);
         } else {
             *at[S::MatchLengthCodes]++ = std::uint8_t(LengthEscapeCode);
-            PutExtraLength(at[S::MatchLengthExtras], length - LengthEscapeCode);
+            ExtraLength::Put(at[S::MatchLengthExtras], length - LengthEscapeCode);
         }
         if (n != 0) CopyWide16(at[S::Literals], literals, n);
         at[S::Literals] += n;
@@ -274,12 +231,12 @@ template <int RepCount>
         // Codes above the escape are never written.
         if (n >= LengthEscapeCode) [[unlikely]] {
             if (n != LengthEscapeCode) return Status::Corrupt;
-            n = LengthEscapeCode + TakeExtraLength(litExtras);
+            n = LengthEscapeCode + ExtraLength::Take(litExtras);
             if (litExtras.at > litExtras.end) return Status::Corrupt;
         }
         if (length >= LengthEscapeCode) [[unlikely]] {
             if (length != LengthEscapeCode) return Status::Corrupt;
-            length = LengthEscapeCode + TakeExtraLength(matchExtras);
+            length = LengthEscapeCode + ExtraLength::Take(matchExtras);
             if (matchExtras.at > matchExtras.end) return Status::Corrupt;
         }
         if (n > std::size_t(litEnd - lit) || std::size_t(n) + length > std::size_t(outEnd - o)) {

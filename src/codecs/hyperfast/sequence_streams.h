@@ -3,12 +3,12 @@
 // the bounded token loop that replays them.
 #pragma once
 
-#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
 #include "base/bytes.h"
 #include "base/format.h"
+#include "codecs/common/extra_length.h"
 #include "codecs/common/match_copy.h"
 #include "codecs/common/match_length.h"
 #include "container/blocks/block_header.h"
@@ -20,9 +20,6 @@ namespace orsk {
 // The longest literal run one sequence carries in the middle of a chunk; a longer
 // run is cut into literal-only sequences of exactly this many bytes.
 constexpr std::uint32_t MaxLiteralRun = 65535;
-// An extension below 255 is one byte; from 255 on it is 255 and (v - 255) as a
-// big-endian u16, so the largest value it can carry is 255 + 65535.
-constexpr std::uint32_t MaxBiasedExtra = 255 + 65535;
 
 // Stream order of the decoders' BlockStreams: the two code streams, the two extension
 // streams, the level's offset stream, the literals.
@@ -49,19 +46,6 @@ struct SequenceWriter {
     std::uint8_t* literals;
 };
 
-inline void PutBiasedExtra(std::uint8_t*& p, std::uint32_t v) {
-    assert(v <= MaxBiasedExtra);
-    if (v < 255) {
-        *p++ = std::uint8_t(v);
-        return;
-    }
-    v -= 255;
-    p[0] = 255;
-    p[1] = std::uint8_t(v >> 8);
-    p[2] = std::uint8_t(v);
-    p += 3;
-}
-
 // The literal-length code, its extension and the run's bytes (read from the chunk,
 // which has InputSlack readable bytes behind it for the 16-byte steps).
 inline void PutLiteralRun(SequenceWriter& w, const std::uint8_t* run, std::uint32_t length) {
@@ -69,7 +53,7 @@ inline void PutLiteralRun(SequenceWriter& w, const std::uint8_t* run, std::uint3
         *w.literalCodes++ = std::uint8_t(length);
     } else {
         *w.literalCodes++ = std::uint8_t(LengthEscapeCode);
-        PutBiasedExtra(w.literalExtras, length - LengthEscapeCode);
+        BiasedExtraLength::Put(w.literalExtras, length - LengthEscapeCode);
     }
     CopyWide16(w.literals, run, length);
     w.literals += length;
@@ -81,7 +65,7 @@ inline void PutMatchLength(SequenceWriter& w, std::uint32_t length) {
         *w.matchCodes++ = std::uint8_t(length);
     } else {
         *w.matchCodes++ = std::uint8_t(LengthEscapeCode);
-        PutBiasedExtra(w.matchExtras, length - LengthEscapeCode);
+        BiasedExtraLength::Put(w.matchExtras, length - LengthEscapeCode);
     }
 }
 
@@ -156,18 +140,6 @@ struct PendingLiterals {
     return Status::Ok;
 }
 
-[[nodiscard]] inline bool ReadBiasedExtra(ByteCursor& c, std::uint32_t& v) {
-    if (c.at == c.end) return false;
-    if (c.at[0] != 255) {
-        v = *c.at++;
-        return true;
-    }
-    if (!Holds(c, 3)) return false;
-    v = 255 + (std::uint32_t(c.at[1]) << 8 | c.at[2]);
-    c.at += 3;
-    return true;
-}
-
 // Literal copies overrun by up to 15 bytes on both sides; CopyMatch by its own margin.
 static_assert(StreamReadSlack >= 15 && CopySlack >= 15);
 
@@ -189,11 +161,11 @@ struct ReplayState {
 [[nodiscard]] inline bool ReadEscapedLengths(ReplayState& s, std::size_t& literalCount, std::size_t& matchLength) {
     std::uint32_t extra;
     if (literalCount >= LengthEscapeCode) [[unlikely]] {
-        if (literalCount != LengthEscapeCode || !ReadBiasedExtra(s.literalExtras, extra)) return false;
+        if (literalCount != LengthEscapeCode || !BiasedExtraLength::Read(s.literalExtras, extra)) return false;
         literalCount = LengthEscapeCode + extra;
     }
     if (matchLength >= LengthEscapeCode) {
-        if (matchLength != LengthEscapeCode || !ReadBiasedExtra(s.matchExtras, extra)) return false;
+        if (matchLength != LengthEscapeCode || !BiasedExtraLength::Read(s.matchExtras, extra)) return false;
         matchLength = LengthEscapeCode + extra;
     }
     return true;
