@@ -4,12 +4,12 @@
 
 #include <algorithm>
 
-#include "codecs/better/recent_parse.h"
-#include "codecs/better/recent_probe.h"
-#include "codecs/fast/match_finder.h"
-#include "codecs/fast/sequence_coder.h"
 #include "codecs/common/extra_length.h"
+#include "codecs/common/hash_chain.h"
 #include "codecs/common/match_copy.h"
+#include "codecs/common/recent_parse.h"
+#include "codecs/common/recent_probe.h"
+#include "codecs/common/sequence_coder.h"
 #include "container/blocks/block_header.h"
 
 namespace orsk {

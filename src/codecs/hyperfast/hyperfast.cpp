@@ -6,15 +6,12 @@
 
 #include "codecs/common/match_length.h"
 #include "codecs/common/position_hash.h"
-#include "codecs/hyperfast/sequence_streams.h"
-#include "codecs/hyperfast/slot_table.h"
+#include "codecs/common/single_slot_sequences.h"
+#include "codecs/common/single_slot_table.h"
+#include "codecs/common/unsearched_tail.h"
 
 namespace orsk {
 namespace {
-
-// The last 9 positions are never searched and always end as literals; the block
-// layout of a chunk depends on exactly this margin.
-constexpr std::size_t UnsearchedTail = 9;
 
 // Level 0's offset stream holds each match's distance >> 8.
 constexpr int OffsetHighStream = OffsetStream;
@@ -58,7 +55,7 @@ Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch&
     PendingLiterals run;
 
     if (size > UnsearchedTail) {
-        const std::uint32_t searchEnd = size - std::uint32_t(UnsearchedTail);
+        const std::uint32_t searchEnd = size - UnsearchedTail;
         // Each step enters with its slot h and the candidate read from it. The next
         // position's slot and candidate are read before the step branches, so a
         // mispredicted branch into the literal path finds them ready.

@@ -7,15 +7,12 @@
 
 #include "codecs/common/match_length.h"
 #include "codecs/common/position_hash.h"
-#include "codecs/hyperfast/sequence_streams.h"
-#include "codecs/hyperfast/slot_table.h"
+#include "codecs/common/single_slot_sequences.h"
+#include "codecs/common/single_slot_table.h"
+#include "codecs/common/unsearched_tail.h"
 
 namespace orsk {
 namespace {
-
-// As at level 0, the last 9 positions are never searched and always end as
-// literals; the block layout of a chunk depends on exactly this margin.
-constexpr std::size_t UnsearchedTail = 9;
 
 // Offset codes 0..2 name a recent-offset slot; 3 + (distance >> 8) a new distance,
 // whose low byte goes behind the header. The window keeps that code below 256.
@@ -89,7 +86,7 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
     PendingLiterals run;
 
     if (size > UnsearchedTail) {
-        const std::uint32_t searchEnd = size - std::uint32_t(UnsearchedTail);
+        const std::uint32_t searchEnd = size - UnsearchedTail;
         // Each step enters with its slot h and the candidate read from it. The next
         // position's slot and candidate are read before the step branches, so a
         // mispredicted branch into the literal path or the lazy look finds them ready.

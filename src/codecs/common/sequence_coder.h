@@ -2,7 +2,7 @@
 // codes with ExtraLength extensions, raw literals, and offset codes over RepCount
 // recent-offset slots (new distance: code (d >> 8) + RepCount, low byte in OffsetLowBytes).
 //
-// Interface (stable; BETTER includes it):
+// Interface:
 //   SequenceStreams<RepCount>  encoder side: Begin() reserves the 17-byte header, then
 //                              EmitSequence(literals, n, length, distance) per sequence,
 //                              then FinishSequenceBlock() writes sections and header.

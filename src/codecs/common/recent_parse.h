@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
-#include "codecs/better/recent_probe.h"
-#include "codecs/fast/match_finder.h"
+#include "codecs/common/hash_chain.h"
+#include "codecs/common/recent_probe.h"
+#include "codecs/common/unsearched_tail.h"
 
 namespace orsk {
 
@@ -26,8 +27,8 @@ std::uint32_t ParseRecentFirst(ChainFinder<Lanes>& finder, std::uint32_t goodLen
     // A local copy: the table stores below could otherwise alias the finder's fields.
     ChainFinder<Lanes> f = finder;
     const std::uint32_t n = f.n;
-    // A step needs 10 bytes ahead of pos; chunks of 9 bytes or fewer run no step.
-    const std::uint32_t stepEnd = n > 9 ? n - 9 : 0;
+    // Chunks of UnsearchedTail bytes or fewer run no step.
+    const std::uint32_t stepEnd = SearchEnd(n);
     LazyCursor c;
     c.JumpTo(f, 0);
     const std::uint32_t& pos = c.pos;

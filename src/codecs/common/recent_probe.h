@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "base/bytes.h"
-#include "codecs/fast/match_finder.h"
+#include "codecs/common/hash_chain.h"
 #include "codecs/common/match_length.h"
 
 namespace orsk {
