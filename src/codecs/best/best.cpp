@@ -7,9 +7,9 @@
 #include "codecs/common/extra_length.h"
 #include "codecs/common/hash_chain.h"
 #include "codecs/common/match_copy.h"
+#include "codecs/common/recent_offsets.h"
 #include "codecs/common/recent_parse.h"
 #include "codecs/common/recent_probe.h"
-#include "codecs/common/sequence_coder.h"
 #include "container/blocks/block_header.h"
 
 namespace orsk {
@@ -20,7 +20,8 @@ constexpr int BestRecentSlots = 6;
 // Four links per chain entry: walks of up to 513 candidates take a quarter of the
 // dependent loads.
 constexpr int BestLinkLanes = 4;
-constexpr unsigned NewDistanceClass = BestRecentSlots;   // offset class 6
+// Offset classes 0..5 name a recent slot, 6 a new distance.
+constexpr unsigned NewDistanceClass = RecentOffsets<BestRecentSlots>::NewDistance;
 constexpr std::uint8_t MatchOnlyTokenBase = 7;           // tokens 7..13: no literals
 constexpr std::uint8_t LiteralOnlyToken = 14;
 constexpr double BestLiteralEntropyLimit = 7.65;
@@ -28,21 +29,6 @@ constexpr double BestLiteralEntropyLimit = 7.65;
 // Section order in the block and in BlockStreams; 1 and 2 are reserved, always empty.
 enum BestSection { TokenSection = 0, LiteralLengthSection = 3, MatchLengthSection, OffsetHighSection, LiteralSection };
 constexpr int BestSectionCount = 7;
-
-// A new distance enters slot 0 and shifts the others down; a hit on slot k exchanges
-// it with slot 0. Returns the offset class: k for a hit, NewDistanceClass otherwise.
-inline unsigned ClassifyDistance(std::uint32_t (&rep)[BestRecentSlots], std::uint32_t d) {
-    for (unsigned k = 0; k < NewDistanceClass; ++k) {
-        if (rep[k] == d) {
-            rep[k] = rep[0];
-            rep[0] = d;
-            return k;
-        }
-    }
-    for (int k = BestRecentSlots - 1; k > 0; --k) rep[k] = rep[k - 1];
-    rep[0] = d;
-    return NewDistanceClass;
-}
 
 // Literal runs move in 16-byte steps: up to 15 bytes are read past the chunk and
 // written past the end of the literal stream.
@@ -54,7 +40,7 @@ static_assert(InputSlack >= 15 && StreamBufferSize >= MaxChunkLength + 15);
 // least 255, and each offset byte belongs to a match of at least 4.
 struct BestStreams {
     const std::uint8_t* chunk;
-    std::uint32_t rep[BestRecentSlots];
+    RecentOffsets<BestRecentSlots> rep;
     std::uint8_t* token;
     std::uint8_t* literalLength;
     std::uint8_t* matchLength;
@@ -74,7 +60,7 @@ struct BestStreams {
     }
 
     void EmitMatch(std::uint32_t start, std::uint32_t count, Match m) {
-        const unsigned j = ClassifyDistance(rep, m.distance);
+        const unsigned j = rep.Use(m.distance);
         if (j == NewDistanceClass) {
             *offsetHigh++ = std::uint8_t(m.distance >> 8);
             *offsetLow++ = std::uint8_t(m.distance);

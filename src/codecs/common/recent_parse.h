@@ -22,7 +22,7 @@ namespace orsk {
 // starting from a match as long as its length limit cannot improve it, and a lazy look
 // from a match at least as long as the next position's limit cannot win.
 template <int Lanes, int Slots, class Emitter>
-std::uint32_t ParseRecentFirst(ChainFinder<Lanes>& finder, std::uint32_t goodLength, const std::uint32_t (&rep)[Slots],
+std::uint32_t ParseRecentFirst(ChainFinder<Lanes>& finder, std::uint32_t goodLength, const RecentOffsets<Slots>& rep,
                                Emitter& emit) {
     // A local copy: the table stores below could otherwise alias the finder's fields.
     ChainFinder<Lanes> f = finder;

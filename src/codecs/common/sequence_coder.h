@@ -19,6 +19,7 @@
 #include "codecs/common/extra_length.h"
 #include "codecs/common/match_copy.h"
 #include "codecs/common/match_length.h"
+#include "codecs/common/recent_offsets.h"
 #include "container/blocks/block_header.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"
@@ -62,7 +63,7 @@ struct SequenceStreams {
     std::uint8_t* at[SequenceStream::Count] = {};
     ByteSink offsetLow;              // inside the block, right behind its header
     std::uint8_t* header = nullptr;  // the block's first byte
-    std::uint32_t rep[RepCount] = {};
+    RecentOffsets<RepCount> rep;
     std::uint32_t sequenceCount = 0;
     bool lowOverflow = false;  // the block had no room for another OffsetLowBytes entry
 
@@ -72,7 +73,7 @@ struct SequenceStreams {
         for (int i = 0; i < S::Count; ++i) begin[i] = at[i] = scratch.stream[i];
         header = block.at;
         offsetLow = {block.at + CompressedHeaderLength, block.at + CompressedHeaderLength, block.end};
-        for (std::uint32_t& r : rep) r = 0;
+        rep = {};
         sequenceCount = 0;
         lowOverflow = false;
         return Status::Ok;
@@ -105,16 +106,12 @@ struct SequenceStreams {
     }
 
 private:
-    // First hit wins; a hit on slot k exchanges it with slot 0, a new distance shifts
-    // every slot down by one.
+    // A recent slot's code, or (d >> 8) + RepCount and the low byte for a new distance.
     void PutOffset(std::uint32_t d) {
-        for (int k = 0; k < RepCount; ++k) {
-            if (rep[k] == d) {
-                rep[k] = rep[0];
-                rep[0] = d;
-                *at[S::OffsetCodes]++ = std::uint8_t(k);
-                return;
-            }
+        const unsigned k = rep.Use(d);
+        if (k != rep.NewDistance) {
+            *at[S::OffsetCodes]++ = std::uint8_t(k);
+            return;
         }
         *at[S::OffsetCodes]++ = std::uint8_t((d >> 8) + RepCount);
         if (offsetLow.at != offsetLow.end) {
@@ -122,8 +119,6 @@ private:
         } else {
             lowOverflow = true;
         }
-        for (int k = RepCount - 1; k > 0; --k) rep[k] = rep[k - 1];
-        rep[0] = d;
     }
 };
 
@@ -156,44 +151,6 @@ template <int RepCount>
     block.at = out.at;
     return Status::Ok;
 }
-
-// The recent-offset slots of a decoder, kept in registers (an array indexed by the
-// code would live on the stack, and shifting it there stalls on store forwarding).
-// Slots past Count stay 0 and are never selected.
-template <int Count>
-struct RecentSlots {
-    static_assert(Count >= 1 && Count <= 6);
-    std::uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0, s5 = 0;
-
-    // Slot k (k < Count): its distance moves to slot 0 and slot 0's to slot k.
-    std::uint32_t Take(std::uint32_t k) {
-        std::uint32_t d;
-        if constexpr (Count <= 5) {
-            d = k == 0 ? s0 : k == 1 ? s1 : k == 2 ? s2 : k == 3 ? s3 : s4;
-        } else {
-            // Six conditionals become a jump table, whose indirect jump mispredicts on
-            // a random k; masks stay branch-free.
-            auto is = [k](std::uint32_t slot) { return 0u - std::uint32_t(k == slot); };
-            d = (s0 & is(0)) | (s1 & is(1)) | (s2 & is(2)) | (s3 & is(3)) | (s4 & is(4)) | (s5 & is(5));
-        }
-        s1 = k == 1 ? s0 : s1;
-        s2 = k == 2 ? s0 : s2;
-        s3 = k == 3 ? s0 : s3;
-        s4 = k == 4 ? s0 : s4;
-        if constexpr (Count > 5) s5 = k == 5 ? s0 : s5;
-        s0 = d;
-        return d;
-    }
-    // A new distance enters slot 0; the others move down one, the last drops out.
-    void Push(std::uint32_t d) {
-        if constexpr (Count > 5) s5 = s4;
-        if constexpr (Count > 4) s4 = s3;
-        if constexpr (Count > 3) s3 = s2;
-        if constexpr (Count > 2) s2 = s1;
-        if constexpr (Count > 1) s1 = s0;
-        s0 = d;
-    }
-};
 
 // The token loop of levels 2 to 4 with every limit checked once per sequence. `out`
 // runs from the chunk's start to its end with CopySlack writable bytes behind it; every

@@ -3,10 +3,10 @@
 #include "codecs/superfast/superfast.h"
 
 #include <cassert>
-#include <utility>
 
 #include "codecs/common/match_length.h"
 #include "codecs/common/position_hash.h"
+#include "codecs/common/recent_offsets.h"
 #include "codecs/common/single_slot_sequences.h"
 #include "codecs/common/single_slot_table.h"
 #include "codecs/common/unsearched_tail.h"
@@ -16,21 +16,16 @@ namespace {
 
 // Offset codes 0..2 name a recent-offset slot; 3 + (distance >> 8) a new distance,
 // whose low byte goes behind the header. The window keeps that code below 256.
-constexpr std::uint32_t NewDistanceCode = 3;
+constexpr int SuperfastRecentSlots = 3;
+constexpr std::uint32_t NewDistanceCode = RecentOffsets<SuperfastRecentSlots>::NewDistance;
 constexpr std::uint32_t MaxWindow = 64512;  // distance <= 64,511: code <= 3 + 251 = 254
 static_assert(NewDistanceCode + ((MaxWindow - 1) >> 8) <= 255);
-
-struct RecentOffsets {
-    std::uint32_t rep0 = 0;
-    std::uint32_t rep1 = 0;
-    std::uint32_t rep2 = 0;
-};
 
 // Offset codes and low bytes of the decoder, replaying the compressor's slot moves.
 struct SuperfastOffsets {
     ByteCursor codes;
     ByteCursor low;
-    RecentOffsets rep;
+    RecentSlots<SuperfastRecentSlots> rep;
 
     // A match takes one code and at most one low byte.
     std::size_t Unchecked() const { return Left(codes) < Left(low) ? Left(codes) : Left(low); }
@@ -39,17 +34,11 @@ struct SuperfastOffsets {
     std::uint32_t Next() {
         if (Careful && codes.at == codes.end) return 0;
         const std::uint32_t code = *codes.at++;
-        if (code >= NewDistanceCode) {
-            if (Careful && low.at == low.end) return 0;
-            rep.rep2 = rep.rep1;
-            rep.rep1 = rep.rep0;
-            rep.rep0 = (code - NewDistanceCode) << 8 | *low.at++;
-        } else if (code == 1) {
-            std::swap(rep.rep0, rep.rep1);
-        } else if (code == 2) {
-            std::swap(rep.rep0, rep.rep2);
-        }
-        return rep.rep0;
+        if (code < NewDistanceCode) return rep.Take(code);
+        if (Careful && low.at == low.end) return 0;
+        const std::uint32_t d = (code - NewDistanceCode) << 8 | *low.at++;
+        rep.Push(d);
+        return d;
     }
     bool Finished() const { return codes.at == codes.end && low.at == low.end; }
 };
@@ -81,7 +70,7 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
     const std::uint32_t size = std::uint32_t(n);
     const std::uint32_t window = settings.window;
     const std::uint32_t goodLength = settings.goodLength;
-    RecentOffsets rep;
+    RecentOffsets<SuperfastRecentSlots> rep;
     std::uint32_t pos = 0;
     PendingLiterals run;
 
@@ -145,21 +134,12 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
 
             PutLiteralRun(w, chunk + run.anchor, start - run.anchor);
             PutMatchLength(w, best);
-            if (distance == rep.rep0) {
-                *codes++ = 0;
-            } else if (distance == rep.rep1) {
-                *codes++ = 1;
-                std::swap(rep.rep0, rep.rep1);
-            } else if (distance == rep.rep2) {
-                *codes++ = 2;
-                std::swap(rep.rep0, rep.rep2);
+            if (const unsigned k = rep.Use(distance); k != NewDistanceCode) {
+                *codes++ = std::uint8_t(k);
             } else {
                 if (low == lowEnd) return Status::NoRoom;
                 *codes++ = std::uint8_t(NewDistanceCode + (distance >> 8));
                 *low++ = std::uint8_t(distance);
-                rep.rep2 = rep.rep1;
-                rep.rep1 = rep.rep0;
-                rep.rep0 = distance;
             }
             pos = start + best;  // positions inside the match are not indexed
             run.RestartAt(pos);
