@@ -26,9 +26,6 @@ constexpr std::uint8_t MatchOnlyTokenBase = 7;           // tokens 7..13: no lit
 constexpr std::uint8_t LiteralOnlyToken = 14;
 constexpr double BestLiteralEntropyLimit = 7.65;
 
-// Section order in the block and in BlockStreams; 1 and 2 are reserved, always empty.
-enum BestSection { TokenSection = 0, LiteralLengthSection = 3, MatchLengthSection, OffsetHighSection, LiteralSection };
-constexpr int BestSectionCount = 7;
 
 // Literal runs move in 16-byte steps: up to 15 bytes are read past the chunk and
 // written past the end of the literal stream.
@@ -192,21 +189,20 @@ template <bool Careful>
 }  // namespace
 
 Status BestDecodeBlock(const BlockStreams& in, ByteSink& out) {
-    static_assert(BestSectionCount <= MaxSections);
     // Literal copies overrun by up to 15 bytes on both sides; CopyMatch by its own margin.
     static_assert(StreamReadSlack >= 15 && CopySlack >= 15);
-    const ByteCursor tokens = in.stream[TokenSection];
+    const ByteCursor tokens = in.stream[BestSection::Tokens];
     // One token per sequence, and every token must be used.
     if (Left(tokens) != in.sequenceCount) return Status::Corrupt;
     // The two sections between the tokens and the literal lengths are always empty.
-    if (Left(in.stream[TokenSection + 1]) != 0 || Left(in.stream[TokenSection + 2]) != 0) return Status::Corrupt;
+    if (Left(in.stream[BestSection::Reserved1]) != 0 || Left(in.stream[BestSection::Reserved2]) != 0) return Status::Corrupt;
 
-    BestReplay s{in.stream[LiteralLengthSection],
-                 in.stream[MatchLengthSection],
-                 in.stream[OffsetHighSection],
+    BestReplay s{in.stream[BestSection::LiteralLengths],
+                 in.stream[BestSection::MatchLengths],
+                 in.stream[BestSection::OffsetHigh],
                  in.offsetLow,
-                 in.stream[LiteralSection].at,
-                 in.stream[LiteralSection].end,
+                 in.stream[BestSection::Literals].at,
+                 in.stream[BestSection::Literals].end,
                  out.at,
                  out.begin,
                  out.end,

@@ -7,7 +7,7 @@
 //                              EmitSequence(literals, n, length, distance) per sequence,
 //                              then FinishSequenceBlock() writes sections and header.
 //   DecodeSequences<RepCount>  decoder side: the checked token loop over BlockStreams.
-//   Stream indices (SequenceStream) are the section order of the block. Matches are
+//   Stream indices (SequenceSection) are the section order of the block. Matches are
 //   replayed with CopyMatch (codecs/common/match_copy.h).
 #pragma once
 
@@ -20,26 +20,13 @@
 #include "codecs/common/match_copy.h"
 #include "codecs/common/match_length.h"
 #include "codecs/common/recent_offsets.h"
+#include "codecs/common/sequence_sections.h"
 #include "container/blocks/block_header.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"
 
 namespace orsk {
 
-// Section order of levels 2 to 4; also the index into BlockStreams::stream and into
-// SequenceStreams' buffers.
-struct SequenceStream {
-    enum : int {
-        LiteralLengthCodes = 0,
-        MatchLengthCodes,
-        LiteralLengthExtras,
-        MatchLengthExtras,
-        OffsetCodes,
-        Literals,
-        Count,
-    };
-};
-static_assert(SequenceStream::Count == EncoderStreamCount);
 // No stream outgrows its chunk (a sequence writes one code byte per covered byte at
 // most, three extra bytes only for 15 or more), and literal runs are appended 16 bytes
 // at a time: up to 15 bytes past the last one.
@@ -57,10 +44,10 @@ struct SequenceStreams {
     static_assert(RepCount >= 1 && RepCount <= 5);
     // Largest distance whose new-distance code (d >> 8) + RepCount still fits a byte.
     static constexpr std::uint32_t MaxDistance = ((255u - RepCount) << 8) | 0xFFu;
-    using S = SequenceStream;
+    using S = SequenceSection;
 
-    std::uint8_t* begin[SequenceStream::Count] = {};
-    std::uint8_t* at[SequenceStream::Count] = {};
+    std::uint8_t* begin[SequenceSection::Count] = {};
+    std::uint8_t* at[SequenceSection::Count] = {};
     ByteSink offsetLow;              // inside the block, right behind its header
     std::uint8_t* header = nullptr;  // the block's first byte
     RecentOffsets<RepCount> rep;
@@ -128,7 +115,7 @@ template <int RepCount>
 [[nodiscard]] Status FinishSequenceBlock(ByteSink& block, const SequenceStreams<RepCount>& s,
                                          std::uint32_t chunkLength, const SectionRules& rules, HeaderOrder order) {
     if (s.lowOverflow) return Status::NoRoom;
-    using S = SequenceStream;
+    using S = SequenceSection;
     ByteSink out{block.begin, s.offsetLow.at, block.end};
     const std::uint8_t* const* b = s.begin;
     Status st = WriteCodePairSections(out, b[S::LiteralLengthCodes], b[S::MatchLengthCodes], s.sequenceCount, true);
@@ -159,7 +146,7 @@ template <int RepCount>
 template <int RepCount>
 [[nodiscard]] Status DecodeSequences(const BlockStreams& in, ByteSink& out) {
     static_assert(CopySlack >= 16 && StreamReadSlack >= 16);  // one 16-byte step over
-    using S = SequenceStream;
+    using S = SequenceSection;
     const std::uint32_t count = in.sequenceCount;
     // One code byte of each kind per sequence.
     if (Left(in.stream[S::LiteralLengthCodes]) != count || Left(in.stream[S::MatchLengthCodes]) != count) {

@@ -11,6 +11,7 @@
 #include "codecs/common/extra_length.h"
 #include "codecs/common/match_copy.h"
 #include "codecs/common/match_length.h"
+#include "codecs/common/sequence_sections.h"
 #include "container/blocks/block_header.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"
@@ -20,15 +21,6 @@ namespace orsk {
 // The longest literal run one sequence carries in the middle of a chunk; a longer
 // run is cut into literal-only sequences of exactly this many bytes.
 constexpr std::uint32_t MaxLiteralRun = 65535;
-
-// Stream order of the decoders' BlockStreams: the two code streams, the two extension
-// streams, the level's offset stream, the literals.
-constexpr int LiteralCodeStream = 0;
-constexpr int MatchCodeStream = 1;
-constexpr int LiteralExtraStream = 2;
-constexpr int MatchExtraStream = 3;
-constexpr int OffsetStream = 4;
-constexpr int LiteralStream = 5;
 
 // Literal runs move in 16-byte steps: up to 15 bytes are read past the run in the
 // chunk and written past the end of the literal stream.
@@ -77,8 +69,9 @@ inline void PutLiteralOnly(SequenceWriter& w, const std::uint8_t* run, std::uint
 
 // The writer over a compressor's stream buffers, each at its start.
 inline SequenceWriter MakeSequenceWriter(const EncoderScratch& scratch) {
-    return {scratch.stream[LiteralCodeStream], scratch.stream[MatchCodeStream], scratch.stream[LiteralExtraStream],
-            scratch.stream[MatchExtraStream], scratch.stream[LiteralStream]};
+    using S = SequenceSection;
+    return {scratch.stream[S::LiteralLengthCodes], scratch.stream[S::MatchLengthCodes],
+            scratch.stream[S::LiteralLengthExtras], scratch.stream[S::MatchLengthExtras], scratch.stream[S::Literals]};
 }
 
 // The literals of a one-slot parse not yet in a sequence, [anchor, pos), cut into
@@ -115,21 +108,22 @@ struct PendingLiterals {
 [[nodiscard]] inline Status FinishSingleSlotBlock(ByteSink& block, std::uint8_t* lowAt, const EncoderScratch& scratch,
                                                   const SequenceWriter& w, const std::uint8_t* offsetsEnd,
                                                   std::uint32_t chunkLength, bool codeLengths) {
+    using S = SequenceSection;
     std::uint8_t* const header = block.at;
     const std::uint8_t* const* s = scratch.stream;
-    const std::uint32_t sequenceCount = std::uint32_t(w.literalCodes - s[LiteralCodeStream]);
+    const std::uint32_t sequenceCount = std::uint32_t(w.literalCodes - s[S::LiteralLengthCodes]);
     ByteSink sections{block.begin, lowAt, block.end};
     const std::size_t rawLengths[4] = {
-        std::size_t(w.literalExtras - s[LiteralExtraStream]), std::size_t(w.matchExtras - s[MatchExtraStream]),
-        std::size_t(offsetsEnd - s[OffsetStream]), std::size_t(w.literals - s[LiteralStream])};
-    if (Status st = WriteCodePairSections(sections, s[LiteralCodeStream], s[MatchCodeStream], sequenceCount,
+        std::size_t(w.literalExtras - s[S::LiteralLengthExtras]), std::size_t(w.matchExtras - s[S::MatchLengthExtras]),
+        std::size_t(offsetsEnd - s[S::OffsetCodes]), std::size_t(w.literals - s[S::Literals])};
+    if (Status st = WriteCodePairSections(sections, s[S::LiteralLengthCodes], s[S::MatchLengthCodes], sequenceCount,
                                           codeLengths);
         st != Status::Ok) {
         return st;
     }
     // The extension, offset and literal streams follow in stream order, all raw.
     for (int i = 0; i < 4; ++i) {
-        if (Status st = WriteRawSection(sections, s[LiteralExtraStream + i], rawLengths[i]); st != Status::Ok) {
+        if (Status st = WriteRawSection(sections, s[S::LiteralLengthExtras + i], rawLengths[i]); st != Status::Ok) {
             return st;
         }
     }
@@ -216,17 +210,18 @@ template <bool RareEscapes, bool Careful, class Offsets>
 // ReplaySequence.
 template <bool RareEscapes, class Offsets>
 [[nodiscard]] inline Status ReplaySequences(const BlockStreams& in, ByteSink& out, Offsets& offsets) {
+    using S = SequenceSection;
     const std::uint32_t count = in.sequenceCount;
     // One code byte of each kind per sequence, nothing more.
-    if (Left(in.stream[LiteralCodeStream]) != count || Left(in.stream[MatchCodeStream]) != count) {
+    if (Left(in.stream[S::LiteralLengthCodes]) != count || Left(in.stream[S::MatchLengthCodes]) != count) {
         return Status::Corrupt;
     }
-    ReplayState s{in.stream[LiteralCodeStream].at,
-                  in.stream[MatchCodeStream].at,
-                  in.stream[LiteralExtraStream],
-                  in.stream[MatchExtraStream],
-                  in.stream[LiteralStream].at,
-                  in.stream[LiteralStream].end,
+    ReplayState s{in.stream[S::LiteralLengthCodes].at,
+                  in.stream[S::MatchLengthCodes].at,
+                  in.stream[S::LiteralLengthExtras],
+                  in.stream[S::MatchLengthExtras],
+                  in.stream[S::Literals].at,
+                  in.stream[S::Literals].end,
                   out.begin,
                   out.end,
                   out.at};

@@ -14,7 +14,7 @@ namespace orsk {
 namespace {
 
 // Level 0's offset stream holds each match's distance >> 8.
-constexpr int OffsetHighStream = OffsetStream;
+constexpr int OffsetHighStream = SequenceSection::OffsetCodes;
 
 // Distances from the high-byte stream and the low bytes behind the header, in step
 // (the decoder checks that both hold one byte per match).

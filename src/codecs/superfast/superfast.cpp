@@ -63,7 +63,7 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
     std::uint8_t* const lowEnd = block.end;
 
     SequenceWriter w = MakeSequenceWriter(scratch);
-    std::uint8_t* codes = scratch.stream[OffsetStream];
+    std::uint8_t* codes = scratch.stream[SequenceSection::OffsetCodes];
     std::uint32_t* const table = scratch.hashHead;
     ClearSlotTable(table, HashTableEntries, chunk, n);
 
@@ -153,7 +153,7 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
 }
 
 Status SuperfastDecodeBlock(const BlockStreams& in, ByteSink& out) {
-    SuperfastOffsets offsets{in.stream[OffsetStream], in.offsetLow, {}};
+    SuperfastOffsets offsets{in.stream[SequenceSection::OffsetCodes], in.offsetLow, {}};
     // The lazy look makes long matches, and escaped lengths, common.
     return ReplaySequences<false>(in, out, offsets);
 }
