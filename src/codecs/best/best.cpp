@@ -3,7 +3,9 @@
 #include "codecs/best/best.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "codecs/common/block_finisher.h"
 #include "codecs/common/extra_length.h"
 #include "codecs/common/hash_chain.h"
 #include "codecs/common/match_copy.h"
@@ -100,30 +102,21 @@ Status BestCompressBlock(const BestSettings& settings, EncoderScratch& scratch, 
 
     const std::size_t sequenceCount = std::size_t(s.token - tokens);
     const std::size_t lowCount = std::size_t(s.offsetLow - offsetLow);
-    std::uint8_t* const blockStart = block.at;
-    ByteSink out = block;
-    if (Room(out) < CompressedHeaderLength + lowCount) return Status::NoRoom;
-    out.at += CompressedHeaderLength;  // written last, once BlockLength is known
-    std::memcpy(out.at, offsetLow, lowCount);
-    out.at += lowCount;
+    // The OffsetLowBytes go right behind the header, which is written last.
+    if (Room(block) < CompressedHeaderLength + lowCount) return Status::NoRoom;
+    std::uint8_t* const lowAt = block.at + CompressedHeaderLength;
+    std::memcpy(lowAt, offsetLow, lowCount);
 
-    const std::uint8_t reserved[2] = {SectionEmpty, SectionEmpty};
-    if (Status st = WriteStreamSection(out, tokens, sequenceCount, true); st != Status::Ok) return st;
-    if (!PutBytes(out, reserved, 2)) return Status::NoRoom;
-    const std::size_t literalLengthCount = std::size_t(s.literalLength - literalLengths);
-    if (Status st = WriteStreamSection(out, literalLengths, literalLengthCount, true); st != Status::Ok) return st;
-    const std::size_t matchLengthCount = std::size_t(s.matchLength - matchLengths);
-    if (Status st = WriteStreamSection(out, matchLengths, matchLengthCount, true); st != Status::Ok) return st;
-    if (Status st = WriteStreamSection(out, offsetHigh, lowCount, true); st != Status::Ok) return st;
-    const std::size_t literalCount = std::size_t(s.literal - literals);
-    if (Status st = WriteLiteralSection(out, literals, literalCount, BestLiteralEntropyLimit); st != Status::Ok) {
-        return st;
-    }
-    WriteBlockHeader(blockStart, HeaderOrder::A,
-                     {std::uint32_t(sequenceCount), std::uint32_t(n), std::uint32_t(lowCount),
-                      std::uint32_t(out.at - blockStart)});
-    block.at = out.at;
-    return Status::Ok;
+    const SectionSource sections[BestSection::Count] = {
+        {tokens, sequenceCount, SectionForm::Codable},
+        {nullptr, 0, SectionForm::Raw},  // reserved, empty
+        {nullptr, 0, SectionForm::Raw},  // reserved, empty
+        {literalLengths, std::size_t(s.literalLength - literalLengths), SectionForm::Codable},
+        {matchLengths, std::size_t(s.matchLength - matchLengths), SectionForm::Codable},
+        {offsetHigh, lowCount, SectionForm::Codable},
+        {literals, std::size_t(s.literal - literals), SectionForm::Literals, BestLiteralEntropyLimit},
+    };
+    return FinishBlock(block, lowAt + lowCount, sections, HeaderOrder::A, {std::uint32_t(sequenceCount), std::uint32_t(n)});
 }
 
 namespace {

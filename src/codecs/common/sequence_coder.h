@@ -16,6 +16,7 @@
 
 #include "base/bytes.h"
 #include "base/format.h"
+#include "codecs/common/block_finisher.h"
 #include "codecs/common/extra_length.h"
 #include "codecs/common/match_copy.h"
 #include "codecs/common/match_length.h"
@@ -49,7 +50,6 @@ struct SequenceStreams {
     std::uint8_t* begin[SequenceSection::Count] = {};
     std::uint8_t* at[SequenceSection::Count] = {};
     ByteSink offsetLow;              // inside the block, right behind its header
-    std::uint8_t* header = nullptr;  // the block's first byte
     RecentOffsets<RepCount> rep;
     std::uint32_t sequenceCount = 0;
     bool lowOverflow = false;  // the block had no room for another OffsetLowBytes entry
@@ -58,7 +58,6 @@ struct SequenceStreams {
     [[nodiscard]] Status Begin(EncoderScratch& scratch, const ByteSink& block) {
         if (Room(block) < CompressedHeaderLength) return Status::NoRoom;
         for (int i = 0; i < S::Count; ++i) begin[i] = at[i] = scratch.stream[i];
-        header = block.at;
         offsetLow = {block.at + CompressedHeaderLength, block.at + CompressedHeaderLength, block.end};
         rep = {};
         sequenceCount = 0;
@@ -116,27 +115,17 @@ template <int RepCount>
                                          std::uint32_t chunkLength, const SectionRules& rules, HeaderOrder order) {
     if (s.lowOverflow) return Status::NoRoom;
     using S = SequenceSection;
-    ByteSink out{block.begin, s.offsetLow.at, block.end};
     const std::uint8_t* const* b = s.begin;
-    Status st = WriteCodePairSections(out, b[S::LiteralLengthCodes], b[S::MatchLengthCodes], s.sequenceCount, true);
-    for (int i : {S::LiteralLengthExtras, S::MatchLengthExtras}) {
-        if (st == Status::Ok) st = WriteStreamSection(out, b[i], s.Length(i), true);
-    }
-    if (st == Status::Ok) {
-        st = WriteStreamSection(out, b[S::OffsetCodes], s.Length(S::OffsetCodes), rules.codeOffsets);
-    }
-    if (st == Status::Ok) {
-        st = rules.codeLiterals
-                 ? WriteLiteralSection(out, b[S::Literals], s.Length(S::Literals), rules.literalEntropyLimit)
-                 : WriteRawSection(out, b[S::Literals], s.Length(S::Literals));
-    }
-    if (st != Status::Ok) return st;
-
-    const std::uint32_t blockLength = std::uint32_t(out.at - s.header);
-    const std::uint32_t lowLength = std::uint32_t(s.offsetLow.at - s.offsetLow.begin);
-    WriteBlockHeader(s.header, order, {s.sequenceCount, chunkLength, lowLength, blockLength});
-    block.at = out.at;
-    return Status::Ok;
+    const SectionSource sections[S::Count] = {
+        {b[S::LiteralLengthCodes], s.sequenceCount, SectionForm::Codable},
+        {b[S::MatchLengthCodes], s.sequenceCount, SectionForm::Codable},
+        {b[S::LiteralLengthExtras], s.Length(S::LiteralLengthExtras), SectionForm::Codable},
+        {b[S::MatchLengthExtras], s.Length(S::MatchLengthExtras), SectionForm::Codable},
+        {b[S::OffsetCodes], s.Length(S::OffsetCodes), rules.codeOffsets ? SectionForm::Codable : SectionForm::Raw},
+        {b[S::Literals], s.Length(S::Literals), rules.codeLiterals ? SectionForm::Literals : SectionForm::Raw,
+         rules.literalEntropyLimit},
+    };
+    return FinishBlock(block, s.offsetLow.at, sections, order, {s.sequenceCount, chunkLength});
 }
 
 // The token loop of levels 2 to 4 with every limit checked once per sequence. `out`

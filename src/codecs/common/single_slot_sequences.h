@@ -8,6 +8,7 @@
 
 #include "base/bytes.h"
 #include "base/format.h"
+#include "codecs/common/block_finisher.h"
 #include "codecs/common/extra_length.h"
 #include "codecs/common/match_copy.h"
 #include "codecs/common/match_length.h"
@@ -103,35 +104,24 @@ struct PendingLiterals {
 // Completes a block whose header starts at block.at and whose OffsetLowBytes end at
 // `lowAt`: the six sections from the scratch streams (the offset stream ends at
 // `offsetsEnd`), then the header. Every sequence wrote one literal-length code, so
-// those codes count the sequences. The two code streams are coded together when
-// `codeLengths` and long enough; the rest stay raw. Advances block.at on Ok only.
+// those codes count the sequences. The two code streams may be coded when
+// `codeLengths`; the rest stay raw. Advances block.at on Ok only.
 [[nodiscard]] inline Status FinishSingleSlotBlock(ByteSink& block, std::uint8_t* lowAt, const EncoderScratch& scratch,
                                                   const SequenceWriter& w, const std::uint8_t* offsetsEnd,
                                                   std::uint32_t chunkLength, bool codeLengths) {
     using S = SequenceSection;
-    std::uint8_t* const header = block.at;
     const std::uint8_t* const* s = scratch.stream;
-    const std::uint32_t sequenceCount = std::uint32_t(w.literalCodes - s[S::LiteralLengthCodes]);
-    ByteSink sections{block.begin, lowAt, block.end};
-    const std::size_t rawLengths[4] = {
-        std::size_t(w.literalExtras - s[S::LiteralLengthExtras]), std::size_t(w.matchExtras - s[S::MatchLengthExtras]),
-        std::size_t(offsetsEnd - s[S::OffsetCodes]), std::size_t(w.literals - s[S::Literals])};
-    if (Status st = WriteCodePairSections(sections, s[S::LiteralLengthCodes], s[S::MatchLengthCodes], sequenceCount,
-                                          codeLengths);
-        st != Status::Ok) {
-        return st;
-    }
-    // The extension, offset and literal streams follow in stream order, all raw.
-    for (int i = 0; i < 4; ++i) {
-        if (Status st = WriteRawSection(sections, s[S::LiteralLengthExtras + i], rawLengths[i]); st != Status::Ok) {
-            return st;
-        }
-    }
-    WriteBlockHeader(header, HeaderOrder::A,
-                     {sequenceCount, chunkLength, std::uint32_t(lowAt - (header + CompressedHeaderLength)),
-                      std::uint32_t(sections.at - header)});
-    block.at = sections.at;
-    return Status::Ok;
+    const std::size_t sequenceCount = std::size_t(w.literalCodes - s[S::LiteralLengthCodes]);
+    const SectionForm codes = codeLengths ? SectionForm::Codable : SectionForm::Raw;
+    const SectionSource sections[S::Count] = {
+        {s[S::LiteralLengthCodes], sequenceCount, codes},
+        {s[S::MatchLengthCodes], sequenceCount, codes},
+        {s[S::LiteralLengthExtras], std::size_t(w.literalExtras - s[S::LiteralLengthExtras]), SectionForm::Raw},
+        {s[S::MatchLengthExtras], std::size_t(w.matchExtras - s[S::MatchLengthExtras]), SectionForm::Raw},
+        {s[S::OffsetCodes], std::size_t(offsetsEnd - s[S::OffsetCodes]), SectionForm::Raw},
+        {s[S::Literals], std::size_t(w.literals - s[S::Literals]), SectionForm::Raw},
+    };
+    return FinishBlock(block, lowAt, sections, HeaderOrder::A, {std::uint32_t(sequenceCount), chunkLength});
 }
 
 // Literal copies overrun by up to 15 bytes on both sides; CopyMatch by its own margin.
