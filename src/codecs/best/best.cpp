@@ -93,10 +93,10 @@ Status BestCompressBlock(const BestSettings& settings, EncoderScratch& scratch, 
     std::uint32_t pending = ParseRecentFirst(finder, settings.goodLength, s.rep, s);
     // The final run may pass 65,535 (up to 65,543); a stored length must fit 16 bits.
     std::uint32_t start = std::uint32_t(n) - pending;
-    if (pending > MaxMatchLength) {
-        s.EmitLiterals(start, MaxMatchLength);
-        start += MaxMatchLength;
-        pending -= MaxMatchLength;
+    if (pending > MaxLiteralRun) {
+        s.EmitLiterals(start, MaxLiteralRun);
+        start += MaxLiteralRun;
+        pending -= MaxLiteralRun;
     }
     if (pending != 0) s.EmitLiterals(start, pending);
 

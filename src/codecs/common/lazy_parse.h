@@ -37,7 +37,7 @@ void ParseLazyChain(ChainFinder<Lanes>& finder, std::uint32_t goodLength, Sequen
         InsertWithHead(f, pos, c.h, cand);
         if (m.length < MinMatchLength) {
             ++pending;
-            if (pending == MaxMatchLength) {
+            if (pending == MaxLiteralRun) {
                 streams.EmitSequence(chunk + pos + 1 - pending, pending, 0, 0);
                 pending = 0;
             }

@@ -1,5 +1,6 @@
-// How long a match may be and how its length is measured: the common prefix of two
-// positions of one chunk, found 16 bytes at a time. Shared by every level's parse.
+// How long a match or a literal run may be, and how a match's length is measured: the
+// common prefix of two positions of one chunk, found 16 bytes at a time. Shared by
+// every level's parse.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,9 @@ constexpr std::uint32_t MinMatchLength = 4;
 constexpr std::uint32_t LengthEscapeCode = 15;
 // The longest match one sequence carries at every level (a 16-bit extension).
 constexpr std::uint32_t MaxMatchLength = 65535;
+// The longest literal run one sequence carries before the chunk's unsearched tail; a
+// longer run is cut into literal-only sequences of exactly this many bytes.
+constexpr std::uint32_t MaxLiteralRun = 65535;
 
 // min(common prefix of a and b counted from `start`, limit), for start < limit.
 // Compares whole 16-byte groups, so it may read up to 15 bytes past a + limit and

@@ -44,7 +44,7 @@ std::uint32_t ParseRecentFirst(ChainFinder<Lanes>& finder, std::uint32_t goodLen
         // A chain match only one byte longer gives way to the recent offset.
         if (m.length == recent.length + 1) m = recent;
         if (m.length < MinMatchLength) {
-            if (++pending == MaxMatchLength) {
+            if (++pending == MaxLiteralRun) {
                 emit.EmitLiterals(pos + 1 - pending, pending);
                 pending = 0;
             }

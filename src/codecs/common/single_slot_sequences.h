@@ -19,10 +19,6 @@
 
 namespace orsk {
 
-// The longest literal run one sequence carries in the middle of a chunk; a longer
-// run is cut into literal-only sequences of exactly this many bytes.
-constexpr std::uint32_t MaxLiteralRun = 65535;
-
 // Literal runs move in 16-byte steps: up to 15 bytes are read past the run in the
 // chunk and written past the end of the literal stream.
 static_assert(StreamBufferSize >= MaxChunkLength + 15 && InputSlack >= 15);
