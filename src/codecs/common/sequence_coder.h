@@ -49,7 +49,7 @@ struct SequenceStreams {
 
     std::uint8_t* begin[SequenceSection::Count] = {};
     std::uint8_t* at[SequenceSection::Count] = {};
-    ByteSink offsetLow;              // inside the block, right behind its header
+    ByteSink offsetLow;  // inside the block, right behind its header
     RecentOffsets<RepCount> rep;
     std::uint32_t sequenceCount = 0;
     bool lowOverflow = false;  // the block had no room for another OffsetLowBytes entry
