@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 namespace orsk {
 
@@ -42,22 +43,32 @@ struct RecentSlots {
 
     // Slot k (k < Count): its distance moves to slot 0 and slot 0's to slot k.
     std::uint32_t Take(std::uint32_t k) {
-        std::uint32_t d;
-        if constexpr (Count <= 5) {
-            d = k == 0 ? s0 : k == 1 ? s1 : k == 2 ? s2 : k == 3 ? s3 : s4;
+        if constexpr (Count <= 3) {
+            // Up to three slots, an exchange behind a branch (mostly slot 0, well
+            // predicted) costs less than the selects below.
+            if (k == 1) std::swap(s0, s1);
+            if constexpr (Count > 2) {
+                if (k == 2) std::swap(s0, s2);
+            }
+            return s0;
         } else {
-            // Six conditionals become a jump table, whose indirect jump mispredicts on
-            // a random k; masks stay branch-free.
-            auto is = [k](std::uint32_t slot) { return 0u - std::uint32_t(k == slot); };
-            d = (s0 & is(0)) | (s1 & is(1)) | (s2 & is(2)) | (s3 & is(3)) | (s4 & is(4)) | (s5 & is(5));
+            std::uint32_t d;
+            if constexpr (Count <= 5) {
+                d = k == 0 ? s0 : k == 1 ? s1 : k == 2 ? s2 : k == 3 ? s3 : s4;
+            } else {
+                // Six conditionals become a jump table, whose indirect jump mispredicts on
+                // a random k; masks stay branch-free.
+                auto is = [k](std::uint32_t slot) { return 0u - std::uint32_t(k == slot); };
+                d = (s0 & is(0)) | (s1 & is(1)) | (s2 & is(2)) | (s3 & is(3)) | (s4 & is(4)) | (s5 & is(5));
+            }
+            s1 = k == 1 ? s0 : s1;
+            s2 = k == 2 ? s0 : s2;
+            s3 = k == 3 ? s0 : s3;
+            if constexpr (Count > 4) s4 = k == 4 ? s0 : s4;
+            if constexpr (Count > 5) s5 = k == 5 ? s0 : s5;
+            s0 = d;
+            return d;
         }
-        if constexpr (Count > 1) s1 = k == 1 ? s0 : s1;
-        if constexpr (Count > 2) s2 = k == 2 ? s0 : s2;
-        if constexpr (Count > 3) s3 = k == 3 ? s0 : s3;
-        if constexpr (Count > 4) s4 = k == 4 ? s0 : s4;
-        if constexpr (Count > 5) s5 = k == 5 ? s0 : s5;
-        s0 = d;
-        return d;
     }
     // A new distance enters slot 0; the others move down one, the last drops out.
     void Push(std::uint32_t d) {
