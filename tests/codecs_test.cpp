@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "codecs/hyperfast/copy_match.h"
+#include "codecs/best/best.h"
+#include "codecs/common/match_copy.h"
+#include "codecs/common/sequence_sections.h"
 #include "codecs/normal/normal.h"
 #include "container/blocks/sections.h"
 #include "container/drivers/memory.h"
@@ -24,9 +26,9 @@ namespace {
 Bytes Str(const std::string& s) { return Bytes(s.begin(), s.end()); }
 std::string Name(Level level) { return LevelName(level); }
 
-// Stream indices of levels 0 to 4 and of BEST, in section order.
-enum { LitCodes, MatchCodes, LitExtras, MatchExtras, Offsets, Literals };
-enum { BestTokens = 0, BestLiteralLengths = 3, BestMatchLengths, BestOffsetHigh, BestLiterals };
+// Section indices of levels 0 to 4 and of BEST.
+using S = SequenceSection;
+using B = BestSection;
 
 // ---- Compressors ---------------------------------------------------------------------
 
@@ -106,9 +108,9 @@ TEST(Compressors, LiteralRunsStopAt65535) {
     for (const Case& c : cases) {
         SCOPED_TRACE(Name(c.level) + " " + std::to_string(c.n));
         const BlockView v = ViewBlock(c.level, CompressBlock(c.level, NoRepeats(c.n)));
-        EXPECT_EQ(v.streams[LitCodes], c.codes);
-        EXPECT_EQ(v.streams[LitExtras], c.extras);
-        EXPECT_EQ(v.streams[Literals], NoRepeats(c.n));
+        EXPECT_EQ(v.streams[S::LiteralLengthCodes], c.codes);
+        EXPECT_EQ(v.streams[S::LiteralLengthExtras], c.extras);
+        EXPECT_EQ(v.streams[S::Literals], NoRepeats(c.n));
     }
     // A final run past 65,535 behind a match: BEST stores lengths whole and must split it.
     for (std::size_t n : {65535u, 65544u, 65600u}) {
@@ -139,8 +141,8 @@ TEST(Compressors, CodeStreamsAreCodedFrom2048Sequences) {
             ASSERT_EQ(v.sequenceCount, units);
             // Level 0 never codes a stream.
             const std::uint8_t kind = units < MinCodedLength || level == Level::Hyperfast ? SectionRaw : SectionCoded;
-            EXPECT_EQ(v.kinds[LitCodes], kind);
-            EXPECT_EQ(v.kinds[MatchCodes], kind);
+            EXPECT_EQ(v.kinds[S::LiteralLengthCodes], kind);
+            EXPECT_EQ(v.kinds[S::MatchLengthCodes], kind);
             Bytes restored;
             ASSERT_EQ(RestoreAt(level, block, restored), Status::Ok);
             EXPECT_EQ(restored, data);
@@ -162,11 +164,11 @@ TEST(Compressors, SuperfastLazyLookTakesOnlyALongerMatch) {
     };
     for (const Case& c : cases) {
         const BlockView v = ViewBlock(Level::Superfast, CompressBlock(Level::Superfast, Str(c.data)));
-        EXPECT_EQ(v.streams[LitCodes], c.litCodes);
-        EXPECT_EQ(v.streams[MatchCodes], c.matchCodes);
-        EXPECT_EQ(v.streams[Offsets], (Bytes{3, 3}));
+        EXPECT_EQ(v.streams[S::LiteralLengthCodes], c.litCodes);
+        EXPECT_EQ(v.streams[S::MatchLengthCodes], c.matchCodes);
+        EXPECT_EQ(v.streams[S::OffsetCodes], (Bytes{3, 3}));
         EXPECT_EQ(v.low, c.low);
-        EXPECT_EQ(v.streams[Literals], Str(c.literals));
+        EXPECT_EQ(v.streams[S::Literals], Str(c.literals));
     }
 }
 
@@ -317,13 +319,18 @@ TEST(Decoders, Levels0And1CheckEveryLimit) {
     ExpectTour(Level::Hyperfast, h0, Str("abcdabcddd"),
                {{"distance 0", [](Hand& x) { x.low[0] = 0; }},
                 {"distance past the start", [](Hand& x) { x.low[0] = 5; }},
-                {"match past the chunk", [](Hand& x) { x.streams[MatchCodes][1] = 15, x.streams[MatchExtras] = {255, 255, 255}; }},
-                {"literals far past their stream",
-                 [](Hand& x) { x.streams[LitCodes][0] = 15, x.streams[LitExtras] = {255, 255, 255}, x.chunk = 70000; }}});
+                {"match past the chunk", [](Hand& x) {
+                     x.streams[S::MatchLengthCodes][1] = 15, x.streams[S::MatchLengthExtras] = {255, 255, 255};
+                 }},
+                {"literals far past their stream", [](Hand& x) {
+                     x.streams[S::LiteralLengthCodes][0] = 15, x.streams[S::LiteralLengthExtras] = {255, 255, 255};
+                     x.chunk = 70000;
+                 }}});
     // 18 matches of 65,535 at distance 1: more than a chunk, more than the restore buffer.
     Hand big{{Bytes(18, 0), Bytes(18, 15), {}, {}, Bytes(18, 0), {'a'}}, Bytes(18, 1), 1 + 18 * 65535};
-    big.streams[LitCodes][0] = 1;
-    for (int i = 0; i < 18; ++i) big.streams[MatchExtras].insert(big.streams[MatchExtras].end(), {255, 0xFE, 0xF1});
+    big.streams[S::LiteralLengthCodes][0] = 1;
+    Bytes& bigExtras = big.streams[S::MatchLengthExtras];
+    for (int i = 0; i < 18; ++i) bigExtras.insert(bigExtras.end(), {255, 0xFE, 0xF1});
     Bytes out;
     EXPECT_EQ(Decode(Level::Hyperfast, big, out), Status::Corrupt);
     // New distances 8, 3, 5; then code 2 (rep2 = 8, rep1 stays 3), code 1 (3), code 1
@@ -331,10 +338,11 @@ TEST(Decoders, Levels0And1CheckEveryLimit) {
     Hand h1{{Bytes{8, 0, 0, 0, 0, 0, 0}, Bytes(7, 4), {}, {}, {3, 3, 3, 2, 1, 1, 0}, Str("abcdefgh")}, {8, 3, 5}, 36};
     ExpectTour(Level::Superfast, h1,
                Replay(Str("abcdefgh"), {{8, 4, 8}, {0, 4, 3}, {0, 4, 5}, {0, 4, 8}, {0, 4, 3}, {0, 4, 8}, {0, 4, 8}}),
-               {{"empty recent slot", [](Hand& x) { x.streams[Offsets][1] = 2, x.low.pop_back(); }},
-                {"rep0 before any distance", [](Hand& x) { x.streams[Offsets][0] = 0, x.low.erase(x.low.begin()); }},
+               {{"empty recent slot", [](Hand& x) { x.streams[S::OffsetCodes][1] = 2, x.low.pop_back(); }},
+                {"rep0 before any distance",
+                 [](Hand& x) { x.streams[S::OffsetCodes][0] = 0, x.low.erase(x.low.begin()); }},
                 {"new distance 0", [](Hand& x) { x.low[0] = 0; }},
-                {"new distance past the start", [](Hand& x) { x.streams[Offsets][0] = 4; }}});
+                {"new distance past the start", [](Hand& x) { x.streams[S::OffsetCodes][0] = 4; }}});
 }
 
 TEST(Decoders, SequenceLoopChecksEveryLimit) {
@@ -347,18 +355,20 @@ TEST(Decoders, SequenceLoopChecksEveryLimit) {
         Hand h{{Bytes{14, 3, 0, 15}, {15, 15, 15, 0}, {1}, {15, 5, 255, 1, 29}, {base, 0, base}, lits}, {7, 20}, 383};
         ExpectTour(level, h, Replay(lits, {{14, 30, 7}, {3, 20, 7}, {0, 300, 20}, {16, 0, 0}}),
                    {{"distance beyond the output", [](Hand& x) { x.low[0] = 15; }},
-                    {"empty recent slot", [](Hand& x) { x.streams[Offsets][0] = 1; }},
+                    {"empty recent slot", [](Hand& x) { x.streams[S::OffsetCodes][0] = 1; }},
                     {"distance 0", [](Hand& x) { x.low[0] = 0; }},
                     {"count beyond the code streams", [](Hand& x) { x.count = 0xFFFFFFFF; }},
-                    {"match far beyond the chunk", [](Hand& x) { x.streams[MatchExtras] = {255, 255, 240, 5, 255, 1, 29}; }},
+                    {"match far beyond the chunk",
+                     [](Hand& x) { x.streams[S::MatchLengthExtras] = {255, 255, 240, 5, 255, 1, 29}; }},
                     {"literals far past their stream", [](Hand& x) {
-                         x.streams[LitCodes][0] = 15, x.streams[LitExtras] = {255, 255, 240, 1}, x.chunk += 65535 - 14;
+                         x.streams[S::LiteralLengthCodes][0] = 15;
+                         x.streams[S::LiteralLengthExtras] = {255, 255, 240, 1}, x.chunk += 65535 - 14;
                      }}});
         // 100 escaped match lengths and no extension byte: refused at the first, before
         // the reads pass the stream's slack.
         Hand escapes{{Bytes(100, 0), Bytes(100, 15), {}, {}, Bytes(100, 0), {'a'}}, {1}, 1 + 100 * 15};
-        escapes.streams[LitCodes][0] = 1;
-        escapes.streams[Offsets][0] = base;
+        escapes.streams[S::LiteralLengthCodes][0] = 1;
+        escapes.streams[S::OffsetCodes][0] = base;
         Bytes out;
         EXPECT_EQ(Decode(level, escapes, out), Status::Corrupt);
     }
@@ -370,7 +380,8 @@ TEST(Decoders, SequenceLoopChecksEveryLimit) {
            {10, 20, 30, 40, 50, 254, 1}, 65535 + 40};
     std::vector<Step> steps{{65535, 4, 10}};
     for (std::uint32_t d : {20, 30, 40, 50, 10, 40, 50, 64254, 1}) steps.push_back({0, 4, d});
-    ExpectTour(Level::Better, h, Replay(lits, steps), {{"slot 4 still empty", [](Hand& x) { x.streams[Offsets][4] = 4; }}});
+    ExpectTour(Level::Better, h, Replay(lits, steps),
+               {{"slot 4 still empty", [](Hand& x) { x.streams[S::OffsetCodes][4] = 4; }}});
 }
 
 TEST(Decoders, BestTokensResolveRecentSlotsAndWholeLengths) {
@@ -381,11 +392,11 @@ TEST(Decoders, BestTokensResolveRecentSlotsAndWholeLengths) {
     Bytes lits(65534 + 300 + 1);
     for (std::size_t i = 0; i < lits.size(); ++i) lits[i] = std::uint8_t(i * 7 + (i >> 8));
     Hand h;
-    h.streams[BestTokens] = {14, 13, 13, 13, 13, 13, 13, 13, 12, 12, 3, 7, 8, 6, 7};
-    h.streams[BestLiteralLengths] = {255, 0xFF, 0xFE, 255, 1, 44, 1};
-    h.streams[BestMatchLengths] = {4, 4, 4, 4, 4, 4, 10, 5, 6, 7, 8, 9, 4, 255, 255, 255};
-    h.streams[BestOffsetHigh] = {0, 0, 0, 0, 0, 0, 255, 0};
-    h.streams[BestLiterals] = lits;
+    h.streams[B::Tokens] = {14, 13, 13, 13, 13, 13, 13, 13, 12, 12, 3, 7, 8, 6, 7};
+    h.streams[B::LiteralLengths] = {255, 0xFF, 0xFE, 255, 1, 44, 1};
+    h.streams[B::MatchLengths] = {4, 4, 4, 4, 4, 4, 10, 5, 6, 7, 8, 9, 4, 255, 255, 255};
+    h.streams[B::OffsetHigh] = {0, 0, 0, 0, 0, 0, 255, 0};
+    h.streams[B::Literals] = lits;
     h.low = {1, 2, 3, 4, 5, 6, 254, 1};
     std::vector<Step> steps{{65534, 0, 0}};
     for (std::uint32_t d = 1; d <= 6; ++d) steps.push_back({0, 4, d});
@@ -393,11 +404,12 @@ TEST(Decoders, BestTokensResolveRecentSlotsAndWholeLengths) {
                                {0, 65535, 1}});
     for (const Step& s : steps) h.chunk += s.literals + s.length;
     ExpectTour(Level::Best, h, Replay(lits, steps),
-               {{"empty recent slot", [](Hand& x) { x.streams[BestTokens][1] = 8; }},
-                {"distance before the start", [](Hand& x) { x.streams[BestOffsetHigh][0] = 255, x.low[0] = 255; }},
+               {{"empty recent slot", [](Hand& x) { x.streams[B::Tokens][1] = 8; }},
+                {"distance before the start", [](Hand& x) { x.streams[B::OffsetHigh][0] = 255, x.low[0] = 255; }},
                 {"distance 0", [](Hand& x) { x.low[0] = 0; }},
                 {"literals far past their stream", [](Hand& x) {
-                     x.streams[BestLiteralLengths][4] = 0xFF, x.streams[BestLiteralLengths][5] = 0xFF, x.chunk += 65535 - 300;
+                     x.streams[B::LiteralLengths][4] = 0xFF, x.streams[B::LiteralLengths][5] = 0xFF;
+                     x.chunk += 65535 - 300;
                  }}});
     // The reserved pair between tokens and literal lengths stays empty: no writer fills it.
     for (std::size_t reserved : {1, 2}) {

@@ -3,12 +3,15 @@
 #include "codecs/best/best.h"
 
 #include <algorithm>
+#include <cstring>
 
-#include "codecs/better/recent_parse.h"
-#include "codecs/better/recent_probe.h"
-#include "codecs/fast/match_finder.h"
-#include "codecs/fast/sequence_coder.h"
-#include "codecs/hyperfast/copy_match.h"
+#include "codecs/common/block_finisher.h"
+#include "codecs/common/extra_length.h"
+#include "codecs/common/hash_chain.h"
+#include "codecs/common/match_copy.h"
+#include "codecs/common/recent_offsets.h"
+#include "codecs/common/recent_parse.h"
+#include "codecs/common/recent_probe.h"
 #include "container/blocks/block_header.h"
 
 namespace orsk {
@@ -19,29 +22,12 @@ constexpr int BestRecentSlots = 6;
 // Four links per chain entry: walks of up to 513 candidates take a quarter of the
 // dependent loads.
 constexpr int BestLinkLanes = 4;
-constexpr unsigned NewDistanceClass = BestRecentSlots;   // offset class 6
+// Offset classes 0..5 name a recent slot, 6 a new distance.
+constexpr unsigned NewDistanceClass = RecentOffsets<BestRecentSlots>::NewDistance;
 constexpr std::uint8_t MatchOnlyTokenBase = 7;           // tokens 7..13: no literals
 constexpr std::uint8_t LiteralOnlyToken = 14;
 constexpr double BestLiteralEntropyLimit = 7.65;
 
-// Section order in the block and in BlockStreams; 1 and 2 are reserved, always empty.
-enum BestSection { TokenSection = 0, LiteralLengthSection = 3, MatchLengthSection, OffsetHighSection, LiteralSection };
-constexpr int BestSectionCount = 7;
-
-// A new distance enters slot 0 and shifts the others down; a hit on slot k exchanges
-// it with slot 0. Returns the offset class: k for a hit, NewDistanceClass otherwise.
-inline unsigned ClassifyDistance(std::uint32_t (&rep)[BestRecentSlots], std::uint32_t d) {
-    for (unsigned k = 0; k < NewDistanceClass; ++k) {
-        if (rep[k] == d) {
-            rep[k] = rep[0];
-            rep[0] = d;
-            return k;
-        }
-    }
-    for (int k = BestRecentSlots - 1; k > 0; --k) rep[k] = rep[k - 1];
-    rep[0] = d;
-    return NewDistanceClass;
-}
 
 // Literal runs move in 16-byte steps: up to 15 bytes are read past the chunk and
 // written past the end of the literal stream.
@@ -53,7 +39,7 @@ static_assert(InputSlack >= 15 && StreamBufferSize >= MaxChunkLength + 15);
 // least 255, and each offset byte belongs to a match of at least 4.
 struct BestStreams {
     const std::uint8_t* chunk;
-    std::uint32_t rep[BestRecentSlots];
+    RecentOffsets<BestRecentSlots> rep;
     std::uint8_t* token;
     std::uint8_t* literalLength;
     std::uint8_t* matchLength;
@@ -62,7 +48,7 @@ struct BestStreams {
     std::uint8_t* literal;
 
     void AppendLiterals(std::uint32_t start, std::uint32_t count) {
-        PutExtraLength(literalLength, count);
+        ExtraLength::Put(literalLength, count);
         CopyWide16(literal, chunk + start, count);
         literal += count;
     }
@@ -73,7 +59,7 @@ struct BestStreams {
     }
 
     void EmitMatch(std::uint32_t start, std::uint32_t count, Match m) {
-        const unsigned j = ClassifyDistance(rep, m.distance);
+        const unsigned j = rep.Use(m.distance);
         if (j == NewDistanceClass) {
             *offsetHigh++ = std::uint8_t(m.distance >> 8);
             *offsetLow++ = std::uint8_t(m.distance);
@@ -84,7 +70,7 @@ struct BestStreams {
         } else {
             *token++ = std::uint8_t(MatchOnlyTokenBase + j);
         }
-        PutExtraLength(matchLength, m.length);
+        ExtraLength::Put(matchLength, m.length);
     }
 };
 
@@ -107,39 +93,30 @@ Status BestCompressBlock(const BestSettings& settings, EncoderScratch& scratch, 
     std::uint32_t pending = ParseRecentFirst(finder, settings.goodLength, s.rep, s);
     // The final run may pass 65,535 (up to 65,543); a stored length must fit 16 bits.
     std::uint32_t start = std::uint32_t(n) - pending;
-    if (pending > MaxMatchLength) {
-        s.EmitLiterals(start, MaxMatchLength);
-        start += MaxMatchLength;
-        pending -= MaxMatchLength;
+    if (pending > MaxLiteralRun) {
+        s.EmitLiterals(start, MaxLiteralRun);
+        start += MaxLiteralRun;
+        pending -= MaxLiteralRun;
     }
     if (pending != 0) s.EmitLiterals(start, pending);
 
     const std::size_t sequenceCount = std::size_t(s.token - tokens);
     const std::size_t lowCount = std::size_t(s.offsetLow - offsetLow);
-    std::uint8_t* const blockStart = block.at;
-    ByteSink out = block;
-    if (Room(out) < CompressedHeaderLength + lowCount) return Status::NoRoom;
-    out.at += CompressedHeaderLength;  // written last, once BlockLength is known
-    std::memcpy(out.at, offsetLow, lowCount);
-    out.at += lowCount;
+    // The OffsetLowBytes go right behind the header, which is written last.
+    if (Room(block) < CompressedHeaderLength + lowCount) return Status::NoRoom;
+    std::uint8_t* const lowAt = block.at + CompressedHeaderLength;
+    std::memcpy(lowAt, offsetLow, lowCount);
 
-    const std::uint8_t reserved[2] = {SectionEmpty, SectionEmpty};
-    if (Status st = WriteStreamSection(out, tokens, sequenceCount, true); st != Status::Ok) return st;
-    if (!PutBytes(out, reserved, 2)) return Status::NoRoom;
-    const std::size_t literalLengthCount = std::size_t(s.literalLength - literalLengths);
-    if (Status st = WriteStreamSection(out, literalLengths, literalLengthCount, true); st != Status::Ok) return st;
-    const std::size_t matchLengthCount = std::size_t(s.matchLength - matchLengths);
-    if (Status st = WriteStreamSection(out, matchLengths, matchLengthCount, true); st != Status::Ok) return st;
-    if (Status st = WriteStreamSection(out, offsetHigh, lowCount, true); st != Status::Ok) return st;
-    const std::size_t literalCount = std::size_t(s.literal - literals);
-    if (Status st = WriteLiteralSection(out, literals, literalCount, BestLiteralEntropyLimit); st != Status::Ok) {
-        return st;
-    }
-    WriteBlockHeader(blockStart, HeaderOrder::A,
-                     {std::uint32_t(sequenceCount), std::uint32_t(n), std::uint32_t(lowCount),
-                      std::uint32_t(out.at - blockStart)});
-    block.at = out.at;
-    return Status::Ok;
+    const SectionSource sections[BestSection::Count] = {
+        {tokens, sequenceCount, SectionForm::Codable},
+        {nullptr, 0, SectionForm::Raw},  // reserved, empty
+        {nullptr, 0, SectionForm::Raw},  // reserved, empty
+        {literalLengths, std::size_t(s.literalLength - literalLengths), SectionForm::Codable},
+        {matchLengths, std::size_t(s.matchLength - matchLengths), SectionForm::Codable},
+        {offsetHigh, lowCount, SectionForm::Codable},
+        {literals, std::size_t(s.literal - literals), SectionForm::Literals, BestLiteralEntropyLimit},
+    };
+    return FinishBlock(block, lowAt + lowCount, sections, HeaderOrder::A, {std::uint32_t(sequenceCount), std::uint32_t(n)});
 }
 
 namespace {
@@ -161,8 +138,8 @@ struct BestReplay {
 // One length; Careful false when the caller knows the cursor holds a whole one.
 template <bool Careful>
 [[nodiscard]] inline bool NextLength(ByteCursor& c, std::uint32_t& v) {
-    if constexpr (Careful) return ReadExtraLength(c, v);
-    v = TakeExtraLength(c);
+    if constexpr (Careful) return ExtraLength::Read(c, v);
+    v = ExtraLength::Take(c);
     return true;
 }
 
@@ -205,21 +182,20 @@ template <bool Careful>
 }  // namespace
 
 Status BestDecodeBlock(const BlockStreams& in, ByteSink& out) {
-    static_assert(BestSectionCount <= MaxSections);
     // Literal copies overrun by up to 15 bytes on both sides; CopyMatch by its own margin.
     static_assert(StreamReadSlack >= 15 && CopySlack >= 15);
-    const ByteCursor tokens = in.stream[TokenSection];
+    const ByteCursor tokens = in.stream[BestSection::Tokens];
     // One token per sequence, and every token must be used.
     if (Left(tokens) != in.sequenceCount) return Status::Corrupt;
     // The two sections between the tokens and the literal lengths are always empty.
-    if (Left(in.stream[TokenSection + 1]) != 0 || Left(in.stream[TokenSection + 2]) != 0) return Status::Corrupt;
+    if (Left(in.stream[BestSection::Reserved1]) != 0 || Left(in.stream[BestSection::Reserved2]) != 0) return Status::Corrupt;
 
-    BestReplay s{in.stream[LiteralLengthSection],
-                 in.stream[MatchLengthSection],
-                 in.stream[OffsetHighSection],
+    BestReplay s{in.stream[BestSection::LiteralLengths],
+                 in.stream[BestSection::MatchLengths],
+                 in.stream[BestSection::OffsetHigh],
                  in.offsetLow,
-                 in.stream[LiteralSection].at,
-                 in.stream[LiteralSection].end,
+                 in.stream[BestSection::Literals].at,
+                 in.stream[BestSection::Literals].end,
                  out.at,
                  out.begin,
                  out.end,

@@ -11,6 +11,22 @@
 
 namespace orsk {
 
+// The stream sections of a level 5 block, in the order the block holds them: also the
+// index into BlockStreams::stream.
+struct BestSection {
+    enum : int {
+        Tokens = 0,  // one per sequence: its shape and offset class
+        Reserved1,   // always empty
+        Reserved2,   // always empty
+        LiteralLengths,
+        MatchLengths,
+        OffsetHigh,  // each new distance >> 8
+        Literals,
+        Count,
+    };
+};
+static_assert(BestSection::Count <= MaxSections);
+
 struct BestSettings {
     std::uint16_t maxChainSteps = 512;
     std::uint16_t window = 65535;

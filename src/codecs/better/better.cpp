@@ -2,9 +2,9 @@
 // FAST's block layout and sequence coding with five recent-offset slots.
 #include "codecs/better/better.h"
 
-#include "codecs/better/recent_parse.h"
-#include "codecs/fast/match_finder.h"
-#include "codecs/fast/sequence_coder.h"
+#include "codecs/common/hash_chain.h"
+#include "codecs/common/recent_parse.h"
+#include "codecs/common/sequence_coder.h"
 
 namespace orsk {
 

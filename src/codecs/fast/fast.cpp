@@ -2,9 +2,9 @@
 // offset codes and literals are always stored raw.
 #include "codecs/fast/fast.h"
 
-#include "codecs/fast/lazy_parse.h"
-#include "codecs/fast/match_finder.h"
-#include "codecs/fast/sequence_coder.h"
+#include "codecs/common/hash_chain.h"
+#include "codecs/common/lazy_parse.h"
+#include "codecs/common/sequence_coder.h"
 
 namespace orsk {
 

@@ -4,19 +4,17 @@
 
 #include <cassert>
 
-#include "codecs/hyperfast/match_length.h"
-#include "codecs/hyperfast/sequence_streams.h"
-#include "codecs/hyperfast/slot_table.h"
+#include "codecs/common/match_length.h"
+#include "codecs/common/position_hash.h"
+#include "codecs/common/single_slot_sequences.h"
+#include "codecs/common/single_slot_table.h"
+#include "codecs/common/unsearched_tail.h"
 
 namespace orsk {
 namespace {
 
-// The last 9 positions are never searched and always end as literals; the block
-// layout of a chunk depends on exactly this margin.
-constexpr std::size_t UnsearchedTail = 9;
-
 // Level 0's offset stream holds each match's distance >> 8.
-constexpr int OffsetHighStream = OffsetStream;
+constexpr int OffsetHighStream = SequenceSection::OffsetCodes;
 
 // Distances from the high-byte stream and the low bytes behind the header, in step
 // (the decoder checks that both hold one byte per match).
@@ -57,7 +55,7 @@ Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch&
     PendingLiterals run;
 
     if (size > UnsearchedTail) {
-        const std::uint32_t searchEnd = size - std::uint32_t(UnsearchedTail);
+        const std::uint32_t searchEnd = size - UnsearchedTail;
         // Each step enters with its slot h and the candidate read from it. The next
         // position's slot and candidate are read before the step branches, so a
         // mispredicted branch into the literal path finds them ready.
@@ -79,9 +77,7 @@ Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch&
             if (cand > lower && LoadLE32(there) == group) {
                 // here + 12 lies at most 2 bytes past the chunk, inside its slack.
                 PrefetchSlotsAfterMatch(table, here);
-                const std::uint32_t left = size - pos;
-                const std::uint32_t cap = left < MaxMatchLength ? left : MaxMatchLength;
-                const std::uint32_t length = ExtendMatch(here, there, 4, cap);
+                const std::uint32_t length = ExtendMatch(here, there, MinMatchLength, MatchLimit(size, pos));
                 const std::uint32_t distance = pos - cand;
                 if (low == lowEnd) return Status::NoRoom;
                 PutLiteralRun(w, chunk + run.anchor, pos - run.anchor);

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "codecs/fast/lazy_parse.h"
-#include "codecs/fast/match_finder.h"
-#include "codecs/fast/sequence_coder.h"
+#include "codecs/common/hash_chain.h"
+#include "codecs/common/lazy_parse.h"
+#include "codecs/common/sequence_coder.h"
 
 namespace orsk {
 

@@ -3,36 +3,29 @@
 #include "codecs/superfast/superfast.h"
 
 #include <cassert>
-#include <utility>
 
-#include "codecs/hyperfast/match_length.h"
-#include "codecs/hyperfast/sequence_streams.h"
-#include "codecs/hyperfast/slot_table.h"
+#include "codecs/common/match_length.h"
+#include "codecs/common/position_hash.h"
+#include "codecs/common/recent_offsets.h"
+#include "codecs/common/single_slot_sequences.h"
+#include "codecs/common/single_slot_table.h"
+#include "codecs/common/unsearched_tail.h"
 
 namespace orsk {
 namespace {
 
-// As at level 0, the last 9 positions are never searched and always end as
-// literals; the block layout of a chunk depends on exactly this margin.
-constexpr std::size_t UnsearchedTail = 9;
-
 // Offset codes 0..2 name a recent-offset slot; 3 + (distance >> 8) a new distance,
 // whose low byte goes behind the header. The window keeps that code below 256.
-constexpr std::uint32_t NewDistanceCode = 3;
+constexpr int SuperfastRecentSlots = 3;
+constexpr std::uint32_t NewDistanceCode = RecentOffsets<SuperfastRecentSlots>::NewDistance;
 constexpr std::uint32_t MaxWindow = 64512;  // distance <= 64,511: code <= 3 + 251 = 254
 static_assert(NewDistanceCode + ((MaxWindow - 1) >> 8) <= 255);
-
-struct RecentOffsets {
-    std::uint32_t rep0 = 0;
-    std::uint32_t rep1 = 0;
-    std::uint32_t rep2 = 0;
-};
 
 // Offset codes and low bytes of the decoder, replaying the compressor's slot moves.
 struct SuperfastOffsets {
     ByteCursor codes;
     ByteCursor low;
-    RecentOffsets rep;
+    RecentSlots<SuperfastRecentSlots> rep;
 
     // A match takes one code and at most one low byte.
     std::size_t Unchecked() const { return Left(codes) < Left(low) ? Left(codes) : Left(low); }
@@ -41,17 +34,11 @@ struct SuperfastOffsets {
     std::uint32_t Next() {
         if (Careful && codes.at == codes.end) return 0;
         const std::uint32_t code = *codes.at++;
-        if (code >= NewDistanceCode) {
-            if (Careful && low.at == low.end) return 0;
-            rep.rep2 = rep.rep1;
-            rep.rep1 = rep.rep0;
-            rep.rep0 = (code - NewDistanceCode) << 8 | *low.at++;
-        } else if (code == 1) {
-            std::swap(rep.rep0, rep.rep1);
-        } else if (code == 2) {
-            std::swap(rep.rep0, rep.rep2);
-        }
-        return rep.rep0;
+        if (code < NewDistanceCode) return rep.Take(code);
+        if (Careful && low.at == low.end) return 0;
+        const std::uint32_t d = (code - NewDistanceCode) << 8 | *low.at++;
+        rep.Push(d);
+        return d;
     }
     bool Finished() const { return codes.at == codes.end && low.at == low.end; }
 };
@@ -60,8 +47,7 @@ struct SuperfastOffsets {
 // capped at the bytes left and the longest match.
 inline std::uint32_t MatchLengthAt(const std::uint8_t* chunk, std::uint32_t size, std::uint32_t p,
                                    std::uint32_t cand) {
-    const std::uint32_t left = size - p;
-    return ExtendMatch(chunk + p, chunk + cand, 4, left < MaxMatchLength ? left : MaxMatchLength);
+    return ExtendMatch(chunk + p, chunk + cand, MinMatchLength, MatchLimit(size, p));
 }
 
 }  // namespace
@@ -77,19 +63,19 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
     std::uint8_t* const lowEnd = block.end;
 
     SequenceWriter w = MakeSequenceWriter(scratch);
-    std::uint8_t* codes = scratch.stream[OffsetStream];
+    std::uint8_t* codes = scratch.stream[SequenceSection::OffsetCodes];
     std::uint32_t* const table = scratch.hashHead;
     ClearSlotTable(table, HashTableEntries, chunk, n);
 
     const std::uint32_t size = std::uint32_t(n);
     const std::uint32_t window = settings.window;
     const std::uint32_t goodLength = settings.goodLength;
-    RecentOffsets rep;
+    RecentOffsets<SuperfastRecentSlots> rep;
     std::uint32_t pos = 0;
     PendingLiterals run;
 
     if (size > UnsearchedTail) {
-        const std::uint32_t searchEnd = size - std::uint32_t(UnsearchedTail);
+        const std::uint32_t searchEnd = size - UnsearchedTail;
         // Each step enters with its slot h and the candidate read from it. The next
         // position's slot and candidate are read before the step branches, so a
         // mispredicted branch into the literal path or the lazy look finds them ready.
@@ -148,21 +134,12 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
 
             PutLiteralRun(w, chunk + run.anchor, start - run.anchor);
             PutMatchLength(w, best);
-            if (distance == rep.rep0) {
-                *codes++ = 0;
-            } else if (distance == rep.rep1) {
-                *codes++ = 1;
-                std::swap(rep.rep0, rep.rep1);
-            } else if (distance == rep.rep2) {
-                *codes++ = 2;
-                std::swap(rep.rep0, rep.rep2);
+            if (const unsigned k = rep.Use(distance); k != NewDistanceCode) {
+                *codes++ = std::uint8_t(k);
             } else {
                 if (low == lowEnd) return Status::NoRoom;
                 *codes++ = std::uint8_t(NewDistanceCode + (distance >> 8));
                 *low++ = std::uint8_t(distance);
-                rep.rep2 = rep.rep1;
-                rep.rep1 = rep.rep0;
-                rep.rep0 = distance;
             }
             pos = start + best;  // positions inside the match are not indexed
             run.RestartAt(pos);
@@ -176,7 +153,7 @@ Status SuperfastCompressBlock(const SuperfastSettings& settings, EncoderScratch&
 }
 
 Status SuperfastDecodeBlock(const BlockStreams& in, ByteSink& out) {
-    SuperfastOffsets offsets{in.stream[OffsetStream], in.offsetLow, {}};
+    SuperfastOffsets offsets{in.stream[SequenceSection::OffsetCodes], in.offsetLow, {}};
     // The lazy look makes long matches, and escaped lengths, common.
     return ReplaySequences<false>(in, out, offsets);
 }

@@ -35,12 +35,6 @@ Status WriteStreamSection(ByteSink& block, const std::uint8_t* data, std::size_t
     return WriteRawSection(block, data, n);
 }
 
-Status WriteCodePairSections(ByteSink& block, const std::uint8_t* a, const std::uint8_t* b, std::size_t n,
-                             bool mayCode) {
-    if (Status s = WriteStreamSection(block, a, n, mayCode); s != Status::Ok) return s;
-    return WriteStreamSection(block, b, n, mayCode);
-}
-
 Status WriteLiteralSection(ByteSink& block, const std::uint8_t* data, std::size_t n, double entropyLimit) {
     if (n >= MinCodedLength && EntropyEstimate(data, n) <= entropyLimit) return WriteCoded(block, data, n);
     return WriteRawSection(block, data, n);

@@ -19,10 +19,6 @@ constexpr std::uint8_t SectionCoded = 2;
 [[nodiscard]] Status WriteRawSection(ByteSink& block, const std::uint8_t* data, std::size_t n);
 // Empty: SectionEmpty; 1..2047 bytes: raw; 2048 or more: coded (when mayCode).
 [[nodiscard]] Status WriteStreamSection(ByteSink& block, const std::uint8_t* data, std::size_t n, bool mayCode);
-// The literal-length and match-length code streams, decided together on their common
-// length n by the rule of WriteStreamSection.
-[[nodiscard]] Status WriteCodePairSections(ByteSink& block, const std::uint8_t* a, const std::uint8_t* b,
-                                           std::size_t n, bool mayCode);
 // Literals: coded only when 2048 bytes or more and the entropy estimate of the whole
 // stream is at most `entropyLimit`.
 [[nodiscard]] Status WriteLiteralSection(ByteSink& block, const std::uint8_t* data, std::size_t n,

@@ -1,5 +1,6 @@
-// Match extension shared by every level: the common prefix of two positions of one
-// chunk, found 16 bytes at a time.
+// How long a match or a literal run may be, and how a match's length is measured: the
+// common prefix of two positions of one chunk, found 16 bytes at a time. Shared by
+// every level's parse.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +9,15 @@
 
 namespace orsk {
 
+// A match needs 4 equal bytes: the hashed group.
+constexpr std::uint32_t MinMatchLength = 4;
 // Length codes 0..14 are the length itself; 15 says an extension follows.
 constexpr std::uint32_t LengthEscapeCode = 15;
 // The longest match one sequence carries at every level (a 16-bit extension).
 constexpr std::uint32_t MaxMatchLength = 65535;
+// The longest literal run one sequence carries before the chunk's unsearched tail; a
+// longer run is cut into literal-only sequences of exactly this many bytes.
+constexpr std::uint32_t MaxLiteralRun = 65535;
 
 // min(common prefix of a and b counted from `start`, limit), for start < limit.
 // Compares whole 16-byte groups, so it may read up to 15 bytes past a + limit and
@@ -35,13 +41,11 @@ inline std::uint32_t ExtendMatch(const std::uint8_t* a, const std::uint8_t* b, s
     return len < limit ? len : limit;
 }
 
-// Multiplicative hash of a 4-byte group (little-endian): an 18-bit table index.
-inline std::uint32_t HashGroup(std::uint32_t group) { return (group * 0x125A517Du) >> 14; }
-
-// HashGroup of the 4 bytes at p.
-inline std::uint32_t HashPosition(const std::uint8_t* p) { return HashGroup(LoadLE32(p)); }
-
-// Non-temporal prefetch of a candidate's bytes.
-inline void PrefetchCandidate(const void* p) { __builtin_prefetch(p, 0, 0); }
+// The longest match at p in a chunk of `size` bytes: the bytes left, at most
+// MaxMatchLength.
+inline std::uint32_t MatchLimit(std::uint32_t size, std::uint32_t p) {
+    const std::uint32_t left = size - p;
+    return left < MaxMatchLength ? left : MaxMatchLength;
+}
 
 }  // namespace orsk

@@ -5,14 +5,11 @@
 
 #include <cstdint>
 
-#include "codecs/fast/match_finder.h"
-#include "codecs/fast/sequence_coder.h"
+#include "codecs/common/hash_chain.h"
+#include "codecs/common/sequence_coder.h"
+#include "codecs/common/unsearched_tail.h"
 
 namespace orsk {
-
-// Matches need 4 equal bytes; the step loop stops this far before the chunk's end.
-constexpr std::uint32_t MinMatchLength = 4;
-constexpr std::uint32_t ParseTailLength = 9;
 
 // Parses f.chunk[0..f.n) into `streams`. The finder's heads must read empty.
 // InsertCovered: after a match found by a lazy look (or not), insert the positions it
@@ -23,16 +20,16 @@ void ParseLazyChain(ChainFinder<Lanes>& finder, std::uint32_t goodLength, Sequen
     ChainFinder<Lanes> f = finder;
     const std::uint8_t* const chunk = f.chunk;
     const std::uint32_t n = f.n;
-    if (n <= ParseTailLength) {
+    if (n <= UnsearchedTail) {
         if (n != 0) streams.EmitSequence(chunk, n, 0, 0);
         return;
     }
-    const std::uint32_t stepEnd = n - ParseTailLength;
+    const std::uint32_t stepEnd = n - UnsearchedTail;
     LazyCursor c;
     c.JumpTo(f, 0);
     const std::uint32_t& pos = c.pos;
     std::uint32_t pending = 0;  // literal bytes before pos not yet emitted
-    // Invariant: pending <= 65534 at the top of the loop; a step needs 9 bytes behind it.
+    // Invariant: pending <= 65534 at the top of the loop, and pos < n - UnsearchedTail.
     while (pos < stepEnd) {
         c.RequestAhead(f);
         const std::uint32_t cand = f.head[c.h];
@@ -40,7 +37,7 @@ void ParseLazyChain(ChainFinder<Lanes>& finder, std::uint32_t goodLength, Sequen
         InsertWithHead(f, pos, c.h, cand);
         if (m.length < MinMatchLength) {
             ++pending;
-            if (pending == MaxMatchLength) {
+            if (pending == MaxLiteralRun) {
                 streams.EmitSequence(chunk + pos + 1 - pending, pending, 0, 0);
                 pending = 0;
             }

@@ -5,30 +5,29 @@
 #include <cstdint>
 
 #include "base/bytes.h"
-#include "codecs/fast/match_finder.h"
-#include "codecs/hyperfast/match_length.h"
+#include "codecs/common/hash_chain.h"
+#include "codecs/common/match_length.h"
+#include "codecs/common/recent_offsets.h"
 
 namespace orsk {
 
 // The longest match at p through a recent offset that is strictly longer than `best`
-// (the lower slot wins a tie), or `best` unchanged. `rep` holds distinct non-zero
-// distances followed by zeros (rep[0] = 0: nothing to try). Candidates obey the
+// (the lower slot wins a tie), or `best` unchanged (an empty slot 0: nothing to try). Candidates obey the
 // finder's window and length limit, and are tested and measured exactly as the chain
 // walk (SearchChainFrom) does, so both agree on every length. Callers keep
 // best <= limit + 1.
 template <int Lanes, int Slots>
-inline Match ProbeRecentOffsets(const ChainFinder<Lanes>& f, const std::uint32_t (&rep)[Slots], std::uint32_t p,
+inline Match ProbeRecentOffsets(const ChainFinder<Lanes>& f, const RecentOffsets<Slots>& rep, std::uint32_t p,
                                Match best) {
-    if (rep[0] == 0) return best;
-    const std::uint32_t left = f.n - p;
-    const std::uint32_t limit = left < MaxMatchLength ? left : MaxMatchLength;
+    if (rep.slot[0] == 0) return best;
+    const std::uint32_t limit = MatchLimit(f.n, p);
     // cand = p - d must lie strictly above max(p - window, 0): d < p - lower.
     const std::uint32_t reach = p > f.window ? f.window : p;
     const std::uint8_t* const here = f.chunk + p;
     const std::uint32_t here4 = LoadLE32(here);
     std::uint32_t hereAtBest = here[best.length];
     for (int k = 0; k < Slots; ++k) {
-        const std::uint32_t d = rep[k];
+        const std::uint32_t d = rep.slot[k];
         if (d == 0) break;
         if (d >= reach) continue;
         const std::uint8_t* const there = here - d;

@@ -3,35 +3,21 @@
 // the bounded token loop that replays them.
 #pragma once
 
-#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
 #include "base/bytes.h"
 #include "base/format.h"
-#include "codecs/hyperfast/copy_match.h"
-#include "codecs/hyperfast/match_length.h"
+#include "codecs/common/block_finisher.h"
+#include "codecs/common/extra_length.h"
+#include "codecs/common/match_copy.h"
+#include "codecs/common/match_length.h"
+#include "codecs/common/sequence_sections.h"
 #include "container/blocks/block_header.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"
 
 namespace orsk {
-
-// The longest literal run one sequence carries in the middle of a chunk; a longer
-// run is cut into literal-only sequences of exactly this many bytes.
-constexpr std::uint32_t MaxLiteralRun = 65535;
-// An extension below 255 is one byte; from 255 on it is 255 and (v - 255) as a
-// big-endian u16, so the largest value it can carry is 255 + 65535.
-constexpr std::uint32_t MaxBiasedExtra = 255 + 65535;
-
-// Stream order of the decoders' BlockStreams: the two code streams, the two extension
-// streams, the level's offset stream, the literals.
-constexpr int LiteralCodeStream = 0;
-constexpr int MatchCodeStream = 1;
-constexpr int LiteralExtraStream = 2;
-constexpr int MatchExtraStream = 3;
-constexpr int OffsetStream = 4;
-constexpr int LiteralStream = 5;
 
 // Literal runs move in 16-byte steps: up to 15 bytes are read past the run in the
 // chunk and written past the end of the literal stream.
@@ -49,19 +35,6 @@ struct SequenceWriter {
     std::uint8_t* literals;
 };
 
-inline void PutBiasedExtra(std::uint8_t*& p, std::uint32_t v) {
-    assert(v <= MaxBiasedExtra);
-    if (v < 255) {
-        *p++ = std::uint8_t(v);
-        return;
-    }
-    v -= 255;
-    p[0] = 255;
-    p[1] = std::uint8_t(v >> 8);
-    p[2] = std::uint8_t(v);
-    p += 3;
-}
-
 // The literal-length code, its extension and the run's bytes (read from the chunk,
 // which has InputSlack readable bytes behind it for the 16-byte steps).
 inline void PutLiteralRun(SequenceWriter& w, const std::uint8_t* run, std::uint32_t length) {
@@ -69,7 +42,7 @@ inline void PutLiteralRun(SequenceWriter& w, const std::uint8_t* run, std::uint3
         *w.literalCodes++ = std::uint8_t(length);
     } else {
         *w.literalCodes++ = std::uint8_t(LengthEscapeCode);
-        PutBiasedExtra(w.literalExtras, length - LengthEscapeCode);
+        BiasedExtraLength::Put(w.literalExtras, length - LengthEscapeCode);
     }
     CopyWide16(w.literals, run, length);
     w.literals += length;
@@ -81,7 +54,7 @@ inline void PutMatchLength(SequenceWriter& w, std::uint32_t length) {
         *w.matchCodes++ = std::uint8_t(length);
     } else {
         *w.matchCodes++ = std::uint8_t(LengthEscapeCode);
-        PutBiasedExtra(w.matchExtras, length - LengthEscapeCode);
+        BiasedExtraLength::Put(w.matchExtras, length - LengthEscapeCode);
     }
 }
 
@@ -93,8 +66,9 @@ inline void PutLiteralOnly(SequenceWriter& w, const std::uint8_t* run, std::uint
 
 // The writer over a compressor's stream buffers, each at its start.
 inline SequenceWriter MakeSequenceWriter(const EncoderScratch& scratch) {
-    return {scratch.stream[LiteralCodeStream], scratch.stream[MatchCodeStream], scratch.stream[LiteralExtraStream],
-            scratch.stream[MatchExtraStream], scratch.stream[LiteralStream]};
+    using S = SequenceSection;
+    return {scratch.stream[S::LiteralLengthCodes], scratch.stream[S::MatchLengthCodes],
+            scratch.stream[S::LiteralLengthExtras], scratch.stream[S::MatchLengthExtras], scratch.stream[S::Literals]};
 }
 
 // The literals of a one-slot parse not yet in a sequence, [anchor, pos), cut into
@@ -126,46 +100,24 @@ struct PendingLiterals {
 // Completes a block whose header starts at block.at and whose OffsetLowBytes end at
 // `lowAt`: the six sections from the scratch streams (the offset stream ends at
 // `offsetsEnd`), then the header. Every sequence wrote one literal-length code, so
-// those codes count the sequences. The two code streams are coded together when
-// `codeLengths` and long enough; the rest stay raw. Advances block.at on Ok only.
+// those codes count the sequences. The two code streams may be coded when
+// `codeLengths`; the rest stay raw. Advances block.at on Ok only.
 [[nodiscard]] inline Status FinishSingleSlotBlock(ByteSink& block, std::uint8_t* lowAt, const EncoderScratch& scratch,
                                                   const SequenceWriter& w, const std::uint8_t* offsetsEnd,
                                                   std::uint32_t chunkLength, bool codeLengths) {
-    std::uint8_t* const header = block.at;
+    using S = SequenceSection;
     const std::uint8_t* const* s = scratch.stream;
-    const std::uint32_t sequenceCount = std::uint32_t(w.literalCodes - s[LiteralCodeStream]);
-    ByteSink sections{block.begin, lowAt, block.end};
-    const std::size_t rawLengths[4] = {
-        std::size_t(w.literalExtras - s[LiteralExtraStream]), std::size_t(w.matchExtras - s[MatchExtraStream]),
-        std::size_t(offsetsEnd - s[OffsetStream]), std::size_t(w.literals - s[LiteralStream])};
-    if (Status st = WriteCodePairSections(sections, s[LiteralCodeStream], s[MatchCodeStream], sequenceCount,
-                                          codeLengths);
-        st != Status::Ok) {
-        return st;
-    }
-    // The extension, offset and literal streams follow in stream order, all raw.
-    for (int i = 0; i < 4; ++i) {
-        if (Status st = WriteRawSection(sections, s[LiteralExtraStream + i], rawLengths[i]); st != Status::Ok) {
-            return st;
-        }
-    }
-    WriteBlockHeader(header, HeaderOrder::A,
-                     {sequenceCount, chunkLength, std::uint32_t(lowAt - (header + CompressedHeaderLength)),
-                      std::uint32_t(sections.at - header)});
-    block.at = sections.at;
-    return Status::Ok;
-}
-
-[[nodiscard]] inline bool ReadBiasedExtra(ByteCursor& c, std::uint32_t& v) {
-    if (c.at == c.end) return false;
-    if (c.at[0] != 255) {
-        v = *c.at++;
-        return true;
-    }
-    if (!Holds(c, 3)) return false;
-    v = 255 + (std::uint32_t(c.at[1]) << 8 | c.at[2]);
-    c.at += 3;
-    return true;
+    const std::size_t sequenceCount = std::size_t(w.literalCodes - s[S::LiteralLengthCodes]);
+    const SectionForm codes = codeLengths ? SectionForm::Codable : SectionForm::Raw;
+    const SectionSource sections[S::Count] = {
+        {s[S::LiteralLengthCodes], sequenceCount, codes},
+        {s[S::MatchLengthCodes], sequenceCount, codes},
+        {s[S::LiteralLengthExtras], std::size_t(w.literalExtras - s[S::LiteralLengthExtras]), SectionForm::Raw},
+        {s[S::MatchLengthExtras], std::size_t(w.matchExtras - s[S::MatchLengthExtras]), SectionForm::Raw},
+        {s[S::OffsetCodes], std::size_t(offsetsEnd - s[S::OffsetCodes]), SectionForm::Raw},
+        {s[S::Literals], std::size_t(w.literals - s[S::Literals]), SectionForm::Raw},
+    };
+    return FinishBlock(block, lowAt, sections, HeaderOrder::A, {std::uint32_t(sequenceCount), chunkLength});
 }
 
 // Literal copies overrun by up to 15 bytes on both sides; CopyMatch by its own margin.
@@ -189,11 +141,11 @@ struct ReplayState {
 [[nodiscard]] inline bool ReadEscapedLengths(ReplayState& s, std::size_t& literalCount, std::size_t& matchLength) {
     std::uint32_t extra;
     if (literalCount >= LengthEscapeCode) [[unlikely]] {
-        if (literalCount != LengthEscapeCode || !ReadBiasedExtra(s.literalExtras, extra)) return false;
+        if (literalCount != LengthEscapeCode || !BiasedExtraLength::Read(s.literalExtras, extra)) return false;
         literalCount = LengthEscapeCode + extra;
     }
     if (matchLength >= LengthEscapeCode) {
-        if (matchLength != LengthEscapeCode || !ReadBiasedExtra(s.matchExtras, extra)) return false;
+        if (matchLength != LengthEscapeCode || !BiasedExtraLength::Read(s.matchExtras, extra)) return false;
         matchLength = LengthEscapeCode + extra;
     }
     return true;
@@ -244,17 +196,18 @@ template <bool RareEscapes, bool Careful, class Offsets>
 // ReplaySequence.
 template <bool RareEscapes, class Offsets>
 [[nodiscard]] inline Status ReplaySequences(const BlockStreams& in, ByteSink& out, Offsets& offsets) {
+    using S = SequenceSection;
     const std::uint32_t count = in.sequenceCount;
     // One code byte of each kind per sequence, nothing more.
-    if (Left(in.stream[LiteralCodeStream]) != count || Left(in.stream[MatchCodeStream]) != count) {
+    if (Left(in.stream[S::LiteralLengthCodes]) != count || Left(in.stream[S::MatchLengthCodes]) != count) {
         return Status::Corrupt;
     }
-    ReplayState s{in.stream[LiteralCodeStream].at,
-                  in.stream[MatchCodeStream].at,
-                  in.stream[LiteralExtraStream],
-                  in.stream[MatchExtraStream],
-                  in.stream[LiteralStream].at,
-                  in.stream[LiteralStream].end,
+    ReplayState s{in.stream[S::LiteralLengthCodes].at,
+                  in.stream[S::MatchLengthCodes].at,
+                  in.stream[S::LiteralLengthExtras],
+                  in.stream[S::MatchLengthExtras],
+                  in.stream[S::Literals].at,
+                  in.stream[S::Literals].end,
                   out.begin,
                   out.end,
                   out.at};

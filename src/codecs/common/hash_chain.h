@@ -8,7 +8,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "codecs/hyperfast/match_length.h"
+#include "codecs/common/match_length.h"
+#include "codecs/common/position_hash.h"
 #include "container/blocks/workspace.h"
 
 namespace orsk {
@@ -206,8 +207,7 @@ template <int Lanes>
                                                     Match best) {
     const std::uint32_t lower = p > f.window ? p - f.window : 0;
     if (cand <= lower) return best;
-    const std::uint32_t left = f.n - p;
-    const std::uint32_t limit = left < MaxMatchLength ? left : MaxMatchLength;
+    const std::uint32_t limit = MatchLimit(f.n, p);
     const std::uint8_t* const chunk = f.chunk;
     const std::uint8_t* const links = f.links;
     const std::uint8_t* const here = chunk + p;

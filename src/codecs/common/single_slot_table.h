@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "base/bytes.h"
-#include "codecs/hyperfast/match_length.h"
+#include "codecs/common/position_hash.h"
 
 namespace orsk {
 

@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
-#include "codecs/better/recent_probe.h"
-#include "codecs/fast/match_finder.h"
+#include "codecs/common/hash_chain.h"
+#include "codecs/common/recent_probe.h"
+#include "codecs/common/unsearched_tail.h"
 
 namespace orsk {
 
@@ -21,13 +22,13 @@ namespace orsk {
 // starting from a match as long as its length limit cannot improve it, and a lazy look
 // from a match at least as long as the next position's limit cannot win.
 template <int Lanes, int Slots, class Emitter>
-std::uint32_t ParseRecentFirst(ChainFinder<Lanes>& finder, std::uint32_t goodLength, const std::uint32_t (&rep)[Slots],
+std::uint32_t ParseRecentFirst(ChainFinder<Lanes>& finder, std::uint32_t goodLength, const RecentOffsets<Slots>& rep,
                                Emitter& emit) {
     // A local copy: the table stores below could otherwise alias the finder's fields.
     ChainFinder<Lanes> f = finder;
     const std::uint32_t n = f.n;
-    // A step needs 10 bytes ahead of pos; chunks of 9 bytes or fewer run no step.
-    const std::uint32_t stepEnd = n > 9 ? n - 9 : 0;
+    // Chunks of UnsearchedTail bytes or fewer run no step.
+    const std::uint32_t stepEnd = SearchEnd(n);
     LazyCursor c;
     c.JumpTo(f, 0);
     const std::uint32_t& pos = c.pos;
@@ -35,16 +36,15 @@ std::uint32_t ParseRecentFirst(ChainFinder<Lanes>& finder, std::uint32_t goodLen
     while (pos < stepEnd) {
         c.RequestAhead(f);
         const std::uint32_t cand = f.head[c.h];
-        const std::uint32_t left = n - pos;
-        const std::uint32_t limit = left < MaxMatchLength ? left : MaxMatchLength;
+        const std::uint32_t limit = MatchLimit(n, pos);
         // Length 0, or at least 4: a candidate needs 4 equal bytes.
         const Match recent = ProbeRecentOffsets(f, rep, pos, Match{});
         Match m = recent.length >= limit ? recent : SearchChainFrom(f, pos, cand, recent);
         InsertWithHead(f, pos, c.h, cand);
         // A chain match only one byte longer gives way to the recent offset.
         if (m.length == recent.length + 1) m = recent;
-        if (m.length < 4) {
-            if (++pending == MaxMatchLength) {
+        if (m.length < MinMatchLength) {
+            if (++pending == MaxLiteralRun) {
                 emit.EmitLiterals(pos + 1 - pending, pending);
                 pending = 0;
             }
@@ -63,7 +63,7 @@ std::uint32_t ParseRecentFirst(ChainFinder<Lanes>& finder, std::uint32_t goodLen
         // Lazy look at pos + 1: what wins there must be longer than m after the same
         // preference for recent offsets. Its head is read after pos was inserted.
         const std::uint32_t next = pos + 1;
-        const std::uint32_t nextLimit = left - 1 < MaxMatchLength ? left - 1 : MaxMatchLength;
+        const std::uint32_t nextLimit = MatchLimit(n, next);
         const std::uint32_t cand1 = f.head[c.h1];
         Match late = m;
         if (m.length < nextLimit) {

@@ -2,13 +2,13 @@
 // codes with ExtraLength extensions, raw literals, and offset codes over RepCount
 // recent-offset slots (new distance: code (d >> 8) + RepCount, low byte in OffsetLowBytes).
 //
-// Interface (stable; BETTER includes it):
+// Interface:
 //   SequenceStreams<RepCount>  encoder side: Begin() reserves the 17-byte header, then
 //                              EmitSequence(literals, n, length, distance) per sequence,
 //                              then FinishSequenceBlock() writes sections and header.
 //   DecodeSequences<RepCount>  decoder side: the checked token loop over BlockStreams.
-//   Stream indices (SequenceStream) are the section order of the block. Matches are
-//   replayed with CopyMatch (codecs/hyperfast/copy_match.h).
+//   Stream indices (SequenceSection) are the section order of the block. Matches are
+//   replayed with CopyMatch (codecs/common/match_copy.h).
 #pragma once
 
 #include <cstddef>
@@ -16,76 +16,22 @@
 
 #include "base/bytes.h"
 #include "base/format.h"
-#include "codecs/hyperfast/copy_match.h"
-#include "codecs/hyperfast/match_length.h"
+#include "codecs/common/block_finisher.h"
+#include "codecs/common/extra_length.h"
+#include "codecs/common/match_copy.h"
+#include "codecs/common/match_length.h"
+#include "codecs/common/recent_offsets.h"
+#include "codecs/common/sequence_sections.h"
 #include "container/blocks/block_header.h"
 #include "container/blocks/sections.h"
 #include "container/blocks/workspace.h"
 
 namespace orsk {
 
-// Section order of levels 2 to 4; also the index into BlockStreams::stream and into
-// SequenceStreams' buffers.
-struct SequenceStream {
-    enum : int {
-        LiteralLengthCodes = 0,
-        MatchLengthCodes,
-        LiteralLengthExtras,
-        MatchLengthExtras,
-        OffsetCodes,
-        Literals,
-        Count,
-    };
-};
-static_assert(SequenceStream::Count == EncoderStreamCount);
 // No stream outgrows its chunk (a sequence writes one code byte per covered byte at
 // most, three extra bytes only for 15 or more), and literal runs are appended 16 bytes
 // at a time: up to 15 bytes past the last one.
 static_assert(StreamBufferSize >= MaxChunkLength + 15);
-
-constexpr std::uint8_t ExtraEscape = 255;       // then the value as a big-endian u16
-
-// Appends ExtraLength(v), v <= 65535: one byte below 255, else 255, v >> 8, v & 0xFF.
-inline void PutExtraLength(std::uint8_t*& at, std::uint32_t v) {
-    if (v < ExtraEscape) {
-        *at++ = std::uint8_t(v);
-        return;
-    }
-    at[0] = ExtraEscape;
-    at[1] = std::uint8_t(v >> 8);
-    at[2] = std::uint8_t(v);
-    at += 3;
-}
-
-// Inverse of PutExtraLength; false when the stream ends inside the value.
-[[nodiscard]] inline bool ReadExtraLength(ByteCursor& c, std::uint32_t& v) {
-    if (c.at == c.end) return false;
-    const std::uint8_t b = *c.at;
-    if (b != ExtraEscape) {
-        c.at += 1;
-        v = b;
-        return true;
-    }
-    if (!Holds(c, 3)) return false;
-    v = (std::uint32_t(c.at[1]) << 8) | c.at[2];
-    c.at += 3;
-    return true;
-}
-
-// The longest ExtraLength: the escape and a u16.
-constexpr std::size_t MaxExtraLengthBytes = 3;
-
-// ReadExtraLength without an end test: reads MaxExtraLengthBytes bytes from c.at.
-inline std::uint32_t TakeExtraLength(ByteCursor& c) {
-    const std::uint8_t b = *c.at;
-    if (b != ExtraEscape) [[likely]] {
-        c.at += 1;
-        return b;
-    }
-    const std::uint32_t v = (std::uint32_t(c.at[1]) << 8) | c.at[2];
-    c.at += 3;
-    return v;
-}
 
 // Which streams a level may entropy-code (the code pair and both extras always may).
 struct SectionRules {
@@ -99,13 +45,12 @@ struct SequenceStreams {
     static_assert(RepCount >= 1 && RepCount <= 5);
     // Largest distance whose new-distance code (d >> 8) + RepCount still fits a byte.
     static constexpr std::uint32_t MaxDistance = ((255u - RepCount) << 8) | 0xFFu;
-    using S = SequenceStream;
+    using S = SequenceSection;
 
-    std::uint8_t* begin[SequenceStream::Count] = {};
-    std::uint8_t* at[SequenceStream::Count] = {};
-    ByteSink offsetLow;              // inside the block, right behind its header
-    std::uint8_t* header = nullptr;  // the block's first byte
-    std::uint32_t rep[RepCount] = {};
+    std::uint8_t* begin[SequenceSection::Count] = {};
+    std::uint8_t* at[SequenceSection::Count] = {};
+    ByteSink offsetLow;  // inside the block, right behind its header
+    RecentOffsets<RepCount> rep;
     std::uint32_t sequenceCount = 0;
     bool lowOverflow = false;  // the block had no room for another OffsetLowBytes entry
 
@@ -113,9 +58,8 @@ struct SequenceStreams {
     [[nodiscard]] Status Begin(EncoderScratch& scratch, const ByteSink& block) {
         if (Room(block) < CompressedHeaderLength) return Status::NoRoom;
         for (int i = 0; i < S::Count; ++i) begin[i] = at[i] = scratch.stream[i];
-        header = block.at;
         offsetLow = {block.at + CompressedHeaderLength, block.at + CompressedHeaderLength, block.end};
-        for (std::uint32_t& r : rep) r = 0;
+        rep = {};
         sequenceCount = 0;
         lowOverflow = false;
         return Status::Ok;
@@ -134,13 +78,13 @@ struct SequenceStreams {
             *at[S::LiteralLengthCodes]++ = std::uint8_t(n);
         } else {
             *at[S::LiteralLengthCodes]++ = std::uint8_t(LengthEscapeCode);
-            PutExtraLength(at[S::LiteralLengthExtras], n - LengthEscapeCode);
+            ExtraLength::Put(at[S::LiteralLengthExtras], n - LengthEscapeCode);
         }
         if (length < LengthEscapeCode) {
             *at[S::MatchLengthCodes]++ = std::uint8_t(length);
         } else {
             *at[S::MatchLengthCodes]++ = std::uint8_t(LengthEscapeCode);
-            PutExtraLength(at[S::MatchLengthExtras], length - LengthEscapeCode);
+            ExtraLength::Put(at[S::MatchLengthExtras], length - LengthEscapeCode);
         }
         if (n != 0) CopyWide16(at[S::Literals], literals, n);
         at[S::Literals] += n;
@@ -148,16 +92,12 @@ struct SequenceStreams {
     }
 
 private:
-    // First hit wins; a hit on slot k exchanges it with slot 0, a new distance shifts
-    // every slot down by one.
+    // A recent slot's code, or (d >> 8) + RepCount and the low byte for a new distance.
     void PutOffset(std::uint32_t d) {
-        for (int k = 0; k < RepCount; ++k) {
-            if (rep[k] == d) {
-                rep[k] = rep[0];
-                rep[0] = d;
-                *at[S::OffsetCodes]++ = std::uint8_t(k);
-                return;
-            }
+        const unsigned k = rep.Use(d);
+        if (k != rep.NewDistance) {
+            *at[S::OffsetCodes]++ = std::uint8_t(k);
+            return;
         }
         *at[S::OffsetCodes]++ = std::uint8_t((d >> 8) + RepCount);
         if (offsetLow.at != offsetLow.end) {
@@ -165,8 +105,6 @@ private:
         } else {
             lowOverflow = true;
         }
-        for (int k = RepCount - 1; k > 0; --k) rep[k] = rep[k - 1];
-        rep[0] = d;
     }
 };
 
@@ -176,67 +114,19 @@ template <int RepCount>
 [[nodiscard]] Status FinishSequenceBlock(ByteSink& block, const SequenceStreams<RepCount>& s,
                                          std::uint32_t chunkLength, const SectionRules& rules, HeaderOrder order) {
     if (s.lowOverflow) return Status::NoRoom;
-    using S = SequenceStream;
-    ByteSink out{block.begin, s.offsetLow.at, block.end};
+    using S = SequenceSection;
     const std::uint8_t* const* b = s.begin;
-    Status st = WriteCodePairSections(out, b[S::LiteralLengthCodes], b[S::MatchLengthCodes], s.sequenceCount, true);
-    for (int i : {S::LiteralLengthExtras, S::MatchLengthExtras}) {
-        if (st == Status::Ok) st = WriteStreamSection(out, b[i], s.Length(i), true);
-    }
-    if (st == Status::Ok) {
-        st = WriteStreamSection(out, b[S::OffsetCodes], s.Length(S::OffsetCodes), rules.codeOffsets);
-    }
-    if (st == Status::Ok) {
-        st = rules.codeLiterals
-                 ? WriteLiteralSection(out, b[S::Literals], s.Length(S::Literals), rules.literalEntropyLimit)
-                 : WriteRawSection(out, b[S::Literals], s.Length(S::Literals));
-    }
-    if (st != Status::Ok) return st;
-
-    const std::uint32_t blockLength = std::uint32_t(out.at - s.header);
-    const std::uint32_t lowLength = std::uint32_t(s.offsetLow.at - s.offsetLow.begin);
-    WriteBlockHeader(s.header, order, {s.sequenceCount, chunkLength, lowLength, blockLength});
-    block.at = out.at;
-    return Status::Ok;
+    const SectionSource sections[S::Count] = {
+        {b[S::LiteralLengthCodes], s.sequenceCount, SectionForm::Codable},
+        {b[S::MatchLengthCodes], s.sequenceCount, SectionForm::Codable},
+        {b[S::LiteralLengthExtras], s.Length(S::LiteralLengthExtras), SectionForm::Codable},
+        {b[S::MatchLengthExtras], s.Length(S::MatchLengthExtras), SectionForm::Codable},
+        {b[S::OffsetCodes], s.Length(S::OffsetCodes), rules.codeOffsets ? SectionForm::Codable : SectionForm::Raw},
+        {b[S::Literals], s.Length(S::Literals), rules.codeLiterals ? SectionForm::Literals : SectionForm::Raw,
+         rules.literalEntropyLimit},
+    };
+    return FinishBlock(block, s.offsetLow.at, sections, order, {s.sequenceCount, chunkLength});
 }
-
-// The recent-offset slots of a decoder, kept in registers (an array indexed by the
-// code would live on the stack, and shifting it there stalls on store forwarding).
-// Slots past Count stay 0 and are never selected.
-template <int Count>
-struct RecentSlots {
-    static_assert(Count >= 1 && Count <= 6);
-    std::uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0, s5 = 0;
-
-    // Slot k (k < Count): its distance moves to slot 0 and slot 0's to slot k.
-    std::uint32_t Take(std::uint32_t k) {
-        std::uint32_t d;
-        if constexpr (Count <= 5) {
-            d = k == 0 ? s0 : k == 1 ? s1 : k == 2 ? s2 : k == 3 ? s3 : s4;
-        } else {
-            // Six conditionals become a jump table, whose indirect jump mispredicts on
-            // a random k; masks stay branch-free.
-            auto is = [k](std::uint32_t slot) { return 0u - std::uint32_t(k == slot); };
-            d = (s0 & is(0)) | (s1 & is(1)) | (s2 & is(2)) | (s3 & is(3)) | (s4 & is(4)) | (s5 & is(5));
-        }
-        s1 = k == 1 ? s0 : s1;
-        s2 = k == 2 ? s0 : s2;
-        s3 = k == 3 ? s0 : s3;
-        s4 = k == 4 ? s0 : s4;
-        if constexpr (Count > 5) s5 = k == 5 ? s0 : s5;
-        s0 = d;
-        return d;
-    }
-    // A new distance enters slot 0; the others move down one, the last drops out.
-    void Push(std::uint32_t d) {
-        if constexpr (Count > 5) s5 = s4;
-        if constexpr (Count > 4) s4 = s3;
-        if constexpr (Count > 3) s3 = s2;
-        if constexpr (Count > 2) s2 = s1;
-        if constexpr (Count > 1) s1 = s0;
-        s0 = d;
-    }
-};
 
 // The token loop of levels 2 to 4 with every limit checked once per sequence. `out`
 // runs from the chunk's start to its end with CopySlack writable bytes behind it; every
@@ -245,7 +135,7 @@ struct RecentSlots {
 template <int RepCount>
 [[nodiscard]] Status DecodeSequences(const BlockStreams& in, ByteSink& out) {
     static_assert(CopySlack >= 16 && StreamReadSlack >= 16);  // one 16-byte step over
-    using S = SequenceStream;
+    using S = SequenceSection;
     const std::uint32_t count = in.sequenceCount;
     // One code byte of each kind per sequence.
     if (Left(in.stream[S::LiteralLengthCodes]) != count || Left(in.stream[S::MatchLengthCodes]) != count) {
@@ -274,12 +164,12 @@ template <int RepCount>
         // Codes above the escape are never written.
         if (n >= LengthEscapeCode) [[unlikely]] {
             if (n != LengthEscapeCode) return Status::Corrupt;
-            n = LengthEscapeCode + TakeExtraLength(litExtras);
+            n = LengthEscapeCode + ExtraLength::Take(litExtras);
             if (litExtras.at > litExtras.end) return Status::Corrupt;
         }
         if (length >= LengthEscapeCode) [[unlikely]] {
             if (length != LengthEscapeCode) return Status::Corrupt;
-            length = LengthEscapeCode + TakeExtraLength(matchExtras);
+            length = LengthEscapeCode + ExtraLength::Take(matchExtras);
             if (matchExtras.at > matchExtras.end) return Status::Corrupt;
         }
         if (n > std::size_t(litEnd - lit) || std::size_t(n) + length > std::size_t(outEnd - o)) {
