@@ -183,7 +183,6 @@ private:
     const BlockSink& sink_;
     ContainerReader& reader_;
     FileRunResult& r_;
-    OrderedPipeline* pipeline_ = nullptr;
     RunMemory memory_;
     std::vector<RestoreSlot> slots_;
     ReadItem last_;               // the End or Failure item that ended reading
@@ -251,7 +250,7 @@ Verdict RestoreRun::ProbeFrom(std::uint64_t block, const std::uint8_t* head, std
 Status RestoreRun::Consume(std::size_t slot) {
     RestoreSlot& s = slots_[slot];
     Verdict v = reader_.Accept(s.item.block, s.result);
-    if (v.what == Verdict::ProbeLevels) v = ProbeFrom(s.item.block.index, memory_.jobs[slot].input(), s.held);
+    if (v.what == Verdict::TryOtherLevels) v = ProbeFrom(s.item.block.index, memory_.jobs[slot].input(), s.held);
     // A block that fails in its decoder, for the levels' own word before the reason.
     r_.blockFailed = v.what == Verdict::Fail && s.result.restoredAt == 0 && v.failure.why == BlockFailureWords(s.result.status);
     RestoredBlock block = s.result.block;
@@ -292,7 +291,7 @@ FileRunResult RestoreRun::Run() {
         return Fail(s, readProblem_.empty() ? "cannot restore block " + std::to_string(failedJob) : readProblem_);
     }
     Verdict v = reader_.Close(last_);
-    if (v.what == Verdict::ProbeLevels) {
+    if (v.what == Verdict::TryOtherLevels) {
         v = ProbeFrom(last_.failure.block, memory_.jobs[lastSlot_].input(), slots_[lastSlot_].held);
     }
     const std::uint64_t index = last_.failure.block;

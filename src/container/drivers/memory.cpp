@@ -136,7 +136,7 @@ Status RestoreBlocks(LevelRequest request, LevelSet told, const std::uint8_t* in
         } else {
             v = reader.Close(item);  // End or Failure: the input has ended, so nothing more is needed
         }
-        if (v.what == Verdict::ProbeLevels) v = reader.ProbeOtherLevels(c.at, Left(c));
+        if (v.what == Verdict::TryOtherLevels) v = reader.ProbeOtherLevels(c.at, Left(c));
         if (v.what == Verdict::WriteZeros) room(v.length);
         if (!Put(v, direct, out)) {
             status = Status::NoRoom;
@@ -192,7 +192,7 @@ Status InspectContainer(const std::uint8_t* in, std::size_t n, BlockWorkspace& w
         } else if (item.kind != ItemKind::Head && item.kind != ItemKind::EndRecord) {
             const Verdict v = reader.Close(item);
             if (v.what == Verdict::Fail) status = v.failure.status;
-            if (v.what == Verdict::ProbeLevels) status = item.failure.status;  // no restore: no advice
+            if (v.what == Verdict::TryOtherLevels) status = item.failure.status;  // no restore: no advice
             break;
         }
         c.at += item.length;

@@ -168,7 +168,7 @@ Status StreamDecompressor::Pump(ByteCursor& in, ByteSink& out) {
                     item.block.probed ? reader_->ProbedResult()
                                       : RestoreFramed(item.block, reader_->checked(), ws_.codec, ws_.restored(), ws_.input());
                 Verdict v = reader_->Accept(item.block, r);
-                if (v.what == Verdict::ProbeLevels) v = reader_->ProbeOtherLevels(ws_.input(), held_);
+                if (v.what == Verdict::TryOtherLevels) v = reader_->ProbeOtherLevels(ws_.input(), held_);
                 if (Status s = Apply(v); s != Status::Ok) return s;
                 Consume(item.length);
                 break;
@@ -176,7 +176,7 @@ Status StreamDecompressor::Pump(ByteCursor& in, ByteSink& out) {
             case ItemKind::End:
             case ItemKind::Failure: {
                 Verdict v = reader_->Close(item);
-                if (v.what == Verdict::ProbeLevels) v = reader_->ProbeOtherLevels(ws_.input(), held_);
+                if (v.what == Verdict::TryOtherLevels) v = reader_->ProbeOtherLevels(ws_.input(), held_);
                 if (Status s = Apply(v); s != Status::Ok) return s;
                 closed_ = true;
                 return Status::Ok;

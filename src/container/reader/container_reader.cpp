@@ -277,7 +277,7 @@ Verdict ContainerReader::AskProbe(const FramedBlock& framed, const ReadFailure& 
     probingAtClose_ = closing != nullptr;
     if (closing != nullptr) closing_ = *closing;
     Verdict v;
-    v.what = Verdict::ProbeLevels;
+    v.what = Verdict::TryOtherLevels;
     return v;
 }
 

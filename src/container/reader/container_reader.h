@@ -112,7 +112,7 @@ struct Verdict {
     enum What : std::uint8_t {
         Write,        // write data[0..length)
         WriteZeros,   // salvage: write `length` zeros in place of a damaged block
-        ProbeLevels,  // a plain container's first compressed block failed at the level given:
+        TryOtherLevels,  // a plain container's first compressed block failed at the level given:
                       // call ProbeOtherLevels with the bytes from that block's start on
         Fail,         // stop with `failure`; nothing of this block is written
         Done,         // Close: the container is whole (salvage: as far as it could be)
@@ -157,7 +157,7 @@ public:
     // Counts a framed block as read without restoring it (an inspection, or a block outside
     // the bytes asked for): the end record is compared with the checks read.
     void Skip(const FramedBlock& framed);
-    // After Verdict::ProbeLevels: bytes[0..have) from the failed block's start (up to a
+    // After Verdict::TryOtherLevels: bytes[0..have) from the failed block's start (up to a
     // block's worth; StreamReadSlack readable bytes behind them).
     Verdict ProbeOtherLevels(const std::uint8_t* bytes, std::size_t have);
     // The end of reading: `last` is the End or Failure item that ended it, once every block
