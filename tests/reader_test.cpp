@@ -13,6 +13,7 @@
 
 #include "container/blocks/block_header.h"
 #include "container/drivers/memory.h"
+#include "container/drivers/public_api.h"
 #include "container/format/checked.h"
 #include "container/format/levels.h"
 #include "container/reader/level_probe.h"
@@ -26,18 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 constexpr std::size_t MiB = MaxChunkLength;
 
-orsk_status Public(Status s) {
-    switch (s) {
-        case Status::Ok: return ORSK_OK;
-        case Status::Truncated: return ORSK_TRUNCATED;
-        case Status::NoRoom: return ORSK_NO_ROOM;
-        case Status::OutOfMemory: return ORSK_OUT_OF_MEMORY;
-        case Status::ChecksumMismatch: return ORSK_CHECKSUM_MISMATCH;
-        case Status::WrongLevel: return ORSK_WRONG_LEVEL;
-        case Status::UnknownLevel: return ORSK_UNKNOWN_LEVEL;
-        default: return ORSK_CORRUPT;
-    }
-}
+// The C interface's status for an internal one, as the C calls give it.
+orsk_status Public(Status s) { return api::ToPublic(s); }
 int PublicLevel(LevelRequest r) { return r ? int(*r) : ORSK_LEVEL_FROM_CONTAINER; }
 std::string RequestName(LevelRequest r) { return r ? "level " + std::to_string(int(*r)) : "the container's level"; }
 
