@@ -346,29 +346,6 @@ cp sample.bin "name with spaces ünïcødé.bin"
 "$ORSK" e d -m4 "name with spaces ünïcødé.bin" "out ∂ir.orsk" > out.txt 2>&1; check "unusual names" 0 $?
 [ -f "out ∂ir.orsk" ]; check "unusual output name" 0 $?
 
-# A container cut at every block boundary and inside each header fails with exit 2.
-"$ORSK" e -t1 -m1 big.bin cuts.orsk > /dev/null 2>&1
-size=$(stat -c %s cuts.orsk)
-python3 - cuts.orsk > offsets.txt <<'PY'
-import struct, sys
-d = open(sys.argv[1], 'rb').read()
-at, cuts = 1, set()
-while at < len(d):
-    # Just past a block boundary and inside the header. A cut exactly at a boundary
-    # is a valid container of fewer blocks: the format has no block count.
-    cuts.update(at + k for k in range(1, 18))
-    total = 9 + struct.unpack_from('<I', d, at + 1)[0] if d[at] == 15 else struct.unpack_from('<I', d, at + 13)[0]
-    at += total
-print(' '.join(str(c) for c in sorted(cuts) if 1 < c < len(d)))
-PY
-for cut in $(cat offsets.txt); do
-    head -c "$cut" cuts.orsk > cut.part
-    "$ORSK" d -m1 cut.part cut.out > out.txt 2>&1; code=$?
-    check "cut at $cut of $size" 2 $code
-    reject_text "no success line for cut $cut" out.txt "Done!"
-done
-[ ! -e cut.out ]; check "no output from a cut container" 0 $?
-
 # The same failure, message and bytes before it with one thread or two, to a pipe: a
 # kind byte broken in block 2; that and block 1's chunk length; a wrong level.
 seq 1 400000 | head -c 2500000 > three.bin
@@ -437,69 +414,6 @@ done
 "$ORSK" -q d --salvage sv-one.orsk got.1 > out.1 2> err.1; check "-q salvage with no level" 3 $?
 [ ! -s out.1 ]; check "-q salvage: nothing on standard output" 0 $?
 grep '^   block' err.1 | cmp -s - sv-one.lines; check "-q salvage: damaged blocks listed" 0 $?
-
-# A salvage that restores nothing fails as a restore does (exit 2, no output): a
-# container whose only block does not restore, at one thread and two. A container of
-# no blocks (the magic byte alone, or an empty file) restores to nothing with exit 0.
-head -c 1048576 three.bin > one.bin
-"$ORSK" e -m0 one.bin one.orsk > /dev/null 2>&1
-python3 - one.orsk <<'PY'
-import struct, sys
-d = bytearray(open(sys.argv[1], 'rb').read())
-d[1 + 17 + struct.unpack_from('<I', d, 1 + 9)[0]] = 0xEE  # no section kind
-open('none.orsk', 'wb').write(d)
-PY
-for t in 1 2; do
-    "$ORSK" d --salvage -t$t -m0 none.orsk none.out > out.txt 2>&1; check "salvage of nothing, -t$t" 2 $?
-    [ ! -e none.out ]; check "salvage of nothing writes no output, -t$t" 0 $?
-    rm -f none.out
-done
-printf 'S' > magic.orsk
-for c in magic.orsk empty.orsk; do
-    "$ORSK" d --salvage -m0 $c none.out > out.txt 2>&1; check "salvage of no blocks: $c" 0 $?
-    [ -f none.out ] && [ ! -s none.out ]; check "salvage of no blocks restores nothing: $c" 0 $?
-    rm -f none.out
-done
-
-# Plain containers whose first block (literals only: a de Bruijn sequence) restores
-# alike at FAST and BETTER, and whose second (letters in which no four repeat but for
-# 64-byte copies from 300 to 60,000 bytes back, 64 KiB in) restores at one of them only,
-# or to other bytes at the other. d -m restores each exactly or fails with exit 2,
-# naming no damage and writing nothing; d -m<level> restores exactly.
-python3 - <<'PY'
-def no_repeats(n, letters):  # as the unit tests' NoRepeats, of order 4: a de Bruijn sequence
-    s, w = bytearray(), [-1]
-    while w and len(s) < n:
-        w[-1] += 1; m = len(w)
-        if 4 % m == 0: s.extend(97 + x for x in w)
-        while len(w) < 4: w.append(w[len(w) - m])
-        while w and w[-1] == letters - 1: w.pop()
-    return s[:n]
-def rnd():  # xorshift32
-    global r; r ^= (r << 13) & 0xFFFFFFFF; r ^= r >> 17; r ^= (r << 5) & 0xFFFFFFFF; return r
-for tail, seed in ((100000, 1), (200000, 4), (200000, 1)):  # as LiteralLeadThenFarCopies
-    r, t = ((seed ^ 0x5bd1e995) * 2654435761 + 1) & 0xFFFFFFFF, no_repeats(tail, 26)
-    at = 65536 + rnd() % 400
-    while at + 64 <= len(t):
-        d = 300 + rnd() % 59701; t[at:at + 64] = t[at - d:at - d + 64]; at += 100 + rnd() % 300
-    open('alike-%d-%d.bin' % (tail, seed), 'wb').write(no_repeats(1 << 20, 32) + t)
-PY
-for f in alike-*.bin; do
-    for level in 2 3 4 5; do
-        "$ORSK" e -m$level $f alike.orsk > /dev/null 2>&1
-        "$ORSK" d -m$level alike.orsk alike.out > /dev/null 2>&1 && cmp -s $f alike.out; check "$f: d -m$level" 0 $?
-        rm -f alike.out
-        "$ORSK" d -m alike.orsk alike.out > out.txt 2>&1; code=$?
-        if [ $code = 0 ]; then
-            cmp -s $f alike.out; check "$f at level $level: d -m restores exactly" 0 $?
-        else
-            check "$f at level $level: d -m fails with 2" 2 $code
-            [ ! -e alike.out ]; check "$f at level $level: d -m writes nothing" 0 $?
-            reject_text "$f at level $level: d -m names no damage" out.txt "damaged\|cut short"
-        fi
-        rm -f alike.out
-    done
-done
 
 # Interrupted while it waits on a fifo kept open (so the run cannot end first): SIGTERM
 # and SIGINT print what was interrupted, end the run with 143 and 130, and leave an

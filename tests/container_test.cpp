@@ -1,12 +1,12 @@
-// The container around the codecs: entropy estimate and store decision, stored blocks,
-// block framing, sections, the ordered pipeline and the platform's time arithmetic.
+// The container around the codecs: entropy estimate and store decision, block framing,
+// the ordered pipeline and the platform's time arithmetic.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "container/blocks/entropy_estimate.h"
-#include "container/blocks/sections.h"
 #include "container/format/block.h"
 #include "container/drivers/memory.h"
 #include "container/drivers/pipeline.h"
@@ -72,26 +72,6 @@ TEST(EntropyEstimate, EvenSpreadsAndTheStrictThreshold) {
     EXPECT_EQ(out.blockLength, six.size() + 9);
 }
 
-TEST(StoredBlocks, RestoreAlikeAtEveryLevel) {
-    // A hand-made container of stored blocks.
-    Bytes c{83};
-    const Bytes parts[] = {RandomBytes(300, 4), RandomBytes(1, 5), TextLike(5000, 6)};
-    Bytes expected;
-    for (const Bytes& p : parts) {
-        c.push_back(15);
-        for (int copy = 0; copy < 2; ++copy) {
-            for (int i = 0; i < 4; ++i) c.push_back(std::uint8_t(p.size() >> (8 * i)));
-        }
-        c.insert(c.end(), p.begin(), p.end());
-        expected.insert(expected.end(), p.begin(), p.end());
-    }
-    for (int l = 0; l < LevelCount; ++l) {
-        Bytes back;
-        ASSERT_EQ(Decompress(Level(l), c, back), Status::Ok) << "level " << l;
-        EXPECT_TRUE(back == expected);
-    }
-}
-
 TEST(Framing, RejectsWhatNoWriterMakes) {
     Bytes back;
     const Bytes unequal{83, 15, 1, 0, 0, 0, 2, 0, 0, 0, 'x', 'y'};
@@ -115,60 +95,48 @@ TEST(Framing, RejectsWhatNoWriterMakes) {
     }
 }
 
-TEST(Sections, RawAndEmptyFormsUnpack) {
-    const Bytes a = TextLike(100, 10);
-    std::vector<std::uint8_t> block(200 + StreamReadSlack);
-    ByteSink sink{block.data(), block.data(), block.data() + 200};
-    ASSERT_EQ(WriteRawSection(sink, a.data(), a.size()), Status::Ok);
-    ASSERT_EQ(WriteRawSection(sink, nullptr, 0), Status::Ok);
-    EXPECT_EQ(Written(sink), 106u);
-    EXPECT_EQ(block[0], SectionRaw);
-    EXPECT_EQ(LoadLE32(&block[1]), 100u);
-    EXPECT_EQ(block[105], SectionEmpty);
-    EXPECT_EQ(WriteRawSection(sink, a.data(), a.size()), Status::NoRoom);
-
-    DecodeBuffers buffers;
-    BlockStreams streams;
-    EXPECT_EQ(UnpackSections({block.data(), block.data() + 106}, 2, buffers, streams), Status::Ok);
-    EXPECT_EQ(Left(streams.stream[0]), 100u);
-    EXPECT_TRUE(std::equal(a.begin(), a.end(), streams.stream[0].at));
-    EXPECT_EQ(Left(streams.stream[1]), 0u);
-    // Bytes left over behind the last section, or a section running past the payload.
-    EXPECT_EQ(UnpackSections({block.data(), block.data() + 106}, 1, buffers, streams), Status::Corrupt);
-    EXPECT_EQ(UnpackSections({block.data(), block.data() + 104}, 2, buffers, streams), Status::Corrupt);
-    // Kinds no writer makes: a raw section of no bytes, a kind byte above 2.
-    const Bytes emptyRaw{SectionRaw, 0, 0, 0, 0}, kind3{3};
-    EXPECT_EQ(UnpackSections({emptyRaw.data(), emptyRaw.data() + 5}, 1, buffers, streams), Status::Corrupt);
-    EXPECT_EQ(UnpackSections({kind3.data(), kind3.data() + 1}, 1, buffers, streams), Status::Corrupt);
-}
-
-TEST(Pipeline, ResultsLeaveInOrderAndStopAtTheFirstFailure) {
-    for (std::size_t threads : {1u, 2u, 4u}) {
-        OrderedPipeline pipeline(threads, threads == 1 ? 1 : 2 * threads);
-        std::vector<std::size_t> job(pipeline.slots()), squared(pipeline.slots());
-        std::vector<std::size_t> seen;
-        std::size_t next = 0;
-        auto produce = [&](std::size_t slot, bool& more) {
-            more = next < 200;
-            job[slot] = next++;
-            return Status::Ok;
-        };
-        auto work = [&](std::size_t slot, std::size_t) {
-            // Uneven work so that later jobs often finish first.
-            volatile std::size_t spin = (job[slot] * 7919) % 20000;
-            while (spin > 0) spin = spin - 1;
-            squared[slot] = job[slot] * job[slot];
-            return job[slot] == 150 ? Status::Corrupt : Status::Ok;
-        };
-        auto consume = [&](std::size_t slot) {
-            seen.push_back(squared[slot]);
-            return Status::Ok;
-        };
-        std::size_t failed = 0;
-        EXPECT_EQ(pipeline.Run(produce, work, consume, failed), Status::Corrupt);
-        EXPECT_EQ(failed, 150u);
-        ASSERT_EQ(seen.size(), 150u) << threads << " threads";
-        for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], i * i);
+// The earliest job's failure wins, whichever stage met it, with every job before it
+// consumed in order: the same with one worker thread or several.
+TEST(Pipeline, EarliestFailureWinsWhateverTheStage) {
+    // The job at which producing, working and consuming fail (1000: never).
+    struct Case {
+        std::size_t produce, work, consume;
+    };
+    for (const Case c : {Case{6, 4, 1000}, Case{4, 6, 1000}, Case{9, 1000, 5}, Case{3, 1000, 1000},
+                         Case{1, 0, 1000}, Case{0, 1000, 1000}, Case{1000, 150, 1000}}) {
+        const std::size_t first = std::min({c.produce, c.work, c.consume});
+        const Status expected = first == c.produce ? Status::Truncated
+                                : first == c.work  ? Status::Corrupt
+                                                   : Status::WriteFailed;
+        for (std::size_t threads : {1u, 2u, 4u}) {
+            OrderedPipeline pipeline(threads, threads == 1 ? 1 : 2 * threads);
+            std::vector<std::size_t> job(pipeline.slots()), worked(pipeline.slots());
+            std::vector<std::size_t> seen;
+            std::size_t next = 0;
+            auto produce = [&](std::size_t slot, bool& more) {
+                if (next == c.produce) return Status::Truncated;
+                job[slot] = next++;
+                more = true;
+                return Status::Ok;
+            };
+            auto work = [&](std::size_t slot, std::size_t) {
+                // Uneven work so that later jobs often finish first.
+                volatile std::size_t spin = (job[slot] * 7919) % 20000;
+                while (spin > 0) spin = spin - 1;
+                worked[slot] = job[slot];
+                return job[slot] == c.work ? Status::Corrupt : Status::Ok;
+            };
+            auto consume = [&](std::size_t slot) {
+                if (job[slot] == c.consume) return Status::WriteFailed;
+                seen.push_back(worked[slot]);  // what the work left, so a slot consumed early shows
+                return Status::Ok;
+            };
+            std::size_t failed = 1000;
+            EXPECT_EQ(pipeline.Run(produce, work, consume, failed), expected) << threads << " threads";
+            EXPECT_EQ(failed, first) << threads << " threads";
+            ASSERT_EQ(seen.size(), first) << threads << " threads";
+            for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], i);
+        }
     }
 }
 

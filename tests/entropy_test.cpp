@@ -327,8 +327,8 @@ TEST(DecodeStreams, MatchLoneDecodesWhateverTheNeighbours) {
     DecodeStreams(nullptr, 0, nullptr, test::DecodeTables());  // nothing to do
 }
 
-// The coded sections of a block decode together; the first failure in section order is
-// the one reported, whether a damaged body or a section cut short.
+// The sections of a block, raw, empty and coded, unpack together; the first failure in
+// section order is the one reported, whether a damaged body or a section cut short.
 TEST(Sections, CodedSectionsUnpackTogether) {
     const Bytes a = test::TextLike(50000, 31);
     const Bytes b = Skewed(30000, 3, 32);
@@ -370,6 +370,14 @@ TEST(Sections, CodedSectionsUnpackTogether) {
     Bytes zeroCount = block;
     StoreLE32(&zeroCount[1], 0);  // a coded section that claims no bytes
     EXPECT_EQ(UnpackSections({zeroCount.data(), zeroCount.data() + length}, 5, buffers, streams), Status::Corrupt);
+    // Bytes left over behind the last section; kinds no writer makes: a raw section of no
+    // bytes, a kind byte above 2.
+    EXPECT_EQ(UnpackSections({block.data(), block.data() + length}, 4, buffers, streams), Status::Corrupt);
+    const Bytes emptyRaw{SectionRaw, 0, 0, 0, 0}, kind3{3};
+    EXPECT_EQ(UnpackSections({emptyRaw.data(), emptyRaw.data() + 5}, 1, buffers, streams), Status::Corrupt);
+    EXPECT_EQ(UnpackSections({kind3.data(), kind3.data() + 1}, 1, buffers, streams), Status::Corrupt);
+    ByteSink tight{block.data(), block.data(), block.data() + 104};  // a raw section of 100 needs 105
+    EXPECT_EQ(WriteRawSection(tight, c.data(), 100), Status::NoRoom);
 }
 
 }  // namespace

@@ -1,16 +1,12 @@
-// The level rule of plain containers and the salvage that restores nothing, through
-// memory, the C interface and files: a first block that several levels restore alike
-// never leads to other bytes, and a salvage with no block restored fails, writing nothing.
+// The level rule of plain containers through memory, the C interface and files: a first
+// block that several levels restore alike never leads to other bytes.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 
 #include "container/drivers/memory.h"
-#include "container/format/checked.h"
-#include "container/format/levels.h"
 #include "files/file_driver.h"
 #include "orsk/orsk.h"
 #include "sample_data.h"
@@ -29,11 +25,10 @@ Bytes CompressAs(Level level, const Bytes& in, ContainerKind kind) {
 }
 
 // Restores from an allocation exactly as long as the container, so over-reads show.
-Status RestoreExact(LevelRequest level, const Bytes& c, Bytes& out, BlockWorkspace& ws, RestoreFacts* facts = nullptr,
-                    const DamageObserver* salvage = nullptr) {
+Status RestoreExact(LevelRequest level, const Bytes& c, Bytes& out, BlockWorkspace& ws) {
     std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[c.size() + 1]);
     if (!c.empty()) std::memcpy(copy.get(), c.data(), c.size());
-    return DecompressBuffer(level, copy.get(), c.size(), out, ws, facts, salvage);
+    return DecompressBuffer(level, copy.get(), c.size(), out, ws);
 }
 
 class PlainLevelDetection : public ::testing::TestWithParam<int> {};
@@ -86,56 +81,6 @@ TEST_P(PlainLevelDetection, LevelsAlikeOnTheFirstBlockOnlyNeverRestoreWrongBytes
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, PlainLevelDetection, ::testing::Range(0, LevelCount));
-
-class Salvage : public ::testing::TestWithParam<std::tuple<int, ContainerKind>> {};
-
-// A salvage that restores nothing fails as the restore does, with nothing written or
-// listed: a container whose only block does not restore, in memory, through the C
-// interface and through files. A container of no blocks restores to nothing.
-TEST_P(Salvage, NothingRestoredFails) {
-    const auto [level, kind] = std::tuple{Level(std::get<0>(GetParam())), std::get<1>(GetParam())};
-    Bytes damaged = CompressAs(level, TextLike(MaxChunkLength, 75), kind);
-    const std::size_t at = kind == ContainerKind::Checked ? CheckedHeaderLength : 1;
-    ASSERT_EQ(damaged[at], CompressedBlockKind);
-    damaged[at + CompressedHeaderLength + ReadBlockHeader(&damaged[at], LevelOf(level).headerOrder).offsetLowLength] =
-        0xEE;  // no section kind
-    const std::string input = TempPath("nothing.orsk");
-    const std::string back = (fs::path(input).parent_path() / "back").string();
-    BlockWorkspace ws;
-    const DamageObserver note = [](const DamagedRange&) {};
-    Bytes out, capacity(MaxChunkLength + 64);
-    for (const auto& [c, fails] : {std::pair{damaged, true}, {CompressAs(level, {}, kind), false}, {Bytes{83}, false}}) {
-        SCOPED_TRACE(fails ? "damaged" : "no blocks, " + std::to_string(c.size()) + " bytes");
-        const Status restore = RestoreExact(level, c, out, ws);
-        EXPECT_EQ(RestoreExact(level, c, out, ws, nullptr, &note), restore);
-        EXPECT_EQ(restore != Status::Ok, fails);
-        EXPECT_TRUE(out.empty());
-        orsk_damaged_range list[4];
-        size_t n = 1, count = 1, m = 0;
-        const orsk_status p = orsk_salvage(int(level), c.data(), c.size(), capacity.data(), capacity.size(), &n, list,
-                                           4, &count);
-        EXPECT_EQ(p, orsk_decompress(int(level), c.data(), c.size(), capacity.data(), capacity.size(), &m));
-        EXPECT_EQ(n + count, 0u);
-        WriteFileBytes(input, c);
-        for (std::size_t threads : {1u, 2u}) {
-            RunOptions options{threads};
-            options.salvage = true;
-            const FileRunResult r = DecompressFile(level, input, back, options, nullptr);
-            EXPECT_EQ(r.status != Status::Ok, fails) << threads << " threads: " << r.message;
-            EXPECT_TRUE(fails ? !fs::exists(back) : fs::exists(back) && fs::file_size(back) == 0) << threads;
-            fs::remove(back);
-        }
-    }
-    fs::remove_all(fs::path(input).parent_path());
-}
-
-INSTANTIATE_TEST_SUITE_P(Levels, Salvage,
-                         ::testing::Combine(::testing::Values(0, 3, 5),
-                                            ::testing::Values(ContainerKind::Plain, ContainerKind::Checked)),
-                         [](const auto& p) {
-                             return "Level" + std::to_string(std::get<0>(p.param)) +
-                                    (std::get<1>(p.param) == ContainerKind::Checked ? "Checked" : "Plain");
-                         });
 
 }  // namespace
 }  // namespace orsk::test

@@ -176,6 +176,7 @@ public:
         for (const DamagedRange& d : r.damaged) o.ranges += Listed(d);
         if (message != nullptr) *message = r.message;
         if (r.status == Status::Ok) {
+            EXPECT_TRUE(fs::exists(out_)) << "a run that succeeds leaves its output, even an empty one";
             o.bytes = ReadFileBytes(out_);
         } else {
             EXPECT_FALSE(fs::exists(out_)) << "a failed run left its output: " << r.message;
@@ -328,6 +329,7 @@ Outcome RunCase(Paths& paths, const Case& k, const Bytes& data, bool single) {
     } else {
         EXPECT_EQ(saved.status, ref.status) << "a salvage that fails fails as the restore";
         EXPECT_EQ(saved.ranges, "");
+        EXPECT_TRUE(saved.bytes == ref.bytes) << "a salvage that fails hands out no more than the restore";
     }
     const auto same = [&](const Outcome& o, const std::string& path) {
         EXPECT_EQ(o.status, saved.status) << path;

@@ -28,57 +28,29 @@ DecompressStream NewDecompressor(int level) {
     return {s, orsk_decompress_stream_destroy};
 }
 
-// Feeds `in` in pieces of next() bytes and drains into buffers of as many bytes, then
-// finishes; `out` receives everything written, also by the call that fails.
-template <typename Stream, typename UpdateCall, typename FinishCall, typename NextPiece>
-orsk_status Pump(Stream* s, UpdateCall update, FinishCall finish, const Bytes& in, NextPiece next, Bytes& out) {
-    out.clear();
-    Bytes buffer;
+// Compresses `in` in pieces of `piece` bytes, draining into buffers of as many bytes.
+orsk_status StreamCompress(int level, unsigned flags, const Bytes& in, std::size_t piece, Bytes& out) {
+    CompressStream s = NewCompressor(level, flags);
+    Bytes buffer(piece);
+    const auto keep = [&](std::size_t made) {
+        out.insert(out.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(made));
+    };
     for (std::size_t at = 0; at < in.size();) {
-        const std::size_t piece = next();
-        const std::size_t n = std::min(piece, in.size() - at);
-        buffer.resize(piece);
-        for (std::size_t fed = 0; fed < n;) {
-            size_t used = 0, made = 0;
-            const orsk_status st = update(s, in.data() + at + fed, n - fed, &used, buffer.data(), piece, &made);
-            out.insert(out.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(made));
-            if (st != ORSK_OK) return st;
-            if (used == 0 && made == 0) return ORSK_BAD_ARGUMENT;  // no progress: a fault of the stream
-            fed += used;
-        }
-        at += n;
+        size_t used = 0, made = 0;
+        const orsk_status st = orsk_compress_stream_update(s.get(), in.data() + at, std::min(piece, in.size() - at),
+                                                           &used, buffer.data(), piece, &made);
+        keep(made);
+        if (st != ORSK_OK) return st;
+        if (used == 0 && made == 0) return ORSK_BAD_ARGUMENT;  // no progress: a fault of the stream
+        at += used;
     }
     for (int done = 0; !done;) {
-        buffer.resize(next());
         size_t made = 0;
-        const orsk_status st = finish(s, buffer.data(), buffer.size(), &made, &done);
-        out.insert(out.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(made));
+        const orsk_status st = orsk_compress_stream_finish(s.get(), buffer.data(), piece, &made, &done);
+        keep(made);
         if (st != ORSK_OK) return st;
     }
     return ORSK_OK;
-}
-template <typename Stream, typename UpdateCall, typename FinishCall>
-orsk_status Pump(Stream* s, UpdateCall update, FinishCall finish, const Bytes& in, std::size_t piece, Bytes& out) {
-    return Pump(s, update, finish, in, [piece] { return piece; }, out);
-}
-
-orsk_status StreamCompress(int level, unsigned flags, const Bytes& in, std::size_t piece, Bytes& out) {
-    CompressStream s = NewCompressor(level, flags);
-    return Pump(s.get(), orsk_compress_stream_update, orsk_compress_stream_finish, in, piece, out);
-}
-orsk_status StreamDecompress(int level, const Bytes& in, std::size_t piece, Bytes& out) {
-    DecompressStream s = NewDecompressor(level);
-    return Pump(s.get(), orsk_decompress_stream_update, orsk_decompress_stream_finish, in, piece, out);
-}
-// The same in pieces of random sizes, from one byte to 3 MiB, small ones as often as large.
-orsk_status StreamDecompressRandomPieces(int level, const Bytes& in, std::uint32_t seed, Bytes& out) {
-    DecompressStream s = NewDecompressor(level);
-    const auto next = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        const std::uint32_t limit = (seed >> 30) == 0 ? 64 : (seed >> 30) == 1 ? 70000 : 3 * MaxChunkLength;
-        return std::size_t(1 + (seed >> 2) % limit);
-    };
-    return Pump(s.get(), orsk_decompress_stream_update, orsk_decompress_stream_finish, in, next, out);
 }
 
 orsk_status OneShotCompress(int level, unsigned flags, const Bytes& in, Bytes& out) {
@@ -137,44 +109,6 @@ TEST_P(StreamMatrix, SameContainer) {
 INSTANTIATE_TEST_SUITE_P(LevelsAndPieces, StreamMatrix,
                          ::testing::Combine(::testing::Range(ORSK_MIN_LEVEL, ORSK_MAX_LEVEL + 1),
                                             ::testing::ValuesIn(Pieces)));
-
-orsk_status OneShotDecompress(int level, const Bytes& in, std::size_t capacity, Bytes& out) {
-    out.resize(capacity);
-    size_t n = 0;
-    const orsk_status s = orsk_decompress(level, in.data(), in.size(), out.data(), out.size(), &n);
-    out.resize(n);
-    return s;
-}
-
-// A plain container whose first block (literals only) restores alike at FAST and
-// BETTER, and whose second does not, restored with the level left to it, whole and in
-// pieces of random sizes: exactly the original, or UnknownLevel as the one-shot call
-// gives, having written only restored bytes of the original (never other bytes, never
-// damage).
-TEST(Streams, LevelFromContainerNeverRestoresWrongBytes) {
-    for (const auto& [tail, seed] : {std::pair{100000u, 1u}, {200000u, 4u}, {200000u, 1u}, {300000u, 2u}}) {
-        const Bytes original = LiteralLeadThenFarCopies(tail, seed);
-        for (int level = 2; level <= ORSK_MAX_LEVEL; ++level) {
-            const std::string what = "level " + std::to_string(level) + ", tail " + std::to_string(tail) + ", seed " +
-                                     std::to_string(seed);
-            Bytes packed, whole, streamed;
-            ASSERT_EQ(OneShotCompress(level, 0, original, packed), ORSK_OK);
-            const orsk_status oneShot = OneShotDecompress(ORSK_LEVEL_FROM_CONTAINER, packed, original.size() + 64, whole);
-            EXPECT_TRUE(oneShot == ORSK_OK ? whole == original : oneShot == ORSK_UNKNOWN_LEVEL && whole.empty())
-                << what << ": one-shot status " << oneShot << ", " << whole.size() << " bytes";
-            for (std::uint32_t pieces = 0; pieces < 4; ++pieces) {
-                const orsk_status st =
-                    pieces == 0 ? StreamDecompress(ORSK_LEVEL_FROM_CONTAINER, packed, packed.size(), streamed)
-                                : StreamDecompressRandomPieces(ORSK_LEVEL_FROM_CONTAINER, packed, seed + pieces, streamed);
-                EXPECT_EQ(st, oneShot) << what << ", pieces " << pieces;
-                EXPECT_TRUE(st == ORSK_OK ? streamed == original
-                                          : streamed.size() < original.size() &&
-                                                std::equal(streamed.begin(), streamed.end(), original.begin()))
-                    << what << ", pieces " << pieces << ": wrong bytes, status " << st;
-            }
-        }
-    }
-}
 
 // A failed stream repeats its status and takes and gives nothing more.
 TEST(Streams, FailuresStay) {
