@@ -1,6 +1,7 @@
 // Round trips at every level over each kind of data and the sizes around the chunk
-// length, through both memory paths: containers stay inside their bound, random data is
-// stored, and every byte comes back, also into a buffer with no slack behind it.
+// length, through both memory paths, plain and checked: containers stay inside their
+// bound, random data is stored, and every byte comes back, also into a buffer with no
+// slack behind it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <tuple>
 
 #include "container/format/block.h"
+#include "container/format/checked.h"
 #include "container/drivers/memory.h"
 #include "test_util.h"
 
@@ -29,6 +31,34 @@ Bytes ContainerViaWorkspace(Level level, const Bytes& in, BlockWorkspace& ws) {
         c.insert(c.end(), ws.block(), ws.block() + o.blockLength);
     }
     return c;
+}
+
+// A checked container holds the plain one's blocks, each followed by its check (of the
+// block, seeded with its chunk's checksum), then the end record: the block count, the
+// restored length and the sum of the checks.
+void ExpectCheckedLayout(Level level, const Bytes& input, const Bytes& plain, const Bytes& checked) {
+    ASSERT_GE(checked.size(), CheckedHeaderLength + EndRecordLength);
+    EXPECT_EQ(Bytes(checked.begin(), checked.begin() + 4), (Bytes{CheckedMagic, CheckedVersion, std::uint8_t(level), 0}));
+    Bytes blocks{ContainerMagic};
+    ContentTally tally;
+    std::size_t at = CheckedHeaderLength, count = 0;
+    for (std::size_t offset = 0; offset < input.size(); offset += MiB, ++count) {
+        std::size_t total = 0;
+        ASSERT_EQ(BlockTotalLength(level, &checked[at], total), Status::Ok);
+        ASSERT_LE(at + total + BlockCheckLength, checked.size());
+        blocks.insert(blocks.end(), checked.begin() + std::ptrdiff_t(at), checked.begin() + std::ptrdiff_t(at + total));
+        const std::size_t n = std::min(MiB, input.size() - offset);
+        const std::uint64_t sum = BlockCheck(&checked[at], total, ChunkChecksum(input.data() + offset, n));
+        EXPECT_EQ(LoadLE64(&checked[at + total]), sum) << "block " << count;
+        tally.Add(sum, n);
+        at += total + BlockCheckLength;
+    }
+    EXPECT_TRUE((input.empty() ? Bytes{} : blocks) == plain);
+    ASSERT_EQ(at + EndRecordLength, checked.size());
+    EXPECT_EQ(checked[at], EndRecordKind);
+    EXPECT_EQ(LoadLE64(&checked[at + 1]), count);
+    EXPECT_EQ(LoadLE64(&checked[at + 9]), input.size());
+    EXPECT_EQ(LoadLE64(&checked[at + 17]), tally.checksum);
 }
 
 using Param = std::tuple<int, Kind, std::size_t>;
@@ -60,6 +90,12 @@ TEST_P(RoundTrip, RestoresEveryByte) {
     ASSERT_EQ(DecompressInto(level, container.data(), container.size(), sink, ws), Status::Ok);
     ASSERT_EQ(Written(sink), n);
     EXPECT_TRUE(std::equal(input.begin(), input.end(), exact.get()));
+
+    const Bytes checked = Compress(level, input, ContainerKind::Checked);
+    EXPECT_LE(checked.size(), ContainerBound(n, ContainerKind::Checked));
+    ExpectCheckedLayout(level, input, container, checked);
+    ASSERT_EQ(Decompress(LevelFromContainer, checked, restored), Status::Ok);
+    EXPECT_TRUE(restored == input);
 
     if (n > MiB) {
         // Chunks compressed where the caller holds them give the blocks of chunks copied

@@ -1,6 +1,6 @@
-// The stream calls of the C interface: containers byte-identical to orsk_compress at
-// every level whatever the piece sizes, failures that stay, bad arguments and bounded
-// holding. Restoring streams are tests/reader_test.cpp's.
+// The stream calls of the C interface: containers byte-identical to orsk_compress (and
+// it to the library's) at every level whatever the piece sizes, failures that stay, bad
+// arguments and bounded holding. Restoring streams are tests/reader_test.cpp's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -84,6 +84,8 @@ const Bytes& Container(int level, unsigned flags, std::size_t input) {
     auto [it, fresh] = made.try_emplace({level, flags, input});
     if (fresh) {
         EXPECT_EQ(OneShotCompress(level, flags, Inputs()[input].data, it->second), ORSK_OK);
+        const ContainerKind kind = flags != 0 ? ContainerKind::Checked : ContainerKind::Plain;
+        EXPECT_TRUE(it->second == Compress(Level(level), Inputs()[input].data, kind)) << "the C call's own container";
     }
     return it->second;
 }

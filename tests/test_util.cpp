@@ -147,16 +147,17 @@ std::string TempPath(const std::string& name) {
     return (dir / name).string();
 }
 
-Bytes Compress(Level level, const Bytes& input) {
+Bytes Compress(Level level, const Bytes& input, ContainerKind kind) {
     BlockWorkspace ws;
     Bytes out;
-    EXPECT_EQ(CompressBuffer(level, input.data(), input.size(), out, ws), Status::Ok);
+    EXPECT_EQ(CompressBuffer(level, input.data(), input.size(), out, ws, nullptr, kind), Status::Ok);
     return out;
 }
 
-Status Decompress(Level level, const Bytes& container, Bytes& output) {
-    BlockWorkspace ws;
-    return DecompressBuffer(level, container.data(), container.size(), output, ws);
+Status Decompress(LevelRequest level, const Bytes& container, Bytes& output) {
+    auto copy = std::make_unique<std::uint8_t[]>(container.size());
+    std::copy(container.begin(), container.end(), copy.get());
+    return DecompressBuffer(level, copy.get(), container.size(), output, Workspace());
 }
 
 int SectionCount(Level level) { return LevelOf(level).sections; }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "container/format/checked.h"
 #include "container/blocks/workspace.h"
 #include "sample_data.h"
 
@@ -32,9 +33,11 @@ void WriteFileBytes(const std::string& path, const Bytes& data);
 std::string DataPath(const std::string& name);  // tests/data/<name>
 std::string TempPath(const std::string& name);  // a fresh path under the temp dir
 
-// Whole-buffer round trip through the library's memory path, each with a fresh workspace.
-Bytes Compress(Level level, const Bytes& input);
-Status Decompress(Level level, const Bytes& container, Bytes& output);
+// Whole-buffer round trip through the library's memory path. A compress has a fresh
+// workspace; a restore reads a copy exactly as long as the container (so over-reads show)
+// with the shared workspace.
+Bytes Compress(Level level, const Bytes& input, ContainerKind kind = ContainerKind::Plain);
+Status Decompress(LevelRequest level, const Bytes& container, Bytes& output);
 
 // A compressed block taken apart: header fields, the distance low bytes, the kind of
 // each section and each unpacked stream (six sections, seven at BEST).
