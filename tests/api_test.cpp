@@ -1,6 +1,6 @@
 // The C interface's contract under hostile calls: overlapping and huge buffers, unknown
-// statuses, size claims of headers no writer makes, a section past its block, salvage
-// arguments, and calls on a thread with a small stack.
+// statuses, a section past its block, salvage arguments, and calls on a thread with a
+// small stack.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -80,62 +80,6 @@ TEST(CInterface, HugeCapacitiesAndBounds) {
 TEST(CInterface, EveryStatusHasAText) {
     for (int s = ORSK_OK; s <= ORSK_DAMAGED; ++s) EXPECT_STRNE(orsk_status_text(s), "unknown status") << s;
     for (int s : {-1, 11, 1000, INT32_MIN, INT32_MAX}) EXPECT_STREQ(orsk_status_text(s), "unknown status") << s;
-}
-
-// Size claims of block headers that no writer makes.
-TEST(CInterface, SizeClaimsNeedBelievableHeaders) {
-    const auto claim = [](const Bytes& c, std::uint64_t& size) {
-        return orsk_decompressed_size(0, c.data(), c.size(), &size);
-    };
-    const auto compressed = [](std::uint32_t chunk, std::uint32_t low, std::uint32_t blockLength) {
-        Bytes b(blockLength < 17 ? 17 : blockLength, 0);
-        b[0] = 66;
-        StoreLE32(&b[1], 1);
-        StoreLE32(&b[5], chunk);
-        StoreLE32(&b[9], low);
-        StoreLE32(&b[13], blockLength);
-        return b;
-    };
-    const auto stored = [](std::uint32_t a, std::uint32_t body) {
-        Bytes b(9 + body, 7);
-        b[0] = 15;
-        StoreLE32(&b[1], a);
-        StoreLE32(&b[5], a);
-        return b;
-    };
-    std::uint64_t size = 0;
-    const struct {
-        const char* what;
-        Bytes block;
-    } bad[] = {
-        {"17-byte block claiming a whole chunk", compressed(MaxChunkLength, 0, 17)},
-        {"no room for six sections", compressed(1000, 0, 22)},
-        {"no room for the low bytes", compressed(1000, 100, 117)},
-        {"chunk of 0 bytes", compressed(0, 0, 23)},
-        {"chunk over 1 MiB", compressed(MaxChunkLength + 1, 0, 23)},
-        {"stored chunk of 0 bytes", stored(0, 0)},
-        {"stored chunk over 1 MiB", stored(MaxChunkLength + 1, MaxChunkLength + 1)},
-    };
-    for (const auto& b : bad) {
-        Bytes c{83};
-        c.insert(c.end(), b.block.begin(), b.block.end());
-        EXPECT_EQ(claim(c, size), ORSK_CORRUPT) << b.what;
-    }
-    // The smallest block a header may describe, for up to 1 MiB: a kind byte per section
-    // behind the 17 header bytes, 23 in all at levels 0 to 4 (NORMAL orders its header
-    // fields apart), 24 at BEST. The largest claim is thus about 45,590 times the container.
-    for (const int level : {0, 1, 2, 4, 5}) {
-        const std::uint32_t smallest = level == 5 ? 24 : 23;
-        Bytes c{83};
-        for (int i = 0; i < 3; ++i) {
-            const Bytes b = compressed(MaxChunkLength, 0, smallest);
-            c.insert(c.end(), b.begin(), b.end());
-        }
-        ASSERT_EQ(orsk_decompressed_size(level, c.data(), c.size(), &size), ORSK_OK) << level;
-        EXPECT_EQ(size, 3 * MaxChunkLength);
-        const Bytes shorter = Concat({Bytes{83}, compressed(MaxChunkLength, 0, smallest - 1)});
-        EXPECT_EQ(orsk_decompressed_size(level, shorter.data(), shorter.size(), &size), ORSK_CORRUPT) << level;
-    }
 }
 
 // A section that runs past its own block is damage, not a cut.

@@ -149,9 +149,6 @@ done <<'TABLE'
 0|Using level 2 FAST (detected)|-|d -m n2.orsk n2.back
 0|Using level 3 NORMAL (detected)|-|d n3.orsk n3.back
 0|Using level 3 NORMAL (recorded)|-|d -t1 c3.orsk c3.back
-2|restores to different bytes at levels 2 and 4|never.out|d differs.orsk never.out
-2|block 1 of 'c3flip.orsk' is damaged|never.out|d c3flip.orsk never.out
-1|--check goes with e|never.out|d --check c3.orsk never.out
 0|orsk d in out |-|-h
 0|e with -m alone or with no -m|-|-h
 TABLE
@@ -169,8 +166,6 @@ expect_text "-l non-container" err.txt "'keep.txt' cannot be restored: it is not
 "$ORSK" -q -l c3.orsk > out.txt 2>&1; check "-q -l" 0 $?
 expect_text "-q -l still lists" out.txt "c3.orsk: checked"
 reject_text "-q -l: no banner" out.txt "ORSK v"
-"$ORSK" d -m1 l1.orsk l1.back > /dev/null 2>&1; check "restore -m1" 0 $?
-cmp -s sample.bin l1.back; check "level 1 round trip" 0 $?
 "$ORSK" d -m0 many.orsk many.back > /dev/null 2>&1 && cmp -s sample.bin many.back; check "-t100000 round trip" 0 $?
 cmp -s sample.bin <(head -c 300000 "$ORSK"); check "input untouched" 0 $?
 
@@ -249,30 +244,16 @@ for level in 0 1 2 3 4 5; do
         cmp -s big.$level ed.pipe; check "e d pipe to pipe writes e's container, level $level, -t$t" 0 $?
         expect_text "e d pipe to pipe verified, level $level, -t$t" out.txt "Verified"
     done
-    # Checked containers, restored at the level given and at the recorded one; plain
-    # ones of executable, text and random (stored) data at the level their blocks tell.
     "$ORSK" e d --check -m$level big.bin big.c$level > out.txt 2>&1; check "e d --check at level $level" 0 $?
-    for m in -m$level -m; do
-        "$ORSK" d $m big.c$level big.back > out.txt 2>&1 && cmp -s big.bin big.back; check "checked d $m at level $level" 0 $?
-    done
-    expect_text "recorded level $level" out.txt "Using level $level .* (recorded)"
-    for f in big.bin numbers.txt random.bin; do
-        "$ORSK" e -m$level $f plain.orsk > /dev/null 2>&1
-        "$ORSK" d -m plain.orsk plain.back > out.txt 2>&1 && cmp -s $f plain.back; check "d -m of $f at level $level" 0 $?
-        expect_text "$f: level of level $level" out.txt "Using \(level [0-5] [A-Z]* (detected\|any level\)"
-    done
 done
 
-# Threads: the same container whatever the thread count, restored by any count.
-for level in 0 3 5; do
-    "$ORSK" e -t1 -m$level big.bin t1.orsk > out.txt 2>&1; check "one thread at level $level" 0 $?
-    reject_text "one thread's times at level $level" out.txt "add up"
-    "$ORSK" e -t3 -m$level big.bin t3.orsk > out.txt 2>&1; check "three threads at level $level" 0 $?
-    expect_text "threads' times summed at level $level" out.txt "Entropy and ORSK add up every thread's time"
-    cmp -s t1.orsk t3.orsk; check "identical containers at level $level" 0 $?
-    "$ORSK" d -t2 -m$level t1.orsk t.back > /dev/null 2>&1; check "threaded restore at level $level" 0 $?
-    cmp -s big.bin t.back; check "threaded round trip at level $level" 0 $?
-done
+# Threads: the report sums every thread's time when there are several; the container
+# stays the same.
+"$ORSK" e -t1 -m3 big.bin t1.orsk > out.txt 2>&1; check "one thread" 0 $?
+reject_text "one thread's times" out.txt "add up"
+"$ORSK" e -t3 -m3 big.bin t3.orsk > out.txt 2>&1; check "three threads" 0 $?
+expect_text "threads' times summed" out.txt "Entropy and ORSK add up every thread's time"
+cmp -s t1.orsk t3.orsk; check "identical containers" 0 $?
 
 # Empty input: empty container, and back.
 : > empty.bin

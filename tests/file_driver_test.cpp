@@ -52,15 +52,6 @@ TEST(FileDrivers, ExistingOutputSurvivesEveryFailure) {
         EXPECT_EQ(ReadFileBytes(output), precious);
     }
 
-    // A missing input, and a container whose last block is cut short.
-    EXPECT_EQ(CompressFile(Level::Fast, (dir / "missing").string(), output, options, nullptr).status, Status::ReadFailed);
-    Bytes damaged = ReadFileBytes(container);
-    damaged.resize(damaged.size() - 10);
-    WriteFileBytes(container, damaged);
-    const FileRunResult r = DecompressFile(Level::Fast, container, output, options, nullptr);
-    EXPECT_NE(r.status, Status::Ok);
-    EXPECT_NE(r.message.find("block 3"), std::string::npos) << r.message;
-    EXPECT_EQ(ReadFileBytes(output), precious);
     EXPECT_EQ(FilesIn(dir), 3u);
     fs::remove_all(dir);
 }
