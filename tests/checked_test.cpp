@@ -1,6 +1,6 @@
-// Checked containers: exact header bytes, header fields this reader does not know, the
-// checksum's values and every bit flip of small containers failing. Their round trips
-// are tests/roundtrip_test.cpp's; how every driver reads them, tests/reader_test.cpp's.
+// Checked containers: exact header bytes, header fields this reader does not know and
+// the checksum's values. Their round trips are tests/roundtrip_test.cpp's, their damage
+// tests/hostile_test.cpp's, how every driver reads them tests/reader_test.cpp's.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -68,27 +68,6 @@ TEST(CheckedContainer, ChecksumsAreXxh3) {
     EXPECT_EQ(ChunkChecksum(data.data(), data.size()), 0x589c89e571d443d2u);
     EXPECT_EQ(BlockCheck(data.data(), data.size(), 12345), 0x0857724c171b55c7u);
 }
-
-class CheckedDamage : public ::testing::TestWithParam<int> {};
-
-// Every single-bit flip of small checked containers (header, block, check and end
-// record) fails; the reader matrix holds the C calls to the same statuses.
-TEST_P(CheckedDamage, EveryBitFlipFails) {
-    const Level level = Level(GetParam());
-    for (const Bytes& data : {TextLike(2000, 50), RandomBytes(300, 51), Repeat("abcd", 20), Bytes{}}) {
-        const Bytes c = Compress(level, data, ContainerKind::Checked);
-        Bytes damaged = c, out;
-        for (std::size_t at = 0; at < c.size(); ++at) {
-            for (int bit = 0; bit < 8; ++bit) {
-                damaged[at] = std::uint8_t(c[at] ^ (1 << bit));
-                ASSERT_NE(Decompress(LevelFromContainer, damaged, out), Status::Ok) << "byte " << at << " bit " << bit;
-            }
-            damaged[at] = c[at];
-        }
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Levels, CheckedDamage, ::testing::Range(0, LevelCount));
 
 }  // namespace
 }  // namespace orsk::test

@@ -1,6 +1,6 @@
-// Hostile containers at every level: prefixes, changed bytes, bytes appended and random
-// damage of real containers fail cleanly, or restore exactly the length their headers
-// claim without writing past it (run under the asan preset).
+// Hostile containers at every level, plain and checked: prefixes, changed bytes, bytes
+// appended and random damage of real containers fail cleanly, or restore exactly the
+// length their headers claim without writing past it (run under the asan preset).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -58,35 +58,40 @@ Status RestoreExact(Level level, const Bytes& c, BlockWorkspace& ws) {
 }
 
 // Prefixes and changed bytes (0x01, 0x80, 0xFF) at every position up to `dense` (the
-// whole of containers under 8 KiB when `dense` is 0), then every `stride`-th; any change
-// to the first block's header must be refused.
+// whole of containers under 8 KiB when `dense` is 0), then every `stride`-th, of plain
+// and checked containers: a plain one must refuse any change to its first block's
+// header, a checked one every change.
 void ExpectDamageRefused(Level level, std::size_t dense, std::size_t stride) {
     BlockWorkspace ws;
     const Bytes samples[] = {TextLike(3000, 21), BinaryLike(2500, 22), Runs(5000, 23), TextLike(40000, 24)};
     for (const Bytes& s : samples) {
-        SCOPED_TRACE(std::to_string(s.size()) + " bytes");
-        const Bytes c = Compress(level, s);
-        ASSERT_EQ(RestoreExact(level, c, ws), Status::Ok);
-        ASSERT_EQ(c[1], CompressedBlockKind);
-        const std::size_t every = dense != 0 ? dense : c.size() < 8192 ? c.size() : 1024;
-        for (std::size_t n = 2; n < c.size(); n += (n < every ? 1 : stride)) {
-            ASSERT_NE(RestoreExact(level, Bytes(c.begin(), c.begin() + std::ptrdiff_t(n)), ws), Status::Ok) << "prefix " << n;
-        }
-        for (std::uint8_t extra : {0, 15, 66}) {
-            Bytes longer = c;
-            longer.push_back(extra);
-            EXPECT_NE(RestoreExact(level, longer, ws), Status::Ok) << "one byte appended";
-        }
-        for (std::size_t i = 1; i < c.size(); i += (i < every ? 1 : stride)) {
-            for (std::uint8_t x : {0x01, 0x80, 0xFF}) {
-                Bytes d = c;
-                d[i] ^= x;
-                const Status st = RestoreExact(level, d, ws);
-                if (i <= CompressedHeaderLength) {
-                    EXPECT_NE(st, Status::Ok) << "header byte " << i;
-                }
+        for (const bool checked : {false, true}) {
+            SCOPED_TRACE(std::to_string(s.size()) + " bytes" + (checked ? ", checked" : ""));
+            const Bytes c = Compress(level, s, checked ? ContainerKind::Checked : ContainerKind::Plain);
+            ASSERT_EQ(RestoreExact(level, c, ws), Status::Ok);
+            ASSERT_EQ(c[checked ? CheckedHeaderLength : 1], CompressedBlockKind);
+            const std::size_t refused = checked ? c.size() : 1 + CompressedHeaderLength;
+            const std::size_t every = dense != 0 ? dense : c.size() < 8192 ? c.size() : 1024;
+            for (std::size_t n = 2; n < c.size(); n += (n < every ? 1 : stride)) {
+                ASSERT_NE(RestoreExact(level, Bytes(c.begin(), c.begin() + std::ptrdiff_t(n)), ws), Status::Ok)
+                    << "prefix " << n;
             }
-            if (::testing::Test::HasFailure()) return;
+            for (std::uint8_t extra : {0, 15, 66}) {
+                Bytes longer = c;
+                longer.push_back(extra);
+                EXPECT_NE(RestoreExact(level, longer, ws), Status::Ok) << "one byte appended";
+            }
+            for (std::size_t i = 1; i < c.size(); i += (i < every ? 1 : stride)) {
+                for (std::uint8_t x : {0x01, 0x80, 0xFF}) {
+                    Bytes d = c;
+                    d[i] ^= x;
+                    const Status st = RestoreExact(level, d, ws);
+                    if (i < refused) {
+                        EXPECT_NE(st, Status::Ok) << "byte " << i;
+                    }
+                }
+                if (::testing::Test::HasFailure()) return;
+            }
         }
     }
 }
