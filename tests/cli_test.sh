@@ -115,7 +115,6 @@ done <<'TABLE'
 2|does not restore at level 1; it restores at level 3: try -m3|keep.txt|d -m1 n3.orsk keep.txt
 2|does not restore at level 3; it restores at level 2: try -m2|keep.txt|d -m3 n2.orsk keep.txt
 2|it restores at level 3: try -m3|keep.txt|d --salvage -m1 n3.orsk keep.txt
-2|it restores at level 2: try -m2|keep.txt|d --salvage -m3 n2.orsk keep.txt
 2|block 0 of 'cut.orsk' is cut short|keep.txt|d --salvage -m2 cut.orsk keep.txt
 1|give it with d alone|x.orsk|e --salvage -m2 sample.bin x.orsk
 1|give it with d alone|x.orsk|e d --salvage -m2 sample.bin x.orsk
@@ -273,9 +272,6 @@ for level in 0 1 2 3 4 5; do
     cat big.bin | "$ORSK" e --check -m$level - - 2> /dev/null | "$ORSK" d -m - - 2> /dev/null | cmp -s - big.bin
     check "checked through pipes at level $level" 0 $?
 done
-tar cf - sample.bin big.bin | "$ORSK" e -m2 - - 2> /dev/null > dir.orsk
-"$ORSK" d -m2 dir.orsk - 2> /dev/null | tar tf - > list.txt; check "tar through orsk" 0 $?
-expect_text "tar listing" list.txt "big.bin"
 
 # A terminal gets no container or restored data: refused (exit 1) before anything is
 # read, and before a file is made. A restore from a pipe shows the bytes restored.

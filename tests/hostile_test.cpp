@@ -102,15 +102,6 @@ class HostileSlow : public Hostile {};
 TEST_P(Hostile, SampledDamageIsRefusedOrRestoredExactly) {
     const Level level = Level(GetParam());
     ExpectDamageRefused(level, 64, 13);
-    // Bursts of random damage in a container of coded sections.
-    BlockWorkspace ws;
-    const Bytes c = Compress(level, TextLike(40000, 25));
-    for (std::uint32_t round = 0; round < 300; ++round) {
-        Bytes d = c;
-        const Bytes noise = RandomBytes(8, round);
-        for (int k = 0; k < 4; ++k) d[1 + LoadLE32(&noise[k]) % (d.size() - 1)] = noise[4 + k];
-        RestoreExact(level, d, ws);
-    }
 }
 
 TEST_P(HostileSlow, EveryPrefixAndChangedByteIsRefusedOrRestoredExactly) { ExpectDamageRefused(Level(GetParam()), 0, 3); }
