@@ -24,7 +24,8 @@ constexpr std::size_t MiB = MaxChunkLength;
 // restored length and the sum of the checks.
 void ExpectCheckedLayout(Level level, const Bytes& input, const Bytes& plain, const Bytes& checked) {
     ASSERT_GE(checked.size(), CheckedHeaderLength + EndRecordLength);
-    EXPECT_EQ(Bytes(checked.begin(), checked.begin() + 4), (Bytes{CheckedMagic, CheckedVersion, std::uint8_t(level), 0}));
+    const Bytes head{CheckedMagic, CheckedVersion, std::uint8_t(level), 0};
+    EXPECT_EQ(Bytes(checked.begin(), checked.begin() + 4), head);
     Bytes blocks{ContainerMagic};
     ContentTally tally;
     std::size_t at = CheckedHeaderLength, count = 0;
