@@ -6,9 +6,9 @@
  * records its level and carries a checksum of every block and of the whole content,
  * so that damage, a cut or a lost block fails instead of restoring wrong bytes.
  * Every call returns a status and never throws. Calls are thread-safe. A one-shot call
- * allocates its working memory (up to about 20 MiB, less for short inputs) and frees it
- * before it returns, so a thread keeps nothing between calls; a context (below) keeps
- * it for the next call instead. A call needs less than 32 KiB of the calling thread's
+ * allocates its working memory (3 to 11 MiB, as told for contexts below) and frees it
+ * before it returns, so a thread keeps nothing between calls; a context keeps it for
+ * the next call instead. A call needs less than 32 KiB of the calling thread's
  * stack.
  * Input and output buffers must not overlap (ORSK_BAD_ARGUMENT). A one-shot call may
  * write anywhere in output[0..output_capacity), also past the *output_size bytes it
@@ -148,12 +148,12 @@ ORSK_API orsk_status orsk_salvage(int level, const void* container, size_t conta
 
 /* Contexts. A context holds the working memory of the one-shot calls from one call to
  * the next, so that a thread making many calls allocates it once: its buffers are
- * allocated by the first call that needs them, sized for what that call asks (a
- * compression of 4 KiB takes about 3 MiB, mostly match tables, a full-sized one about
- * 9 MiB; a restore about 9 MiB), grown by a call that asks for more, and freed by
- * orsk_context_free. A call no larger than an earlier one of its kind allocates nothing.
- * A context serves one call at a time (use one per thread); separate contexts are
- * independent. */
+ * allocated by the first call that needs them, sized for what that call asks, grown by
+ * a call that asks for more, and freed by orsk_context_free. Compressing 4 KiB takes
+ * about 3 MiB (mostly match tables), 1 MiB or more about 10 MiB; restoring takes about
+ * 7 MiB more (1 MiB more again to tell a level); only what a call uses is touched. A
+ * call no larger than an earlier one of its kind allocates nothing. A context serves
+ * one call at a time (use one per thread); separate contexts are independent. */
 typedef struct orsk_context orsk_context;
 
 /* A new context, holding no buffers yet; NULL when out of memory. */

@@ -57,9 +57,9 @@ Status CodecScratch::PrepareCompress(std::size_t longest) {
     // The streams grow with the chunks; the tables are indexed by hash, whatever the length.
     encoder_ = {};
     if (streamLongest_ < longest || !streamMemory_) {
-        std::size_t held = 0;
+        streamMemory_.reset();
         streamLongest_ = 0;
-        if (!Grow(streamMemory_, held, StreamBufferFor(longest) * EncoderStreamCount)) return Status::OutOfMemory;
+        if (!Allocate(streamMemory_, StreamBufferFor(longest) * EncoderStreamCount)) return Status::OutOfMemory;
         streamLongest_ = longest;
     }
     if (!Allocate(tableMemory_, 2 * HashTableEntries)) return Status::OutOfMemory;
