@@ -26,11 +26,22 @@ int main(void) {
         printf("level %d: %zu -> %zu bytes, %s\n", level, n, packedSize, exact ? "restored exactly" : orsk_status_text(s));
         failures += !exact;
     }
-    /* A damaged container is refused, never restored wrongly. */
+    /* A buffer sized at compile time holds any container of 1000 bytes; a context keeps
+     * the working memory of many calls. A damaged container is refused, never restored
+     * wrongly. */
+    static unsigned char small[ORSK_COMPRESS_BOUND(1000)];
+    orsk_context* ctx = orsk_context_create();
     size_t packedSize = 0, restoredSize = 0;
-    orsk_compress(2, input, 1000, packed, bound, &packedSize);
-    packed[0] = 'X';
-    if (orsk_decompress(2, packed, packedSize, restored, n, &restoredSize) != ORSK_CORRUPT) ++failures;
+    if (orsk_compress_ctx(ctx, 2, 0, input, 1000, small, sizeof small, &packedSize) != ORSK_OK) ++failures;
+    small[0] = 'X';
+    if (orsk_decompress_ctx(ctx, 2, small, packedSize, restored, n, &restoredSize) != ORSK_CORRUPT) ++failures;
+    orsk_context_free(ctx);
+    /* The bounds as constants and as calls agree. */
+    const uint64_t sizes[] = {0, 1, 4096, 1u << 20, (1u << 20) + 1, (uint64_t)1 << 62, UINT64_MAX - 1000000, UINT64_MAX};
+    for (size_t i = 0; i < sizeof sizes / sizeof *sizes; ++i) {
+        failures += ORSK_COMPRESS_BOUND(sizes[i]) != orsk_compress_bound(sizes[i]);
+        failures += ORSK_COMPRESS_BOUND_CHECKED(sizes[i]) != orsk_compress_bound_ex(sizes[i], ORSK_FLAG_CHECKED);
+    }
     if (orsk_compress(9, input, n, packed, bound, &packedSize) != ORSK_BAD_LEVEL) ++failures;
     free(input);
     free(packed);

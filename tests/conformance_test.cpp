@@ -1,12 +1,14 @@
-// Reference containers: every sample input compresses to exactly the stored container
-// at every level, and every stored container restores exactly the sample.
+// Reference containers: every sample compresses to exactly its stored container at every
+// level, also through one context reused for all, and every stored container restores it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "orsk/orsk.h"
 #include "test_util.h"
 
 namespace orsk::test {
@@ -27,6 +29,7 @@ TEST_P(Conformance, CompressesToTheReferenceAndRestoresIt) {
     const Level level = Level(GetParam());
     const auto names = SampleNames();
     ASSERT_GE(names.size(), 11u);
+    const std::unique_ptr<orsk_context, void (*)(orsk_context*)> ctx(orsk_context_create(), orsk_context_free);
     for (const auto& name : names) {
         SCOPED_TRACE(name);
         const Bytes input = ReadFileBytes(DataPath("conformance/" + name + ".bin"));
@@ -41,6 +44,11 @@ TEST_P(Conformance, CompressesToTheReferenceAndRestoresIt) {
         Bytes restored;
         ASSERT_EQ(Decompress(level, expected, restored), Status::Ok);
         EXPECT_TRUE(restored == input);
+        Bytes viaContext(orsk_compress_bound(input.size()));
+        size_t n = 0;
+        EXPECT_TRUE(orsk_compress_ctx(ctx.get(), GetParam(), 0, input.data(), input.size(), viaContext.data(),
+                                      viaContext.size(), &n) == ORSK_OK &&
+                    Bytes(viaContext.begin(), viaContext.begin() + n) == expected) << "through a context";
     }
 }
 

@@ -2,12 +2,14 @@
  *
  * A plain container (the default) does not record its level: restore it with the level
  * that wrote it, or with ORSK_LEVEL_FROM_CONTAINER to have the level told from its
- * compressed blocks. A checked container (orsk_compress_ex with ORSK_CHECKED)
+ * compressed blocks. A checked container (orsk_compress_ex with ORSK_FLAG_CHECKED)
  * records its level and carries a checksum of every block and of the whole content,
  * so that damage, a cut or a lost block fails instead of restoring wrong bytes.
- * Every call returns a status and never throws. Calls are thread-safe: each thread
- * keeps its own working memory (about 20 MiB on the heap, allocated on its first call)
- * and a call needs less than 32 KiB of the calling thread's stack.
+ * Every call returns a status and never throws. Calls are thread-safe. A one-shot call
+ * allocates its working memory (3 to 11 MiB, as told for contexts below) and frees it
+ * before it returns, so a thread keeps nothing between calls; a context keeps it for
+ * the next call instead. A call needs less than 32 KiB of the calling thread's
+ * stack.
  * Input and output buffers must not overlap (ORSK_BAD_ARGUMENT). A one-shot call may
  * write anywhere in output[0..output_capacity), also past the *output_size bytes it
  * reports. Streams (below) compress and restore data as it flows.
@@ -37,7 +39,12 @@ extern "C" {
 #define ORSK_API
 #endif
 
-/* The version of this header; the build checks it against the project's version. */
+/* The version of this header; the build checks it against the project's version, and
+ * the numbers against the string. */
+#define ORSK_VERSION_MAJOR 1
+#define ORSK_VERSION_MINOR 0
+#define ORSK_VERSION_PATCH 0
+#define ORSK_VERSION_NUMBER (ORSK_VERSION_MAJOR * 10000 + ORSK_VERSION_MINOR * 100 + ORSK_VERSION_PATCH)
 #define ORSK_VERSION_STRING "1.0.0"
 #define ORSK_MIN_LEVEL 0
 #define ORSK_MAX_LEVEL 5
@@ -47,7 +54,8 @@ extern "C" {
  * ORSK_UNKNOWN_LEVEL; it never gives other bytes. */
 #define ORSK_LEVEL_FROM_CONTAINER (-1)
 /* orsk_compress_ex flags. */
-#define ORSK_CHECKED 1u  /* write a checked container */
+#define ORSK_FLAG_CHECKED 1u  /* write a checked container */
+#define ORSK_CHECKED ORSK_FLAG_CHECKED  /* its earlier name */
 
 typedef enum orsk_status {
     ORSK_OK = 0,
@@ -67,13 +75,27 @@ typedef enum orsk_status {
 /* The largest container an input of input_size bytes can become; UINT64_MAX when that
  * does not fit in 64 bits. */
 ORSK_API uint64_t orsk_compress_bound(uint64_t input_size);
+/* The same bounds as orsk_compress_bound and orsk_compress_bound_ex (ORSK_FLAG_CHECKED),
+ * as constant expressions, for buffers sized at compile time. They evaluate n several
+ * times. Per started 1 MiB chunk a block may exceed it by 2048 bytes (plus its 8-byte
+ * check), and every container by n / 16 and its frame (the magic byte, or the 8-byte
+ * header and 25-byte end record). */
+#define ORSK_BOUND_OVER_(n, frame, per_chunk)                                                    \
+    ((uint64_t)(frame) + (uint64_t)(n) / 16 +                                                   \
+     ((uint64_t)(n) / 1048576 + ((uint64_t)(n) % 1048576 != 0)) * (uint64_t)(per_chunk))
+#define ORSK_BOUND_(n, frame, per_chunk)                                                          \
+    ((uint64_t)(n) > UINT64_MAX - ORSK_BOUND_OVER_(n, frame, per_chunk)                          \
+         ? UINT64_MAX                                                                             \
+         : (uint64_t)(n) + ORSK_BOUND_OVER_(n, frame, per_chunk))
+#define ORSK_COMPRESS_BOUND(n) ((uint64_t)(n) == 0 ? (uint64_t)0 : ORSK_BOUND_(n, 1, 2048))
+#define ORSK_COMPRESS_BOUND_CHECKED(n) ORSK_BOUND_(n, 33, 2048 + 8)
 
 /* Compresses input[0..input_size) into output; *output_size receives the container's
  * length. An empty input gives an empty container. */
 ORSK_API orsk_status orsk_compress(int level, const void* input, size_t input_size, void* output,
                                    size_t output_capacity, size_t* output_size);
 
-/* The same with flags (0 or ORSK_CHECKED), and its bound. A checked container of an
+/* The same with flags (0 or ORSK_FLAG_CHECKED), and its bound. A checked container of an
  * empty input holds its header and end record (33 bytes). */
 ORSK_API uint64_t orsk_compress_bound_ex(uint64_t input_size, unsigned flags);
 ORSK_API orsk_status orsk_compress_ex(int level, unsigned flags, const void* input, size_t input_size, void* output,
@@ -124,6 +146,27 @@ ORSK_API orsk_status orsk_salvage(int level, const void* container, size_t conta
                                   size_t output_capacity, size_t* output_size, orsk_damaged_range* ranges,
                                   size_t range_capacity, size_t* range_count);
 
+/* Contexts. A context holds the working memory of the one-shot calls from one call to
+ * the next, so that a thread making many calls allocates it once: its buffers are
+ * allocated by the first call that needs them, sized for what that call asks, grown by
+ * a call that asks for more, and freed by orsk_context_free. Compressing 4 KiB takes
+ * about 3 MiB (mostly match tables), 1 MiB or more about 10 MiB; restoring takes about
+ * 7 MiB more (1 MiB more again to tell a level); only what a call uses is touched. A
+ * call no larger than an earlier one of its kind allocates nothing. A context serves
+ * one call at a time (use one per thread); separate contexts are independent. */
+typedef struct orsk_context orsk_context;
+
+/* A new context, holding no buffers yet; NULL when out of memory. */
+ORSK_API orsk_context* orsk_context_create(void);
+/* Frees a context and its buffers; NULL is ignored. */
+ORSK_API void orsk_context_free(orsk_context* ctx);
+/* orsk_compress_ex and orsk_decompress with the context's buffers: the same arguments,
+ * containers and statuses, and ORSK_BAD_ARGUMENT for a NULL ctx. */
+ORSK_API orsk_status orsk_compress_ctx(orsk_context* ctx, int level, unsigned flags, const void* input,
+                                       size_t input_size, void* output, size_t output_capacity, size_t* output_size);
+ORSK_API orsk_status orsk_decompress_ctx(orsk_context* ctx, int level, const void* container, size_t container_size,
+                                         void* output, size_t output_capacity, size_t* output_size);
+
 /* What a container is. */
 typedef struct orsk_info {
     int checked;             /* 1: a checked container, 0: a plain one */
@@ -166,7 +209,7 @@ ORSK_API const char* orsk_version(void);
  * stream returns the same status from every call but destroy, with *input_used,
  * *output_size and *done 0.
  *
- * A compression stream takes the flags of orsk_compress_ex (0 or ORSK_CHECKED); a
+ * A compression stream takes the flags of orsk_compress_ex (0 or ORSK_FLAG_CHECKED); a
  * decompression stream takes a level or ORSK_LEVEL_FROM_CONTAINER, and flags 0 (the
  * container tells whether it is checked). With ORSK_LEVEL_FROM_CONTAINER a plain
  * container's first compressed block is held with up to 1 MiB of what follows it (or

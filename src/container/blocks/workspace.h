@@ -15,14 +15,16 @@ namespace orsk {
 
 // Compressor stream buffers: one chunk's worth of bytes, plus one (literal-only
 // sequences may count one more code byte than that in degenerate cases) and room for
-// 16-byte appends.
-constexpr std::size_t StreamBufferSize = MaxChunkLength + 1 + 64;
+// 16-byte appends. Buffers for chunks of at most `longest` bytes need only as much.
+constexpr std::size_t StreamBufferFor(std::size_t longest) { return longest + 1 + 64; }
+constexpr std::size_t StreamBufferSize = StreamBufferFor(MaxChunkLength);
 constexpr int EncoderStreamCount = 6;
 constexpr std::size_t HashTableEntries = std::size_t(1) << 18;
 
 // What a block compressor may use besides its chunk and the block it writes.
 struct EncoderScratch {
-    std::uint8_t* stream[EncoderStreamCount] = {};  // each StreamBufferSize bytes
+    std::uint8_t* stream[EncoderStreamCount] = {};  // each StreamBufferSize bytes, or
+                                                    // StreamBufferFor the longest chunk given
     std::uint32_t* hashHead = nullptr;   // HashTableEntries entries; levels 0 and 1 use it as
                                          // their single-slot table
     std::uint32_t* hashChain = nullptr;  // HashTableEntries entries
@@ -34,6 +36,10 @@ struct EncoderScratch {
 class JobBuffers {
 public:
     [[nodiscard]] Status Prepare();
+    // Room for chunks or blocks of at most `longest` bytes and their slack, none of it
+    // cleared: whoever copies bytes in clears the slack behind them (a fresh allocation
+    // is then touched only as far as it is used).
+    [[nodiscard]] Status PrepareFor(std::size_t longest);
     std::uint8_t* chunk() { return in_.get(); }
     std::uint8_t* block() { return out_.get(); }
     std::uint8_t* input() { return in_.get(); }
@@ -42,12 +48,15 @@ public:
 private:
     std::unique_ptr<std::uint8_t[]> in_;
     std::unique_ptr<std::uint8_t[]> out_;
+    std::size_t inSize_ = 0;
+    bool cleared_ = false;  // in_ was cleared whole once
 };
 
 // A worker's scratch, for compressing or restoring (allocated on first use of each).
 class CodecScratch {
 public:
-    [[nodiscard]] Status PrepareCompress();
+    // For chunks of at most `longest` bytes.
+    [[nodiscard]] Status PrepareCompress(std::size_t longest = MaxChunkLength);
     [[nodiscard]] Status PrepareDecompress();
     EncoderScratch& encoder() { return encoder_; }
     DecodeBuffers& decodeBuffers() { return decode_; }
@@ -58,6 +67,7 @@ public:
 private:
     std::unique_ptr<std::uint8_t[]> spare_;
     std::unique_ptr<std::uint8_t[]> streamMemory_;
+    std::size_t streamLongest_ = 0;  // the chunk length the stream buffers hold
     std::unique_ptr<std::uint32_t[]> tableMemory_;
     std::unique_ptr<std::uint8_t[]> decodeMemory_;
     StreamDecodeTablesPtr streamTables_;
@@ -65,11 +75,15 @@ private:
     DecodeBuffers decode_;
 };
 
-// Everything one thread needs to compress or restore on its own.
+// Everything one thread needs to compress or restore on its own. Prepared whole for the
+// file and stream drivers; the memory calls prepare it for their input, `longest` bytes
+// of chunk (compressing) or of container (restoring), and clear the slack themselves.
 class BlockWorkspace {
 public:
     [[nodiscard]] Status PrepareCompress();
     [[nodiscard]] Status PrepareDecompress();
+    [[nodiscard]] Status PrepareCompressFor(std::size_t longest);
+    [[nodiscard]] Status PrepareDecompressFor(std::size_t longest);
     std::uint8_t* chunk() { return job.chunk(); }
     std::uint8_t* block() { return job.block(); }
     std::uint8_t* input() { return job.input(); }

@@ -27,7 +27,7 @@ Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink
                     RunTotals* totals, ContainerKind kind) {
     const bool checked = kind == ContainerKind::Checked;
     if (n == 0 && !checked) return Status::Ok;
-    if (Status s = ws.PrepareCompress(); s != Status::Ok) return s;
+    if (Status s = ws.PrepareCompressFor(std::min(n, MaxChunkLength)); s != Status::Ok) return s;
     if (checked) {
         if (Room(out) < CheckedHeaderLength) return Status::NoRoom;
         WriteCheckedHeader(out.at, level);
@@ -52,6 +52,7 @@ Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink
             out.at += outcome.blockLength;
         } else {
             std::memcpy(ws.chunk(), in + done, length);
+            std::memset(ws.chunk() + length, 0, InputSlack);  // what comparisons read past the chunk
             if (Status s = CompressChunk(level, ws, length, outcome); s != Status::Ok) return s;
             block = ws.block();
             if (!PutBytes(out, block, outcome.blockLength)) return Status::NoRoom;
@@ -88,6 +89,7 @@ BlockResult RestoreFromBuffer(const FramedBlock& b, bool checked, BlockWorkspace
     const std::uint8_t* block = c.at;
     if (Left(c) - b.total < StreamReadSlack) {
         std::memcpy(ws.input(), c.at, b.total);
+        std::memset(ws.input() + b.total, 0, StreamReadSlack);
         block = ws.input();
     }
     direct = !b.stored && std::popcount(b.levels) == 1 && Room(out) >= std::uint64_t(b.claimed) + CopySlack;
@@ -114,7 +116,7 @@ template <typename MakeRoom>
 Status RestoreBlocks(LevelRequest request, LevelSet told, const std::uint8_t* in, std::size_t n, ByteSink& out,
                      BlockWorkspace& ws, RestoreFacts* facts, const DamageObserver* salvage, MakeRoom&& room) {
     if (n != 0) {
-        if (Status s = ws.PrepareDecompress(); s != Status::Ok) return s;
+        if (Status s = ws.PrepareDecompressFor(n); s != Status::Ok) return s;
     }
     ContainerReader reader({request, salvage != nullptr, told}, {&ws.codec, ws.restored(), ws.input()});
     ByteCursor c{in, in + n};
@@ -177,7 +179,7 @@ Status InspectContainer(const std::uint8_t* in, std::size_t n, BlockWorkspace& w
                         LevelRequest request) {
     facts = ContainerFacts{};
     if (n != 0) {
-        if (Status s = ws.PrepareDecompress(); s != Status::Ok) return s;
+        if (Status s = ws.PrepareDecompressFor(n); s != Status::Ok) return s;
     }
     ContainerReader reader({request, false, 0}, {&ws.codec, ws.restored(), ws.input()});
     ByteCursor c{in, in + n};

@@ -1,9 +1,10 @@
-// The C interface of include/orsk/orsk.h over the memory path. Each calling thread
-// keeps one workspace, so separate calls may run at once.
+// The C interface of include/orsk/orsk.h over the memory path. A one-shot call works
+// in a workspace of its own, freed when it returns; a context keeps one between calls.
 #include "container/drivers/public_api.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 
 #include "container/drivers/memory.h"
 
@@ -57,19 +58,77 @@ orsk_status CheckBuffers(const void* in, std::size_t& inSize, const void* out, s
 
 }  // namespace orsk::api
 
+struct orsk_context {
+    orsk::BlockWorkspace ws;
+};
+
 namespace {
 
 using namespace orsk;
 using namespace orsk::api;
 
-BlockWorkspace& ThreadWorkspace() {
-    thread_local BlockWorkspace ws;
-    return ws;
+// The numbers of the version say what its string says.
+constexpr unsigned VersionFromString(const char* s) {
+    unsigned number = 0, part = 0;
+    for (; *s != 0; ++s) {
+        if (*s == '.') {
+            number = number * 100 + part;
+            part = 0;
+        } else {
+            part = part * 10 + unsigned(*s - '0');
+        }
+    }
+    return number * 100 + part;
+}
+static_assert(VersionFromString(ORSK_VERSION_STRING) == ORSK_VERSION_NUMBER);
+static_assert(ORSK_COMPRESS_BOUND_CHECKED(0) == CheckedHeaderLength + EndRecordLength);
+
+orsk_status Compress(BlockWorkspace& ws, int level, unsigned flags, const void* input, size_t input_size,
+                     void* output, size_t output_capacity, size_t* output_size) {
+    if (!ValidLevel(level)) return ORSK_BAD_LEVEL;
+    if ((flags & ~KnownFlags) != 0) return ORSK_BAD_ARGUMENT;
+    if (orsk_status s = CheckBuffers(input, input_size, output, output_capacity, output_size); s != ORSK_OK) return s;
+    auto* out = static_cast<std::uint8_t*>(output);
+    ByteSink sink{out, out, out + output_capacity};
+    const Status s = CompressInto(Level(level), static_cast<const std::uint8_t*>(input), input_size, sink, ws,
+                                  nullptr, KindOf(flags));
+    *output_size = s == Status::Ok ? Written(sink) : 0;
+    return ToPublic(s);
+}
+
+orsk_status Decompress(BlockWorkspace& ws, int level, const void* container, size_t container_size, void* output,
+                       size_t output_capacity, size_t* output_size) {
+    if (!ValidRestoreLevel(level)) return ORSK_BAD_LEVEL;
+    if (orsk_status s = CheckBuffers(container, container_size, output, output_capacity, output_size); s != ORSK_OK) {
+        return s;
+    }
+    auto* out = static_cast<std::uint8_t*>(output);
+    ByteSink sink{out, out, out + output_capacity};
+    const Status s =
+        DecompressInto(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size, sink, ws);
+    *output_size = s == Status::Ok ? Written(sink) : 0;
+    return ToPublic(s);
 }
 
 }  // namespace
 
 extern "C" {
+
+orsk_context* orsk_context_create(void) { return new (std::nothrow) orsk_context; }
+
+void orsk_context_free(orsk_context* ctx) { delete ctx; }
+
+orsk_status orsk_compress_ctx(orsk_context* ctx, int level, unsigned flags, const void* input, size_t input_size,
+                              void* output, size_t output_capacity, size_t* output_size) {
+    if (ctx == nullptr) return ORSK_BAD_ARGUMENT;
+    return Compress(ctx->ws, level, flags, input, input_size, output, output_capacity, output_size);
+}
+
+orsk_status orsk_decompress_ctx(orsk_context* ctx, int level, const void* container, size_t container_size,
+                                void* output, size_t output_capacity, size_t* output_size) {
+    if (ctx == nullptr) return ORSK_BAD_ARGUMENT;
+    return Decompress(ctx->ws, level, container, container_size, output, output_capacity, output_size);
+}
 
 uint64_t orsk_compress_bound(uint64_t input_size) { return ContainerBound(input_size); }
 
@@ -84,37 +143,23 @@ orsk_status orsk_compress(int level, const void* input, size_t input_size, void*
 
 orsk_status orsk_compress_ex(int level, unsigned flags, const void* input, size_t input_size, void* output,
                              size_t output_capacity, size_t* output_size) {
-    if (!ValidLevel(level)) return ORSK_BAD_LEVEL;
-    if ((flags & ~KnownFlags) != 0) return ORSK_BAD_ARGUMENT;
-    if (orsk_status s = CheckBuffers(input, input_size, output, output_capacity, output_size); s != ORSK_OK) return s;
-    auto* out = static_cast<std::uint8_t*>(output);
-    ByteSink sink{out, out, out + output_capacity};
-    const Status s = CompressInto(Level(level), static_cast<const std::uint8_t*>(input), input_size, sink,
-                                  ThreadWorkspace(), nullptr, KindOf(flags));
-    *output_size = s == Status::Ok ? Written(sink) : 0;
-    return ToPublic(s);
+    BlockWorkspace ws;
+    return Compress(ws, level, flags, input, input_size, output, output_capacity, output_size);
 }
 
 orsk_status orsk_decompressed_size(int level, const void* container, size_t container_size, uint64_t* size) {
     if (!ValidRestoreLevel(level)) return ORSK_BAD_LEVEL;
     if ((container == nullptr && container_size != 0) || size == nullptr) return ORSK_BAD_ARGUMENT;
     container_size = ClampedSize(container, container_size);
-    return ToPublic(RestoredSize(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size, *size,
-                                 ThreadWorkspace()));
+    BlockWorkspace ws;
+    return ToPublic(
+        RestoredSize(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size, *size, ws));
 }
 
 orsk_status orsk_decompress(int level, const void* container, size_t container_size, void* output,
                             size_t output_capacity, size_t* output_size) {
-    if (!ValidRestoreLevel(level)) return ORSK_BAD_LEVEL;
-    if (orsk_status s = CheckBuffers(container, container_size, output, output_capacity, output_size); s != ORSK_OK) {
-        return s;
-    }
-    auto* out = static_cast<std::uint8_t*>(output);
-    ByteSink sink{out, out, out + output_capacity};
-    const Status s = DecompressInto(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size, sink,
-                                    ThreadWorkspace());
-    *output_size = s == Status::Ok ? Written(sink) : 0;
-    return ToPublic(s);
+    BlockWorkspace ws;
+    return Decompress(ws, level, container, container_size, output, output_capacity, output_size);
 }
 
 orsk_status orsk_salvage(int level, const void* container, size_t container_size, void* output,
@@ -147,8 +192,9 @@ orsk_status orsk_salvage(int level, const void* container, size_t container_size
     };
     auto* out = static_cast<std::uint8_t*>(output);
     ByteSink sink{out, out, out + output_capacity};
+    BlockWorkspace ws;
     const Status s = DecompressInto(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size, sink,
-                                    ThreadWorkspace(), nullptr, &note);
+                                    ws, nullptr, &note);
     *output_size = s == Status::Ok ? Written(sink) : 0;
     *range_count = s == Status::Ok ? listed.count : 0;
     if (s != Status::Ok) return ToPublic(s);
@@ -159,8 +205,8 @@ orsk_status orsk_inspect(const void* container, size_t container_size, orsk_info
     if ((container == nullptr && container_size != 0) || info == nullptr) return ORSK_BAD_ARGUMENT;
     container_size = ClampedSize(container, container_size);
     ContainerFacts facts;
-    const Status s = InspectContainer(static_cast<const std::uint8_t*>(container), container_size, ThreadWorkspace(),
-                                      facts);
+    BlockWorkspace ws;
+    const Status s = InspectContainer(static_cast<const std::uint8_t*>(container), container_size, ws, facts);
     const RestoreFacts& r = facts.restore;
     *info = orsk_info{};
     info->checked = r.kind == ContainerKind::Checked;

@@ -17,9 +17,9 @@ inline bool ValidRestoreLevel(int level) { return level == ORSK_LEVEL_FROM_CONTA
 inline LevelRequest RequestOf(int level) {
     return level == ORSK_LEVEL_FROM_CONTAINER ? LevelFromContainer : Level(level);
 }
-constexpr unsigned KnownFlags = ORSK_CHECKED;
+constexpr unsigned KnownFlags = ORSK_FLAG_CHECKED;
 inline ContainerKind KindOf(unsigned flags) {
-    return flags & ORSK_CHECKED ? ContainerKind::Checked : ContainerKind::Plain;
+    return flags & ORSK_FLAG_CHECKED ? ContainerKind::Checked : ContainerKind::Plain;
 }
 // Checks the arguments of a call that reads `in` and writes `out` (null only with size
 // 0, buffers apart, `result` given), clamping sizes near the end of the address space.

@@ -194,6 +194,7 @@ ReadItem ContainerReader::Probe(const std::uint8_t* bytes, std::size_t have, boo
     const std::uint8_t* at = bytes;
     if (probe_.window != nullptr) {
         std::memcpy(probe_.window, bytes, n);  // with the decoders' read slack behind it
+        std::memset(probe_.window + n, 0, StreamReadSlack);
         at = probe_.window;
     }
     LevelProbe probe;
@@ -340,6 +341,7 @@ Verdict ContainerReader::ProbeOtherLevels(const std::uint8_t* bytes, std::size_t
     const std::uint8_t* at = bytes;
     if (probe_.window != nullptr) {
         if (n != 0) std::memcpy(probe_.window, bytes, n);
+        std::memset(probe_.window + n, 0, StreamReadSlack);
         at = probe_.window;
     }
     LevelProbe probe;

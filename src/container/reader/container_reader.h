@@ -133,9 +133,10 @@ public:
     };
     // `probe` is where the reader tries a block at several levels: its scratch and a
     // restored-bytes buffer (both null: the reader allocates its own when it first needs
-    // them), and a window of MaxBlockLength + StreamReadSlack bytes into which the bytes
-    // are copied first, or null when the bytes shown to Next have StreamReadSlack
-    // readable bytes behind them.
+    // them), and a window into which the bytes are copied first, with StreamReadSlack
+    // zeros behind them (it holds that many more than the bytes shown, at most
+    // MaxBlockLength + StreamReadSlack), or null when the bytes shown to Next have
+    // StreamReadSlack readable bytes behind them.
     struct ProbeSpace {
         CodecScratch* scratch = nullptr;
         std::uint8_t* restored = nullptr;
