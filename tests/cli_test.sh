@@ -128,6 +128,14 @@ done <<'TABLE'
 2|block 0 of 'cut.orsk' is cut short|keep.txt|d --salvage -m2 cut.orsk keep.txt
 1|give it with d alone|x.orsk|e --salvage -m2 sample.bin x.orsk
 1|give it with d alone|x.orsk|e d --salvage -m2 sample.bin x.orsk
+1|give it with d alone, without --salvage|x.orsk|e --range=0:5 -m2 sample.bin x.orsk
+1|without --salvage|never.out|d --salvage --range=0:5 -m2 n2.orsk never.out
+1|invalid range in '--range=5'|never.out|d --range=5 -m2 n2.orsk never.out
+1|invalid range in '--range=1:x'|never.out|d --range=1:x n2.orsk never.out
+1|invalid range in '--range=1:18446744073709551616'|never.out|d --range=1:18446744073709551616 -m2 n2.orsk never.out
+2|'n2.orsk' restores 1988895 bytes: the range starts at 1988896, past their end|never.out|d --range=1988896:1 -m2 n2.orsk never.out
+2|end record of 'c3lost.orsk' does not match|never.out|d --range=0:10 -m c3lost.orsk never.out
+2|cut short: it ends after block 1 without its end record|never.out|d --range=0:10 -m3 c3cut.orsk never.out
 2|unknown kind byte 7|kind.out|d -m4 kind.orsk kind.out
 2|block 0|kind.out|d -m0 unequal.orsk kind.out
 2|directory|dir.orsk|e -m0 . dir.orsk
@@ -459,6 +467,23 @@ for c in magic.orsk empty.orsk; do
     "$ORSK" d --salvage -m0 $c none.out > out.txt 2>&1; check "salvage of no blocks: $c" 0 $?
     [ -f none.out ] && [ ! -s none.out ]; check "salvage of no blocks restores nothing: $c" 0 $?
     rm -f none.out
+done
+
+# Ranges: the bytes asked for, as far as the data goes, through a file (-t1) and a pipe
+# (-t2), with the level given or told from the container.
+n=$(size big.bin)
+for level in 0 1 2 3 4 5; do
+    for kind in "" --check; do
+        "$ORSK" e $kind -m$level big.bin r.orsk > /dev/null 2>&1
+        for r in 0:100 1048000:1048777 2097152:99999999 $n:7; do
+            tail -c +$((${r%:*} + 1)) big.bin | head -c ${r#*:} > r.want
+            "$ORSK" d -q -t1 --range=$r -m$level r.orsk r.1; check "range $r of level $level $kind" 0 $?
+            cat r.orsk | "$ORSK" d -q -t2 --range=$r - - > r.2; check "range $r of level $level $kind, piped" 0 $?
+            cmp -s r.1 r.want && cmp -s r.2 r.want; check "range $r of level $level $kind restored exactly" 0 $?
+        done
+        cat r.orsk | "$ORSK" d -q --range=$((n + 1)):1 - - > r.2 2> err.txt; check "range past the end, piped" 2 $?
+        expect_text "range past the end: the data's length" err.txt "restores $n bytes"
+    done
 done
 
 # Plain containers whose first block (literals only: a de Bruijn sequence) restores
