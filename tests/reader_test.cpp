@@ -761,6 +761,11 @@ TEST_P(ReaderNarrowed, ExactOrUntold) {
     if (told.status == ORSK_OK) {
         EXPECT_EQ(told.facts->candidates & LevelBit(level), LevelBit(level));
     }
+    // A range in the text is told by the first block and the one it restores: exact or untold.
+    const Outcome part = paths.Range(LevelFromContainer, ByteRange::Of(MiB + 100, 50000), 50000);
+    EXPECT_TRUE(part.status == ORSK_UNKNOWN_LEVEL ||
+                (part.status == ORSK_OK && part.bytes == Bytes(data.begin() + MiB + 100, data.begin() + MiB + 50100)))
+        << part.status;
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, ReaderNarrowed, ::testing::Range(2, LevelCount));

@@ -173,11 +173,19 @@ ReadItem ContainerReader::BlockItem(const std::uint8_t* bytes, std::size_t have,
     LevelSet framing = 0;
     std::size_t total = 0, longest = 0;
     bool differ = false;
+    // A range places blocks by the lengths they claim: levels that frame a block alike but
+    // claim it restores other lengths must be told apart too.
+    const bool ranged = options_.range.from != 0 || options_.range.to != UINT64_MAX;
+    std::uint32_t claim = 0;
     for (int k = 0; k < LevelCount; ++k) {
         std::size_t t = 0;
         if ((levels_ & (1u << k)) == 0 || BlockTotalLength(Level(k), bytes, t) != Status::Ok) continue;
-        differ = differ || (framing != 0 && t != total);
-        if (framing == 0) total = t;
+        const std::uint32_t c = ClaimedChunkLength(Level(k), bytes);
+        differ = differ || (framing != 0 && (t != total || (ranged && c != claim)));
+        if (framing == 0) {
+            total = t;
+            claim = c;
+        }
         longest = std::max(longest, t);
         framing |= 1u << k;
     }
