@@ -118,6 +118,14 @@ done <<'TABLE'
 2|block 0 of 'cut.orsk' is cut short|keep.txt|d --salvage -m2 cut.orsk keep.txt
 1|give it with d alone|x.orsk|e --salvage -m2 sample.bin x.orsk
 1|give it with d alone|x.orsk|e d --salvage -m2 sample.bin x.orsk
+1|give it with d alone, without --salvage|x.orsk|e --range=0:5 -m2 sample.bin x.orsk
+1|without --salvage|never.out|d --salvage --range=0:5 -m2 n2.orsk never.out
+1|invalid range in '--range=5'|never.out|d --range=5 -m2 n2.orsk never.out
+1|invalid range in '--range=1:x'|never.out|d --range=1:x n2.orsk never.out
+1|invalid range in '--range=1:18446744073709551616'|never.out|d --range=1:18446744073709551616 -m2 n2.orsk never.out
+2|'n2.orsk' restores 1988895 bytes: the range starts at 1988896, past their end|never.out|d --range=1988896:1 -m2 n2.orsk never.out
+2|end record of 'c3lost.orsk' does not match|never.out|d --range=0:10 -m c3lost.orsk never.out
+2|cut short: it ends after block 1 without its end record|never.out|d --range=0:10 -m3 c3cut.orsk never.out
 2|unknown kind byte 7|kind.out|d -m4 kind.orsk kind.out
 2|block 0|kind.out|d -m0 unequal.orsk kind.out
 2|directory|dir.orsk|e -m0 . dir.orsk
@@ -381,6 +389,23 @@ done
 "$ORSK" -q d --salvage sv-one.orsk got.1 > out.1 2> err.1; check "-q salvage with no level" 3 $?
 [ ! -s out.1 ]; check "-q salvage: nothing on standard output" 0 $?
 grep '^   block' err.1 | cmp -s - sv-one.lines; check "-q salvage: damaged blocks listed" 0 $?
+
+# Ranges: the bytes asked for, as far as the data goes, through a file (-t1) and a pipe
+# (-t2), with the level given or told from the container.
+n=$(size big.bin)
+for level in 0 1 2 3 4 5; do
+    for kind in "" --check; do
+        "$ORSK" e $kind -m$level big.bin r.orsk > /dev/null 2>&1
+        for r in 0:100 1048000:1048777 2097152:99999999 $n:7; do
+            tail -c +$((${r%:*} + 1)) big.bin | head -c ${r#*:} > r.want
+            "$ORSK" d -q -t1 --range=$r -m$level r.orsk r.1; check "range $r of level $level $kind" 0 $?
+            cat r.orsk | "$ORSK" d -q -t2 --range=$r - - > r.2; check "range $r of level $level $kind, piped" 0 $?
+            cmp -s r.1 r.want && cmp -s r.2 r.want; check "range $r of level $level $kind restored exactly" 0 $?
+        done
+        cat r.orsk | "$ORSK" d -q --range=$((n + 1)):1 - - > r.2 2> err.txt; check "range past the end, piped" 2 $?
+        expect_text "range past the end: the data's length" err.txt "restores $n bytes"
+    done
+done
 
 # Interrupted while it waits on a fifo kept open (so the run cannot end first): SIGTERM
 # and SIGINT print what was interrupted, end the run with 143 and 130, and leave an

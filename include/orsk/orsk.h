@@ -69,7 +69,8 @@ typedef enum orsk_status {
     ORSK_CHECKSUM_MISMATCH = 7,  /* a checked container is damaged: a block or the whole content fails its checksum */
     ORSK_WRONG_LEVEL = 8,        /* a checked container records another level than the one given */
     ORSK_UNKNOWN_LEVEL = 9,      /* ORSK_LEVEL_FROM_CONTAINER: a plain container's level cannot be told */
-    ORSK_DAMAGED = 10            /* orsk_salvage: the output was written, with damaged ranges */
+    ORSK_DAMAGED = 10,           /* orsk_salvage: the output was written, with damaged ranges */
+    ORSK_OUT_OF_RANGE = 11       /* orsk_decompress_range: the offset lies past the end of the data */
 } orsk_status;
 
 /* The largest container an input of input_size bytes can become; UINT64_MAX when that
@@ -113,6 +114,26 @@ ORSK_API orsk_status orsk_decompressed_size(int level, const void* container, si
  * level may be ORSK_LEVEL_FROM_CONTAINER here and in orsk_decompressed_size. */
 ORSK_API orsk_status orsk_decompress(int level, const void* container, size_t container_size, void* output,
                                      size_t output_capacity, size_t* output_size);
+
+/* Restores the bytes [offset, offset + length) of what the container restores, as far
+ * as they lie inside it, into output; *output_size receives their number (0 when offset
+ * is the data's length, or length is 0). Only the blocks that hold them are restored:
+ * the others are framed from their headers and skipped, so the call costs about what
+ * the bytes asked for cost, plus a look at every block header. The whole container is
+ * walked: a header that frames no block, a cut, or a checked container whose end record
+ * does not match its block count, length and chain of block checks fails as
+ * orsk_decompress fails. A checked container's skipped blocks are not restored, so
+ * their own checks are not compared with their bytes; damage inside them goes unseen.
+ * ORSK_OUT_OF_RANGE when offset is past the end of the data (once the container is
+ * found whole). With ORSK_LEVEL_FROM_CONTAINER a plain container's level is told as in
+ * orsk_decompress from its first compressed block, in the range or not, and narrowed by
+ * the blocks restored: when those still restore to different bytes at the levels left,
+ * the call fails with ORSK_UNKNOWN_LEVEL (a restore of the whole container may tell more,
+ * from blocks outside the range). It never gives other bytes than a restore of the whole
+ * container at the right level. */
+ORSK_API orsk_status orsk_decompress_range(int level, const void* container, size_t container_size, uint64_t offset,
+                                           uint64_t length, void* output, size_t output_capacity,
+                                           size_t* output_size);
 
 /* Why orsk_salvage did not restore a block. A plain container has no checksums: there a
  * block counts as damaged only when its decoder rejects it. */

@@ -176,6 +176,42 @@ py::bytes Decompress(const py::object& data, const std::optional<int>& level) {
     return out;
 }
 
+// The bytes [offset, offset + length) of what a container restores, as far as they go;
+// only the blocks that hold them are restored.
+py::bytes DecompressRange(const py::object& data, std::uint64_t offset, std::uint64_t length,
+                          const std::optional<int>& level) {
+    const InputBytes in(data);
+    const int restoreLevel = RestoreLevel(level);
+    std::uint64_t size = 0;
+    orsk_status s;
+    {
+        py::gil_scoped_release nogil;
+        s = orsk_decompressed_size(restoreLevel, in.data(), in.size(), &size);
+    }
+    if (s != ORSK_OK) RaiseRestore(s, in.data(), in.size(), restoreLevel);
+    if (offset > size) {
+        Raise(ORSK_OUT_OF_RANGE, "offset " + std::to_string(offset) + " is past the end of the data (" +
+                                     std::to_string(size) + " bytes)");
+    }
+    // What the headers claim of the range, trusted as in Decompress.
+    const std::uint64_t wanted = std::min(length, size - offset);
+    const std::uint64_t trusted = std::min<std::uint64_t>(wanted, TrustedGrowth * std::uint64_t(in.size()) + (1u << 20));
+    py::bytes out;
+    std::size_t written = 0;
+    for (std::uint64_t capacity = trusted;; capacity = wanted) {
+        out = NewBytes(capacity);
+        char* const o = Bytes(out);
+        {
+            py::gil_scoped_release nogil;
+            s = orsk_decompress_range(restoreLevel, in.data(), in.size(), offset, length, o, capacity, &written);
+        }
+        if (s != ORSK_NO_ROOM || capacity == wanted) break;
+    }
+    if (s != ORSK_OK) RaiseRestore(s, in.data(), in.size(), restoreLevel);
+    Shrink(out, written);
+    return out;
+}
+
 // (restored bytes, [(offset, length, why, block), ...]); orsk/__init__.py names the why.
 py::tuple Salvage(const py::object& data, const std::optional<int>& level) {
     const InputBytes in(data);
@@ -484,8 +520,10 @@ PYBIND11_MODULE(_orsk, m) {
           "Compresses data (any object with the buffer protocol) into a container.");
     m.def("decompress", &Decompress, py::arg("data"), py::arg("level") = py::none(),
           "Restores a container; level None tells it from the container.");
-    // Range restores go here: orsk.decompress_range(data, offset, length, level=None)
-    // will bind orsk_decompress_range once the library has that call.
+    m.def("decompress_range", &DecompressRange, py::arg("data"), py::arg("offset"), py::arg("length"),
+          py::arg("level") = py::none(),
+          "The bytes [offset, offset + length) of what a container restores, as far as they go; only the "
+          "blocks that hold them are restored.");
     m.def("salvage", &Salvage, py::arg("data"), py::arg("level") = py::none());
     m.def("inspect", &Inspect, py::arg("data"));
 

@@ -24,6 +24,12 @@ def test_round_trip(data, level, checked):
     assert level in info.levels
     if checked:
         assert (info.level, info.level_source, info.levels) == (level, "recorded", (level,))
+    n = len(data)
+    for offset, length in ((0, n), (n // 3, MiB), (max(n - 5, 0), 100), (n, 3)):
+        assert orsk.decompress_range(container, offset, length, level) == data[offset:offset + length]
+    with pytest.raises(orsk.Error) as failure:
+        orsk.decompress_range(container, n + 1, 1, level)
+    assert failure.value.status == orsk.Status.OUT_OF_RANGE and str(n) in str(failure.value)
 
 
 def test_any_buffer_is_input():

@@ -15,6 +15,7 @@ const char* StatusText(Status s) {
         case Status::ChecksumMismatch: return "checksum mismatch";
         case Status::WrongLevel: return "written at another level";
         case Status::UnknownLevel: return "level unknown";
+        case Status::OutOfRange: return "out of range";
     }
     return "unknown";
 }

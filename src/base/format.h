@@ -18,6 +18,7 @@ enum class Status : std::uint8_t {
     ChecksumMismatch,  // a checked container's block or content checksum differs
     WrongLevel,        // a checked container records another level than the one asked for
     UnknownLevel,      // a plain container's level cannot be told from its blocks
+    OutOfRange,        // a range of the restored bytes starts past their end
 };
 
 const char* StatusText(Status s);

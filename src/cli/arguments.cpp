@@ -52,6 +52,28 @@ bool SetSalvage(Arguments& a, const std::string&) {
     return true;
 }
 
+// A decimal byte count of up to 20 digits that fits 64 bits.
+bool ReadCount(const std::string& digits, std::uint64_t& n) {
+    if (digits.empty() || digits.size() > 20 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    n = 0;
+    for (char c : digits) {
+        if (n > (UINT64_MAX - std::uint64_t(c - '0')) / 10) return false;
+        n = n * 10 + std::uint64_t(c - '0');
+    }
+    return true;
+}
+
+bool SetRange(Arguments& a, const std::string& value) {
+    const std::size_t colon = value.find(':');
+    if (value.empty() || value[0] != '=' || colon == std::string::npos ||
+        !ReadCount(value.substr(1, colon - 1), a.rangeStart) || !ReadCount(value.substr(colon + 1), a.rangeLength)) {
+        a.error = "invalid range in '--range" + value + "': give --range=START:LENGTH in bytes (--range=1048576:4096)";
+        return false;
+    }
+    a.ranged = true;
+    return true;
+}
+
 bool SetQuiet(Arguments& a, const std::string&) {
     a.quiet = true;
     return true;
@@ -79,7 +101,7 @@ const Option Options[] = {
     {"-h", false, SetHelp},    {"--help", false, SetHelp},
     {"-V", false, SetVersion}, {"--version", false, SetVersion},
     {"--check", false, SetCheck}, {"-l", false, SetList},
-    {"--salvage", false, SetSalvage},
+    {"--salvage", false, SetSalvage}, {"--range", true, SetRange},
     {"-q", false, SetQuiet},   {"--quiet", false, SetQuiet},
 };
 

@@ -23,6 +23,9 @@ struct Arguments {
     bool version = false;
     int threads = 0;               // -t<n>: worker threads, 0 = every core
     bool salvage = false;          // --salvage: restore every block of a damaged container that restores
+    bool ranged = false;           // --range=START:LENGTH: d writes only those bytes of the data
+    std::uint64_t rangeStart = 0;
+    std::uint64_t rangeLength = 0;
     bool bench = false;            // -b[levels] FILE...: the built-in benchmark
     std::string benchLevels;       // what follows -b: "", "3" or "2-4"
     std::vector<std::string> benchFiles;

@@ -74,6 +74,10 @@ int Run(const cli::Arguments& args) {
     options.container = args.check ? ContainerKind::Checked : ContainerKind::Plain;
     const LevelRequest request = args.levelFromContainer ? LevelFromContainer : LevelRequest(level);
     options.salvage = args.salvage;
+    if (args.ranged) {
+        options.rangeFrom = args.rangeStart;
+        options.rangeTo = args.rangeLength > UINT64_MAX - args.rangeStart ? UINT64_MAX : args.rangeStart + args.rangeLength;
+    }
     // e and d together: each block is restored and compared with its chunk as it is made.
     options.verify = args.compress && args.decompress;
 
@@ -187,6 +191,9 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
     if (!args.compress && !args.decompress) return Refuse("nothing to do: give e (compress) or d (restore) before -m");
     if (args.salvage && (args.compress || !args.decompress)) {
         return Refuse("--salvage restores a damaged container: give it with d alone");
+    }
+    if (args.ranged && (args.compress || !args.decompress || args.salvage)) {
+        return Refuse("--range restores part of the data: give it with d alone, without --salvage");
     }
     if (!args.levelGiven) {
         return Refuse(args.compress ? "e needs a level and two names: -m<0..5> input output"

@@ -54,6 +54,9 @@ void PrintHelp(std::FILE* out) {
                  "\n                              a checksum per block and of the whole; damage fails)"
                  "\n   --salvage                  with d: restore every block that restores, zeros of its length"
                  "\n                              for every other, listed on standard error (exit code 3)"
+                 "\n   --range=START:LENGTH       with d: write only LENGTH bytes of the data from byte START"
+                 "\n                              (decimal; as far as the data goes), restoring only the blocks"
+                 "\n                              that hold them; a START past the end fails (exit 2)"
                  "\n   -t<n>                      worker threads, 1 or more (default: every core; capped at"
                  "\n                              4 per core; -t1 runs on one thread)"
                  "\n   -q, --quiet                print nothing but errors and the --salvage report"
@@ -68,9 +71,11 @@ void PrintHelp(std::FILE* out) {
                  "\n   A restore at the wrong level names the level the container restores at."
                  "\n\n   Exit codes: 0 success; 1 usage (no e or d, an unknown option, a level that is"
                  "\n   not one digit 0 to 5 (-m7, -m12, -mx), e with -m alone or with no -m (d takes"
-                 "\n   either), --check without e, --salvage without d or with e, a bad thread count,"
-                 "\n   not exactly two names, standard input or output a terminal); 2 failure (file,"
-                 "\n   data, a level that cannot be told, verification, a file -l cannot list); 3"
+                 "\n   either), --check without e, --salvage or --range without d or with e, --range"
+                 "\n   with --salvage or malformed, a bad thread count, not exactly two names,"
+                 "\n   standard input or output a terminal); 2 failure (file, data, a level that"
+                 "\n   cannot be told, verification, a file -l cannot list, a --range START past the"
+                 "\n   end); 3"
                  "\n   restored with damaged blocks (--salvage); 130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
 }
 

@@ -95,10 +95,12 @@ std::string Describe(const ReadFailure& f, const std::string& input) {
 
 // A container file shown to the reader: each item's bytes are read into the buffer given,
 // as far as the reader asks. Bytes read past an item (the window in which a plain
-// container's level is told) are handed out again before the file's next ones.
+// container's level is told) are handed out again before the file's next ones. With
+// `skipping` in a file whose length is known, the reader frames blocks it skips from their
+// headers and the feed moves past the rest unread.
 class ContainerFeed {
 public:
-    explicit ContainerFeed(platform::InputFile& in) : in_(in) {}
+    ContainerFeed(platform::InputFile& in, bool skipping) : in_(in), seekable_(skipping && in.Left(left_)) {}
     const std::string& error() const { return in_.error(); }
 
     // Reads until the reader frames an item from buffer[0..held) (MaxBlockLength +
@@ -107,17 +109,21 @@ public:
         held = 0;
         bool ended = false;
         for (;;) {
-            item = reader.Next(buffer, held, ended);
+            item = seekable_ ? reader.NextSeekable(buffer, held, left_) : reader.Next(buffer, held, ended);
             if (item.kind != ItemKind::NeedBytes) break;
             std::size_t got = 0;
             if (!Read(buffer + held, item.wanted - held, got)) return false;
             held += got;
             ended = held < item.wanted;
+            if (ended && seekable_) left_ = held;  // the file is shorter than it was
         }
-        if (item.kind != ItemKind::Failure && held > item.length) {
+        if (item.kind == ItemKind::Failure) return true;
+        if (held > item.length) {
             Unread(buffer + item.length, held - item.length);
             held = item.length;
         }
+        if (held < item.length && !Pass(item.length - held)) return false;
+        left_ -= std::min<std::uint64_t>(left_, item.length);
         return true;
     }
     // Up to n bytes behind those read, for a probe that wants them; they are read again.
@@ -128,6 +134,12 @@ public:
     }
 
 private:
+    // Moves n bytes on, unread: past carried bytes first.
+    bool Pass(std::uint64_t n) {
+        const std::size_t early = std::size_t(std::min<std::uint64_t>(n, carried_.size() - carriedAt_));
+        carriedAt_ += early;
+        return in_.Skip(n - early);
+    }
     bool Read(std::uint8_t* p, std::size_t n, std::size_t& got) {
         const std::size_t early = std::min(n, carried_.size() - carriedAt_);
         if (early != 0) std::memcpy(p, carried_.data() + carriedAt_, early);  // carried_ may hold nothing at all
@@ -144,6 +156,8 @@ private:
     }
 
     platform::InputFile& in_;
+    std::uint64_t left_ = 0;  // seekable: the bytes from the reader's position on
+    const bool seekable_;
     std::vector<std::uint8_t> carried_;
     std::size_t carriedAt_ = 0;
 };
@@ -164,7 +178,7 @@ class RestoreRun {
 public:
     RestoreRun(const std::string& input, platform::InputFile& in, const RunOptions& options,
                const DecompressObserver& onBlock, const BlockSink& sink, ContainerReader& reader, FileRunResult& r)
-        : input_(input), feed_(in), options_(options), onBlock_(onBlock), sink_(sink), reader_(reader), r_(r) {}
+        : input_(input), feed_(in, options.rangeFrom != 0 || options.rangeTo != UINT64_MAX), options_(options), onBlock_(onBlock), sink_(sink), reader_(reader), r_(r) {}
 
     FileRunResult Run();
 
@@ -202,8 +216,9 @@ Status RestoreRun::Produce(std::size_t slot, bool& more) {
         r_.bytesIn += s.item.kind == ItemKind::Failure ? 0 : s.item.length;
         if (s.item.kind == ItemKind::Block && s.item.block.probed) s.result = reader_.ProbedResult();
         if (s.item.kind == ItemKind::Block) return Status::Ok;
-        // After the head come blocks; after an end record, the file's end.
-        if (s.item.kind != ItemKind::Head && s.item.kind != ItemKind::EndRecord) break;
+        // After the head come blocks (and the bodies of skipped ones); after an end record,
+        // the file's end.
+        if (s.item.kind != ItemKind::Head && s.item.kind != ItemKind::EndRecord && s.item.kind != ItemKind::Pass) break;
     }
     last_ = s.item;
     lastSlot_ = slot;
@@ -218,7 +233,10 @@ Status RestoreRun::Apply(const Verdict& v, RestoredBlock block, JobBuffers& job,
     } else if (v.what == Verdict::Fail) {
         failure_ = v.failure;
         return v.failure.status;
-    } else if (v.what != Verdict::Write) {
+    } else if (v.what == Verdict::Write) {
+        block.data = v.data;  // the part of the block inside the range
+        block.length = v.length;
+    } else {
         return Status::Ok;
     }
     if (Status s = sink_(block, index, writeProblem_); s != Status::Ok) return s;
@@ -238,6 +256,8 @@ Verdict RestoreRun::ProbeFrom(std::uint64_t block, const std::uint8_t* head, std
             return s.item.kind == ItemKind::Block && s.item.block.index == next;
         });
         if (at == slots_.end()) break;
+        // A skipped block's bytes may have been passed unread: what follows is not here.
+        if (at->item.block.skipped) return reader_.ProbeOtherLevels(bytes.data(), have);
         const std::size_t k = std::min(at->held, MaxBlockLength - have);
         std::memcpy(bytes.data() + have, memory_.jobs[std::size_t(at - slots_.begin())].input(), k);
         have += k;
@@ -249,6 +269,10 @@ Verdict RestoreRun::ProbeFrom(std::uint64_t block, const std::uint8_t* head, std
 
 Status RestoreRun::Consume(std::size_t slot) {
     RestoreSlot& s = slots_[slot];
+    if (s.item.block.skipped) {
+        reader_.Skip(s.item.block);
+        return Status::Ok;
+    }
     Verdict v = reader_.Accept(s.item.block, s.result);
     if (v.what == Verdict::TryOtherLevels) v = ProbeFrom(s.item.block.index, memory_.jobs[slot].input(), s.held);
     // A block that fails in its decoder, for the levels' own word before the reason.
@@ -276,7 +300,8 @@ FileRunResult RestoreRun::Run() {
         [&](std::size_t slot, bool& more) { return Produce(slot, more); },
         [&](std::size_t slot, std::size_t worker) {
             RestoreSlot& job = slots_[slot];
-            if (job.item.block.probed) return Status::Ok;  // restored while its level was told
+            // Restored while its level was told, or outside the range.
+            if (job.item.block.probed || job.item.block.skipped) return Status::Ok;
             // The head is read before the first block is framed: checked() is settled.
             job.result = RestoreFramed(job.item.block, reader_.checked(), memory_.scratch[worker], memory_.jobs[slot].restored(),
                                        memory_.jobs[slot].input());
@@ -315,7 +340,7 @@ FileRunResult ReadContainer(LevelRequest request, const std::string& input, cons
     if (!OpenInput(in, input, why)) return Fail(r, Status::ReadFailed, OpenProblem(input, why));
     stamp = in.Stamp();
     // The reader allocates what it tries levels with only when it has to.
-    ContainerReader reader({request, options.salvage, 0}, {});
+    ContainerReader reader({request, options.salvage, 0, {options.rangeFrom, options.rangeTo}}, {});
     RestoreRun run(input, in, options, onBlock, sink, reader, r);
     return run.Run();
 }
@@ -551,8 +576,8 @@ FileRunResult InspectFile(const std::string& input, ContainerFacts& facts) {
     if (!OpenInput(in, input, why)) return Fail(r, Status::ReadFailed, OpenProblem(input, why));
     JobBuffers buffer;  // input(): each item's bytes, with the decoders' read slack
     if (Status s = buffer.Prepare(); s != Status::Ok) return Fail(r, s, "not enough memory for the decoder");
-    ContainerReader reader({LevelFromContainer, false, 0}, {});
-    ContainerFeed feed(in);
+    ContainerReader reader({LevelFromContainer, false, 0, {}}, {});
+    ContainerFeed feed(in, false);
     for (;;) {
         ReadItem item;
         std::size_t held = 0;

@@ -48,6 +48,10 @@ struct RunOptions {
     std::int64_t failWritesAfter = -1;  // test seam: the output fails past this many bytes
     ContainerKind container = ContainerKind::Plain;  // what a compression run writes
     bool salvage = false;  // restoring: damaged blocks become zeros and are listed (DecompressFile)
+    // Restoring: only the bytes [rangeFrom, rangeTo) are written. The blocks outside are
+    // skipped unrestored, by moving past them in a file, by reading through them from a pipe.
+    std::uint64_t rangeFrom = 0;
+    std::uint64_t rangeTo = UINT64_MAX;
     // Compressing: each block is restored right after it is made and compared with its
     // chunk; a block that differs fails the run before it is written.
     bool verify = false;

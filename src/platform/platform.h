@@ -51,6 +51,11 @@ public:
     const std::string& error() const { return error_; }
     // Size of a regular file; false when unknown (pipes).
     bool Size(std::uint64_t& size) const;
+    // The bytes of a regular file from the position on; false when unknown (pipes).
+    bool Left(std::uint64_t& left) const;
+    // Moves the position of a regular file n bytes on, unread. False (error() says why)
+    // when it cannot.
+    bool Skip(std::uint64_t n);
     // The stamp of a file opened by name; not valid for standard input or a pipe.
     FileStamp Stamp() const;
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -135,6 +136,22 @@ bool InputFile::Size(std::uint64_t& size) const {
     struct stat st;
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
     size = std::uint64_t(st.st_size);
+    return true;
+}
+
+bool InputFile::Left(std::uint64_t& left) const {
+    std::uint64_t size = 0;
+    const off_t at = lseek(fd_, 0, SEEK_CUR);
+    if (!Size(size) || at < 0) return false;
+    left = size > std::uint64_t(at) ? size - std::uint64_t(at) : 0;
+    return true;
+}
+
+bool InputFile::Skip(std::uint64_t n) {
+    if (n > std::uint64_t(std::numeric_limits<off_t>::max()) || lseek(fd_, off_t(n), SEEK_CUR) < 0) {
+        error_ = n > std::uint64_t(std::numeric_limits<off_t>::max()) ? "cannot move that far" : Reason(errno);
+        return false;
+    }
     return true;
 }
 

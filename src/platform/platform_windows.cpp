@@ -144,6 +144,24 @@ bool InputFile::Size(std::uint64_t& size) const {
     return true;
 }
 
+bool InputFile::Left(std::uint64_t& left) const {
+    std::uint64_t size = 0;
+    LARGE_INTEGER zero{}, at{};
+    if (!Size(size) || !SetFilePointerEx(static_cast<HANDLE>(handle_), zero, &at, FILE_CURRENT)) return false;
+    left = size > std::uint64_t(at.QuadPart) ? size - std::uint64_t(at.QuadPart) : 0;
+    return true;
+}
+
+bool InputFile::Skip(std::uint64_t n) {
+    LARGE_INTEGER by{};
+    by.QuadPart = LONGLONG(std::min<std::uint64_t>(n, std::uint64_t(INT64_MAX)));
+    if (n > std::uint64_t(INT64_MAX) || !SetFilePointerEx(static_cast<HANDLE>(handle_), by, nullptr, FILE_CURRENT)) {
+        error_ = Reason(GetLastError());
+        return false;
+    }
+    return true;
+}
+
 FileStamp InputFile::Stamp() const {
     FileStamp stamp;
     FILETIME accessed, modified;

@@ -70,6 +70,9 @@ int main(int argc, char** argv) {
                 Write(dir / "container" / (name + "-plain-l" + l), head, packed);
                 Write(dir / "container" / (name + "-checked-l" + l), head,
                       Pack(ws, level, input, orsk::ContainerKind::Checked));
+                // The range target reads the level and three ranges first.
+                const Bytes ranges{std::uint8_t(kind == 3 ? 6 : level), 0, 1, std::uint8_t(n), 3, 255, 0};
+                Write(dir / "range" / (name + "-plain-l" + l), ranges, packed);
                 Write(dir / "roundtrip" / (name + "-l" + l), {std::uint8_t(level)}, input);
                 count += 4;
             }
@@ -104,7 +107,8 @@ int main(int argc, char** argv) {
                 Write(dir / "container" / name, {std::uint8_t(level | (level + 3 * checked) % 8 << 3), std::uint8_t(level * 37)},
                       packed);
                 Write(dir / "roundtrip" / name, {std::uint8_t(level | checked << 6)}, *input);
-                count += 8;
+                Write(dir / "range" / name, {std::uint8_t(checked ? level : 6), 128, 255, 120, 2, 254, 9}, packed);
+                count += 9;
             }
         }
     }

@@ -15,7 +15,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 out=build/fuzz
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(decode_l0 decode_l1 decode_l2 decode_l3 decode_l4 decode_l5 stream roundtrip container)
+[ ${#targets[@]} -gt 0 ] || targets=(decode_l0 decode_l1 decode_l2 decode_l3 decode_l4 decode_l5 stream roundtrip container range)
 "$out/orsk_fuzz_seeds" "$out/seeds"
 mkdir -p "$out/crashes"
 status=0

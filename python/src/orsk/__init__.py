@@ -21,16 +21,18 @@ from . import _orsk
 from ._errors import (ChecksumError, CorruptError, Error, Status, TruncatedError, UnknownLevelError,
                       WrongLevelError)
 from ._file import OrskFile, open
-from ._orsk import MAX_LEVEL, MIN_LEVEL, Compressor, Decompressor, compress, decompress
+from ._orsk import MAX_LEVEL, MIN_LEVEL, Compressor, Decompressor, compress, decompress, decompress_range
 
 __version__ = _orsk.version()
 
 __all__ = ["Level", "Status", "Error", "TruncatedError", "CorruptError", "ChecksumError", "WrongLevelError",
-           "UnknownLevelError", "compress", "decompress", "salvage", "inspect", "ContainerInfo", "DamagedRange",
+           "UnknownLevelError", "compress", "decompress", "decompress_range", "salvage", "inspect", "ContainerInfo",
+           "DamagedRange",
            "Compressor", "Decompressor", "open", "OrskFile", "MIN_LEVEL", "MAX_LEVEL"]
 
-# Range restores (orsk.decompress_range(data, offset, length, level=None)) will join the
-# calls above once the library has orsk_decompress_range.
+# decompress_range(data, offset, length, level=None): the bytes [offset, offset + length)
+# of decompress(data, level), as far as the data goes, restoring only the blocks that
+# hold them; an offset past the end raises Error (Status.OUT_OF_RANGE).
 
 
 class Level(enum.IntEnum):

@@ -4,7 +4,7 @@ import enum
 
 
 class Status(enum.IntEnum):
-    """The statuses of include/orsk/orsk.h (ORSK_OK ... ORSK_DAMAGED)."""
+    """The statuses of include/orsk/orsk.h (ORSK_OK ... ORSK_OUT_OF_RANGE)."""
     OK = 0
     TRUNCATED = 1
     CORRUPT = 2
@@ -16,6 +16,7 @@ class Status(enum.IntEnum):
     WRONG_LEVEL = 8
     UNKNOWN_LEVEL = 9
     DAMAGED = 10
+    OUT_OF_RANGE = 11
 
 
 class Error(ValueError):

@@ -99,6 +99,8 @@ BlockResult RestoreFromBuffer(const FramedBlock& b, bool checked, BlockWorkspace
 // Writes what a verdict hands out; false when the sink has no room for it.
 bool Put(const Verdict& v, bool direct, ByteSink& out) {
     if (v.what == Verdict::Write && direct) {
+        // Restored in place; a range may want only a later part of it.
+        if (v.data != out.at) std::memmove(out.at, v.data, v.length);
         out.at += v.length;
         return true;
     }
@@ -112,19 +114,26 @@ bool Put(const Verdict& v, bool direct, ByteSink& out) {
 
 // The restore loop of DecompressInto and DecompressBuffer: the whole container is shown
 // to the reader at once; `room` may grow the sink before `claimed` bytes are appended.
+// Blocks outside `range` are framed and skipped.
 template <typename MakeRoom>
 Status RestoreBlocks(LevelRequest request, LevelSet told, const std::uint8_t* in, std::size_t n, ByteSink& out,
-                     BlockWorkspace& ws, RestoreFacts* facts, const DamageObserver* salvage, MakeRoom&& room) {
+                     BlockWorkspace& ws, RestoreFacts* facts, const DamageObserver* salvage, MakeRoom&& room,
+                     const ByteRange& range = {}) {
     if (n != 0) {
         if (Status s = ws.PrepareDecompressFor(n); s != Status::Ok) return s;
     }
-    ContainerReader reader({request, salvage != nullptr, told}, {&ws.codec, ws.restored(), ws.input()});
+    ContainerReader reader({request, salvage != nullptr, told, range}, {&ws.codec, ws.restored(), ws.input()});
     ByteCursor c{in, in + n};
     const std::size_t start = Written(out);  // the sink may move as it grows
     Status status = Status::Ok;
     for (;;) {
         const ReadItem item = reader.Next(c.at, Left(c), true);
         if (item.kind == ItemKind::Head || item.kind == ItemKind::EndRecord) {
+            c.at += item.length;
+            continue;
+        }
+        if (item.kind == ItemKind::Block && item.block.skipped) {
+            reader.Skip(item.block);
             c.at += item.length;
             continue;
         }
@@ -167,6 +176,11 @@ Status DecompressInto(LevelRequest level, const std::uint8_t* in, std::size_t n,
     return RestoreBlocks(level, 0, in, n, out, ws, facts, salvage, [](std::uint64_t) {});
 }
 
+Status DecompressRange(LevelRequest level, const std::uint8_t* in, std::size_t n, const ByteRange& range,
+                       ByteSink& out, BlockWorkspace& ws, RestoreFacts* facts) {
+    return RestoreBlocks(level, 0, in, n, out, ws, facts, nullptr, [](std::uint64_t) {}, range);
+}
+
 Status RestoredSize(LevelRequest request, const std::uint8_t* in, std::size_t n, std::uint64_t& size,
                     BlockWorkspace& ws) {
     ContainerFacts facts;
@@ -181,7 +195,7 @@ Status InspectContainer(const std::uint8_t* in, std::size_t n, BlockWorkspace& w
     if (n != 0) {
         if (Status s = ws.PrepareDecompressFor(n); s != Status::Ok) return s;
     }
-    ContainerReader reader({request, false, 0}, {&ws.codec, ws.restored(), ws.input()});
+    ContainerReader reader({request, false, 0, {}}, {&ws.codec, ws.restored(), ws.input()});
     ByteCursor c{in, in + n};
     Status status = Status::Ok;
     for (;;) {

@@ -47,6 +47,13 @@ using DamageObserver = std::function<void(const DamagedRange&)>;
 [[nodiscard]] Status DecompressInto(LevelRequest level, const std::uint8_t* in, std::size_t n, ByteSink& out,
                                     BlockWorkspace& ws, RestoreFacts* facts = nullptr,
                                     const DamageObserver* salvage = nullptr);
+// DecompressInto for the restored bytes inside `range` alone: the blocks that hold them
+// are restored, the others framed and skipped (a checked container's skipped blocks are
+// not checked, but their checks join the end record's). The whole container is still
+// walked, so framing damage, a cut or a checked container's end record that does not
+// match fails as in DecompressInto. OutOfRange when the range starts past the end.
+[[nodiscard]] Status DecompressRange(LevelRequest level, const std::uint8_t* in, std::size_t n, const ByteRange& range,
+                                     ByteSink& out, BlockWorkspace& ws, RestoreFacts* facts = nullptr);
 // The number of bytes a container restores, from its block headers alone (and, for a
 // plain container of unknown level, the first compressed block decoded).
 [[nodiscard]] Status RestoredSize(LevelRequest level, const std::uint8_t* in, std::size_t n, std::uint64_t& size,

@@ -19,6 +19,7 @@ orsk_status ToPublic(Status s) {
         case Status::ChecksumMismatch: return ORSK_CHECKSUM_MISMATCH;
         case Status::WrongLevel: return ORSK_WRONG_LEVEL;
         case Status::UnknownLevel: return ORSK_UNKNOWN_LEVEL;
+        case Status::OutOfRange: return ORSK_OUT_OF_RANGE;
         default: return ORSK_CORRUPT;
     }
 }
@@ -162,6 +163,20 @@ orsk_status orsk_decompress(int level, const void* container, size_t container_s
     return Decompress(ws, level, container, container_size, output, output_capacity, output_size);
 }
 
+orsk_status orsk_decompress_range(int level, const void* container, size_t container_size, uint64_t offset,
+                                  uint64_t length, void* output, size_t output_capacity, size_t* output_size) {
+    if (!ValidRestoreLevel(level)) return ORSK_BAD_LEVEL;
+    if (orsk_status s = CheckBuffers(container, container_size, output, output_capacity, output_size); s != ORSK_OK) {
+        return s;
+    }
+    auto* out = static_cast<std::uint8_t*>(output);
+    ByteSink sink{out, out, out + output_capacity};
+    const Status s = DecompressRange(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size,
+                                     ByteRange::Of(offset, length), sink, ThreadWorkspace());
+    *output_size = s == Status::Ok ? Written(sink) : 0;
+    return ToPublic(s);
+}
+
 orsk_status orsk_salvage(int level, const void* container, size_t container_size, void* output,
                          size_t output_capacity, size_t* output_size, orsk_damaged_range* ranges,
                          size_t range_capacity, size_t* range_count) {
@@ -232,6 +247,7 @@ const char* orsk_status_text(int status) {
         case ORSK_WRONG_LEVEL: return "the checked container records another level";
         case ORSK_UNKNOWN_LEVEL: return "the level cannot be told from the container";
         case ORSK_DAMAGED: return "the container is damaged: the blocks that restore were written, zeros stand for the others";
+        case ORSK_OUT_OF_RANGE: return "the range starts past the end of the data";
     }
     return "unknown status";
 }

@@ -107,7 +107,7 @@ Status StreamCompressor::Finish(ByteSink& out, bool& done) {
 Status StreamDecompressor::Prepare() {
     if (status_ == Status::Ok) status_ = ws_.PrepareDecompress();
     // The bytes shown to the reader lie in ws_.input(), with the decoders' slack behind.
-    if (status_ == Status::Ok && !reader_) reader_.emplace(ContainerReader::Options{request_}, ContainerReader::ProbeSpace{&ws_.codec, ws_.restored(), nullptr});
+    if (status_ == Status::Ok && !reader_) reader_.emplace(ContainerReader::Options{request_, false, 0, {}}, ContainerReader::ProbeSpace{&ws_.codec, ws_.restored(), nullptr});
     return status_;
 }
 
@@ -161,6 +161,7 @@ Status StreamDecompressor::Pump(ByteCursor& in, ByteSink& out) {
                 break;
             case ItemKind::Head:
             case ItemKind::EndRecord:
+            case ItemKind::Pass:  // never: a stream shows every byte
                 Consume(item.length);
                 break;
             case ItemKind::Block: {

@@ -89,11 +89,22 @@ ReadItem Item(ItemKind kind, std::size_t length) {
 }  // namespace
 
 ReadItem ContainerReader::Next(const std::uint8_t* bytes, std::size_t have, bool ended) {
+    left_ = ended ? have : UINT64_MAX;
+    return Read(bytes, have, ended);
+}
+
+ReadItem ContainerReader::NextSeekable(const std::uint8_t* bytes, std::size_t have, std::uint64_t left) {
+    left_ = left;
+    return Read(bytes, have, have >= left);
+}
+
+ReadItem ContainerReader::Read(const std::uint8_t* bytes, std::size_t have, bool ended) {
     if (!headRead_) return HeadItem(bytes, have, ended);
     if (endRecordRead_) {
         if (have != 0) return Fails(Status::Corrupt, FailurePlace::EndRecord, "is followed by more bytes");
         return ended ? Item(ItemKind::End, 0) : Need(1);
     }
+    if (passing_) return PassedCheck(bytes, have, ended);
     return BlockItem(bytes, have, ended);
 }
 
@@ -162,11 +173,19 @@ ReadItem ContainerReader::BlockItem(const std::uint8_t* bytes, std::size_t have,
     LevelSet framing = 0;
     std::size_t total = 0, longest = 0;
     bool differ = false;
+    // A range places blocks by the lengths they claim: levels that frame a block alike but
+    // claim it restores other lengths must be told apart too.
+    const bool ranged = options_.range.from != 0 || options_.range.to != UINT64_MAX;
+    std::uint32_t claim = 0;
     for (int k = 0; k < LevelCount; ++k) {
         std::size_t t = 0;
         if ((levels_ & (1u << k)) == 0 || BlockTotalLength(Level(k), bytes, t) != Status::Ok) continue;
-        differ = differ || (framing != 0 && t != total);
-        if (framing == 0) total = t;
+        const std::uint32_t c = ClaimedChunkLength(Level(k), bytes);
+        differ = differ || (framing != 0 && (t != total || (ranged && c != claim)));
+        if (framing == 0) {
+            total = t;
+            claim = c;
+        }
         longest = std::max(longest, t);
         framing |= 1u << k;
     }
@@ -235,24 +254,53 @@ ReadItem ContainerReader::Framed(const std::uint8_t* bytes, std::size_t have, bo
     b.total = total;
     b.levels = framing;
     b.claimed = ClaimedChunkLength(LowestLevel(framing), bytes);
+    b.offset = framedBytes_;
     b.stored = bytes[0] == StoredBlockKind;
     b.firstCompressed = first;
-    if (have < total + checkLength) {
-        if (!ended) return Need(total + checkLength);
-        ReadItem item = Fails(Status::Truncated, FailurePlace::Block, have < total ? "is cut short" : "is cut short in its check");
+    const ByteRange& range = options_.range;
+    b.skipped = b.offset >= range.to || b.offset + b.claimed <= range.from;
+    // A block to be skipped needs no more than its header where the input's length is known.
+    const bool passing = b.skipped && left_ != UINT64_MAX && have < total + checkLength;
+    const std::uint64_t there = passing ? left_ : have;
+    if (there < total + checkLength) {
+        if (!ended && !passing) return Need(total + checkLength);
+        ReadItem item = Fails(Status::Truncated, FailurePlace::Block, there < total ? "is cut short" : "is cut short in its check");
         item.block = b;
         item.cut = true;
         return item;
     }
-    if (checked_) b.check = LoadLE64(bytes + total);
     levels_ = framing;  // a level that cannot frame a block cannot restore it
     if (first) {
         firstCompressed_ = framed_;
         firstKnown_ = true;
     }
+    framedBytes_ += b.claimed;
+    if (passing && checked_) {
+        passing_ = true;
+        passed_ = b;
+        return Item(ItemKind::Pass, total);
+    }
+    if (!passing && checked_) b.check = LoadLE64(bytes + total);
     ++framed_;
-    ReadItem item = Item(ItemKind::Block, total + checkLength);
+    ReadItem item = Item(ItemKind::Block, passing ? total : total + checkLength);
     item.block = b;
+    return item;
+}
+
+// The check behind a skipped block whose body was passed.
+ReadItem ContainerReader::PassedCheck(const std::uint8_t* bytes, std::size_t have, bool ended) {
+    if (have < BlockCheckLength) {
+        if (!ended) return Need(BlockCheckLength);
+        ReadItem item = Fails(Status::Truncated, FailurePlace::Block, "is cut short in its check");
+        item.block = passed_;
+        item.cut = true;
+        return item;
+    }
+    passing_ = false;
+    passed_.check = LoadLE64(bytes);
+    ++framed_;
+    ReadItem item = Item(ItemKind::Block, BlockCheckLength);
+    item.block = passed_;
     return item;
 }
 
@@ -298,10 +346,15 @@ Verdict ContainerReader::Accept(const FramedBlock& framed, const BlockResult& re
         if (checked_) tally_.Add(framed.check, result.block.length);
         ++restored_;
         written_ += result.block.length;
+        // Only the part inside the range; the block is not skipped, so it starts before `to`.
+        const ByteRange& range = options_.range;
+        const std::size_t n = result.block.length;
+        const std::size_t lo = range.from > framed.offset ? std::size_t(std::min<std::uint64_t>(range.from - framed.offset, n)) : 0;
+        const std::size_t hi = std::size_t(std::min<std::uint64_t>(range.to - framed.offset, n));
         Verdict v;
         v.what = Verdict::Write;
-        v.data = result.block.data;
-        v.length = result.block.length;
+        v.data = result.block.data + lo;
+        v.length = hi > lo ? hi - lo : 0;
         return v;
     }
     ReadFailure failure{result.status, FailurePlace::Block, framed.index, BlockFailureWords(result.status)};
@@ -384,6 +437,11 @@ Verdict ContainerReader::Close(const ReadItem& last) {
                 if (!options_.salvage) return Failed(f);
                 damaged_.push_back({framed_, written_, 0, DamageKind::EndRecord});
             }
+        }
+        if (options_.range.from > written_) {
+            return Failed({Status::OutOfRange, FailurePlace::Head, framed_,
+                           "restores " + std::to_string(written_) + " bytes: the range starts at " +
+                               std::to_string(options_.range.from) + ", past their end"});
         }
         return Finished();
     }

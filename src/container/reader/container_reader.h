@@ -18,6 +18,18 @@
 
 namespace orsk {
 
+// A part of the restored bytes, [from, to).
+struct ByteRange {
+    constexpr ByteRange() = default;
+    constexpr ByteRange(std::uint64_t begin, std::uint64_t end) : from(begin), to(end) {}
+    std::uint64_t from = 0;
+    std::uint64_t to = UINT64_MAX;
+    // `length` bytes from `offset`, cut at the largest offset.
+    static ByteRange Of(std::uint64_t offset, std::uint64_t length) {
+        return {offset, length > UINT64_MAX - offset ? UINT64_MAX : offset + length};
+    }
+};
+
 // What a restore learnt about a container, also when it failed.
 struct RestoreFacts {
     ContainerKind kind = ContainerKind::Plain;
@@ -67,7 +79,10 @@ struct FramedBlock {
     std::uint64_t check = 0;     // the check behind it in a checked container
     LevelSet levels = 0;         // restore it at each of these; they frame it alike
     std::uint32_t claimed = 0;   // the chunk length its header claims
+    std::uint64_t offset = 0;    // where its bytes start in the restored data, as headers claim
     bool stored = false;
+    // Outside the range asked for: Skip it instead of restoring it.
+    bool skipped = false;
     bool firstCompressed = false;  // a plain container's first compressed block
     // Restored already, while its level was told: take ProbedResult() instead of
     // restoring it again (valid until the block is accepted).
@@ -78,6 +93,7 @@ enum class ItemKind : std::uint8_t {
     NeedBytes,  // show Next the same bytes and more: `wanted` in all, or all there are
     Head,       // the container's head
     Block,      // a framed block and its check
+    Pass,       // NextSeekable: move past `length` bytes unread (a skipped block's body)
     EndRecord,  // a checked container's end record
     End,        // the input ended where a container may end
     Failure,    // reading cannot go on; pass the item to Close once every block is accepted
@@ -130,6 +146,10 @@ public:
         // Levels an earlier look at the same container (Inspect) found its first compressed
         // block to restore at; 0 when none was taken.
         LevelSet told = 0;
+        // The restored bytes wanted: blocks wholly outside are framed and skipped, a Write
+        // hands out only the part inside, and a range that starts past the end fails at
+        // Close (OutOfRange) once the container is found whole. No salvage with a range.
+        ByteRange range;
     };
     // `probe` is where the reader tries a block at several levels: its scratch and a
     // restored-bytes buffer (both null: the reader allocates its own when it first needs
@@ -147,6 +167,12 @@ public:
     // Frames what comes next in bytes[0..have), the input from the reader's position on;
     // `ended`: nothing follows them. The caller moves past `length` bytes of the item.
     ReadItem Next(const std::uint8_t* bytes, std::size_t have, bool ended);
+    // Next for a caller that can move past bytes without reading them (a file it seeks
+    // in): `left` bytes follow the reader's position, bytes[0..have) of them shown. A block
+    // to be skipped is framed from its header: it is cut short when `left` cannot hold it;
+    // otherwise a plain container's item is the Block (the caller moves past its `length`
+    // bytes, unread), a checked one's a Pass over its body, then the Block with its check.
+    ReadItem NextSeekable(const std::uint8_t* bytes, std::size_t have, std::uint64_t left);
     // True while several levels remain possible: frame the next block only once every
     // block framed is accepted, since each may narrow them.
     bool Undecided() const { return std::popcount(levels_) > 1; }
@@ -172,8 +198,10 @@ public:
     std::uint64_t restoredBlocks() const { return restored_; }
 
 private:
+    ReadItem Read(const std::uint8_t* bytes, std::size_t have, bool ended);
     ReadItem HeadItem(const std::uint8_t* bytes, std::size_t have, bool ended);
     ReadItem BlockItem(const std::uint8_t* bytes, std::size_t have, bool ended);
+    ReadItem PassedCheck(const std::uint8_t* bytes, std::size_t have, bool ended);
     ReadItem Probe(const std::uint8_t* bytes, std::size_t have, bool ended, LevelSet framing, std::size_t longest,
                    bool first);
     ReadItem Framed(const std::uint8_t* bytes, std::size_t have, bool ended, LevelSet framing, std::size_t total,
@@ -209,6 +237,10 @@ private:
     std::uint8_t endRecord_[EndRecordLength] = {};
     BlockResult probed_;             // the last probe's restore, in probe_.restored
     std::uint64_t framed_ = 0;       // blocks framed
+    std::uint64_t framedBytes_ = 0;  // the bytes they claim to restore
+    std::uint64_t left_ = UINT64_MAX;  // NextSeekable: the bytes from the position on; else unknown
+    bool passing_ = false;           // a skipped block's body was passed: its check comes next
+    FramedBlock passed_;
     std::uint64_t accepted_ = 0;     // blocks accepted (restored or damaged)
     std::uint64_t restored_ = 0;     // blocks restored
     std::uint64_t written_ = 0;      // bytes handed out, zeros included
