@@ -4,6 +4,10 @@
 
 #include <cassert>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "codecs/common/match_length.h"
 #include "codecs/common/position_hash.h"
 #include "codecs/common/single_slot_sequences.h"
@@ -17,20 +21,22 @@ namespace {
 constexpr int OffsetHighStream = SequenceSection::OffsetCodes;
 
 // Distances from the high-byte stream and the low bytes behind the header, in step
-// (the decoder checks that both hold one byte per match).
+// (the decoder checks that both hold `count` bytes). One index serves both.
 struct HyperfastOffsets {
     const std::uint8_t* high;
     const std::uint8_t* low;
-    const std::uint8_t* highEnd;
+    std::size_t count;
+    std::size_t taken = 0;
 
-    std::size_t Unchecked() const { return std::size_t(highEnd - high); }
+    std::size_t Unchecked() const { return count - taken; }
     template <bool Careful>
     std::uint32_t Next() {
-        if (Careful && high == highEnd) return 0;
-        const std::uint32_t distance = std::uint32_t(*high++) << 8 | *low++;
+        if (Careful && taken == count) return 0;
+        const std::uint32_t distance = std::uint32_t(high[taken]) << 8 | low[taken];
+        ++taken;
         return distance;
     }
-    bool Finished() const { return high == highEnd; }
+    bool Finished() const { return taken == count; }
 };
 
 }  // namespace
@@ -101,13 +107,162 @@ Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch&
     return FinishSingleSlotBlock(block, low, scratch, w, high, size, false);
 }
 
+namespace {
+
+// The batch loop: runs of sequences whose codes need no extension replay without a
+// room or escape test each. A code alone gives at most ShortLength (14).
+constexpr std::uint32_t BatchLength = 16;
+constexpr std::size_t ShortLength = LengthEscapeCode - 1;
+// Such a sequence advances the output by at most 2 x 14 = 28 bytes, and its stores end
+// below op + 14 + 16 = op + 30 (a literal step, then a 16-byte match step or CopyMatch's
+// words for a match of at most 14). With this room at a test, the at most 16 sequences
+// before the next one stop at outEnd and store at most 2 bytes past it.
+constexpr std::size_t BatchOutputRoom = BatchLength * 2 * ShortLength;
+static_assert(CopySlack >= 2);
+// They take at most 14 literals each, reading 16: at most 2 bytes past the stream.
+constexpr std::size_t BatchLiteralRoom = BatchLength * ShortLength;
+static_assert(StreamReadSlack >= 2);
+// From here on every 16-bit distance but 0 points inside what was restored.
+constexpr std::size_t FarOutput = 65535;
+
+// Bit k set: sequence k of the next 16 has a code above ShortLength (an escape, or a
+// code no writer makes). Reads 16 bytes of each code stream.
+inline std::uint32_t EscapeMask(const std::uint8_t* literalCodes, const std::uint8_t* matchCodes) {
+#if defined(__SSE2__)
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(literalCodes));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(matchCodes));
+    const __m128i over = _mm_subs_epu8(_mm_max_epu8(a, b), _mm_set1_epi8(char(ShortLength)));
+    return ~std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(over, _mm_setzero_si128()))) & 0xFFFFu;
+#else
+    std::uint32_t mask = 0;
+    for (std::uint32_t k = 0; k < BatchLength; ++k) {
+        mask |= std::uint32_t(literalCodes[k] > ShortLength || matchCodes[k] > ShortLength) << k;
+    }
+    return mask;
+#endif
+}
+
+// Whether one of the next 16 distances is 0. Reads 16 bytes of each offset stream.
+inline bool HasZeroDistance(const std::uint8_t* high, const std::uint8_t* low) {
+#if defined(__SSE2__)
+    const __m128i either = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(high)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(low)));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(either, _mm_setzero_si128())) != 0;
+#else
+    for (std::uint32_t k = 0; k < BatchLength; ++k) {
+        if ((high[k] | low[k]) == 0) return true;
+    }
+    return false;
+#endif
+}
+
+bool BatchHasRoom(const ReplayState& s) {
+    return std::size_t(s.outEnd - s.op) >= BatchOutputRoom && std::size_t(s.litEnd - s.lit) >= BatchLiteralRoom;
+}
+
+// Replays up to BatchLength sequences and returns how many, or 0 on damage. The caller
+// checked the batch: 16 codes of each kind and 16 distances left, none of them 0, and
+// BatchHasRoom. `escapes` is their EscapeMask; those sequences replay with every check,
+// and the batch ends early unless the room test still holds after one. With Near, the
+// distance is checked against what was restored; without, the output already holds
+// FarOutput bytes.
+// A batch's sequence with an escape code (or a code no writer makes): ReplayCodes on the
+// batch's own cursors.
+template <bool Near>
+[[gnu::always_inline]] inline bool ReplayEscaped(ReplayState& s, std::size_t literalCount, std::size_t matchLength,
+                                                 const std::uint8_t*& lit, std::uint8_t*& op,
+                                                 const std::uint8_t* high, const std::uint8_t* low, std::size_t& j) {
+    if (!ReadEscapedLengths(s, literalCount, matchLength)) return false;
+    if (literalCount > std::size_t(s.litEnd - lit) || literalCount + matchLength > std::size_t(s.outEnd - op)) {
+        return false;
+    }
+    CopyWide16(op, lit, literalCount);
+    lit += literalCount;
+    op += literalCount;
+    if (matchLength != 0) {
+        const std::size_t distance = std::size_t(high[j]) << 8 | low[j];
+        ++j;
+        if (Near && distance - 1 >= std::size_t(op - s.outBegin)) return false;
+        CopyMatch(op, distance, matchLength);
+        op += matchLength;
+    }
+    return true;
+}
+
+template <bool Near>
+std::uint32_t ReplayBatch(ReplayState& s, HyperfastOffsets& offsets, std::uint32_t escapes) {
+    // Indices into the code and offset streams rather than pointers stepped side by
+    // side, which the compiler would keep in vector registers at a cost per sequence.
+    const std::uint8_t* const literalCodes = s.literalCodes;
+    const std::uint8_t* const matchCodes = s.matchCodes;
+    const std::uint8_t* const high = offsets.high;
+    const std::uint8_t* const low = offsets.low;
+    const std::uint8_t* lit = s.lit;
+    std::uint8_t* op = s.op;
+    std::size_t k = 0;                // sequences replayed
+    std::size_t j = offsets.taken;    // distances taken
+    while (k < BatchLength) {
+        const std::size_t literalCount = literalCodes[k];
+        const std::size_t matchLength = matchCodes[k];
+        if (escapes >> k & 1u) [[unlikely]] {
+            // A code of 15 or more: the extensions and every limit are checked.
+            if (!ReplayEscaped<Near>(s, literalCount, matchLength, lit, op, high, low, j)) return 0;
+            ++k;
+            if (std::size_t(s.outEnd - op) < BatchOutputRoom || std::size_t(s.litEnd - lit) < BatchLiteralRoom) break;
+            continue;
+        }
+        ++k;
+        CopyWide16(op, lit, 16);
+        lit += literalCount;
+        op += literalCount;
+        if (matchLength != 0) [[likely]] {
+            const std::size_t distance = std::size_t(high[j]) << 8 | low[j];
+            ++j;
+            if (Near && distance - 1 >= std::size_t(op - s.outBegin)) return 0;
+            if (distance >= 16) [[likely]] {
+                CopyWide16(op, op - distance, 16);  // one step covers the match
+            } else {
+                CopyMatch(op, distance, matchLength);
+            }
+            op += matchLength;
+        }
+    }
+    s.literalCodes = literalCodes + k;
+    s.matchCodes = matchCodes + k;
+    s.lit = lit;
+    s.op = op;
+    offsets.taken = j;
+    return std::uint32_t(k);
+}
+
+}  // namespace
+
 Status HyperfastDecodeBlock(const BlockStreams& in, ByteSink& out) {
     const ByteCursor& high = in.stream[OffsetHighStream];
     // One high and one low byte per match.
     if (Left(high) != Left(in.offsetLow)) return Status::Corrupt;
-    HyperfastOffsets offsets{high.at, in.offsetLow.at, high.end};
+    HyperfastOffsets offsets{high.at, in.offsetLow.at, Left(high)};
+    ReplayState s;
+    if (!StartReplay(in, out, s)) return Status::Corrupt;
+    std::uint32_t left = in.sequenceCount;
+    // Batches while 16 sequences and distances remain and the room test holds; a
+    // batch that would meet a distance of 0 replays one checked sequence instead.
+    while (left >= BatchLength && offsets.Unchecked() >= BatchLength && BatchHasRoom(s)) {
+        std::uint32_t done;
+        if (HasZeroDistance(offsets.high + offsets.taken, offsets.low + offsets.taken)) {
+            if (!ReplaySequence<true, false>(s, offsets)) return Status::Corrupt;
+            done = 1;
+        } else {
+            const std::uint32_t escapes = EscapeMask(s.literalCodes, s.matchCodes);
+            done = std::size_t(s.op - s.outBegin) >= FarOutput ? ReplayBatch<false>(s, offsets, escapes)
+                                                                : ReplayBatch<true>(s, offsets, escapes);
+            if (done == 0) return Status::Corrupt;
+        }
+        left -= done;
+    }
     // Greedy matches seldom reach the escape length.
-    return ReplaySequences<true>(in, out, offsets);
+    if (!ReplayCount<true>(s, offsets, left)) return Status::Corrupt;
+    return FinishReplay(s, offsets, out);
 }
 
 }  // namespace orsk
