@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "base/bytes.h"
 #include "base/format.h"
@@ -30,22 +29,11 @@ inline constexpr std::uint8_t PatternPeriod[8] = {0, 8, 8, 9, 8, 10, 12, 14};
 // (before op, or by this copy) are read.
 inline void CopyMatch(std::uint8_t* op, std::size_t distance, std::size_t length) {
     const std::uint8_t* src = op - distance;
-    if (distance >= 32) [[likely]] {
-        // Both 16-byte groups lie before op and are loaded before either is stored, so
-        // neither load waits for the first store. Two groups without a test cover most
-        // matches; the loop takes the longer ones.
-        std::uint8_t first[16], second[16];
-        std::memcpy(first, src, 16);
-        std::memcpy(second, src + 16, 16);
-        std::memcpy(op, first, 16);
-        std::memcpy(op + 16, second, 16);
+    if (distance >= 16) [[likely]] {
+        // Each 16-byte group read ends before the group it is stored to begins. Two
+        // groups without a test cover most matches; the loop takes the longer ones.
+        CopyWide16(op, src, 32);
         if (length > 32) [[unlikely]] CopyWide16(op + 32, src + 32, length - 32);
-        return;
-    }
-    if (distance >= 16) {
-        // Each 16-byte group read ends before the group it is stored to begins; a
-        // match of up to 16 bytes takes one group.
-        CopyWide16(op, src, length);
         return;
     }
     if (distance >= 8) {
