@@ -40,6 +40,11 @@ struct HyperfastOffsets {
     bool Finished() const { return taken == count; }
 };
 
+// How far ahead a literal step fetches the slot of a later position (measured: 2 to 16
+// give about the same; 8 gained 3 to 5% on text, executables and database pages).
+constexpr std::uint32_t SlotLead = 8;
+static_assert(SlotLead + 3 < UnsearchedTail + InputSlack);
+
 }  // namespace
 
 Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch& scratch, const std::uint8_t* chunk,
@@ -98,6 +103,12 @@ Status HyperfastCompressBlock(const HyperfastSettings& settings, EncoderScratch&
                 cand = table[h];
                 continue;
             }
+            // The slot SlotLead positions on, and the bytes the next candidate names,
+            // are fetched ahead (the table and the chunk outgrow L1). The group read
+            // ends SlotLead + 3 bytes past pos, inside the chunk's slack; a stale
+            // candidate's address is fetched for nothing (a prefetch never faults).
+            PrefetchSlot(table + HashPosition(here + SlotLead));
+            __builtin_prefetch(chunk + nextCand);
             run.AfterLiteral(w, chunk, pos);
             ++pos;
             h = nextH;
