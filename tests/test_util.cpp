@@ -33,7 +33,7 @@ void Append(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end
 }  // namespace
 
 const char* KindName(Kind kind) {
-    static const char* const names[] = {"text", "binary", "random", "runs"};
+    static const char* const names[] = {"text", "binary", "random", "runs", "records"};
     return names[int(kind)];
 }
 
@@ -43,6 +43,7 @@ Bytes Sample(Kind kind, std::size_t n, std::uint32_t seed) {
         case Kind::Binary: return BinaryLike(n, seed);
         case Kind::Random: return RandomBytes(n, seed);
         case Kind::Runs: return Runs(n, seed);
+        case Kind::Records: return RecordsLike(n, seed);
     }
     return {};
 }
@@ -109,6 +110,26 @@ Bytes Runs(std::size_t n, std::uint32_t seed) {
         if (r.Next() % 50 == 0) len = 70000 + r.Next() % 70000;
         b.insert(b.end(), std::min(len, n - b.size()), v);
     }
+    return b;
+}
+
+Bytes RecordsLike(std::size_t n, std::uint32_t seed) {
+    Rng r(seed);
+    Bytes b;
+    b.reserve(n + 1024);
+    while (b.size() < n) {
+        Append(b, "{\"id\": " + std::to_string(r.Next() % 1000000) + ", \"name\": \"" +
+                      kWords[(r.Next() >> 8) % std::size(kWords)] + "\", \"state\": \"active\", \"key\": \"");
+        for (std::uint32_t k = r.Next() % 4 == 0 ? 16 + r.Next() % 24 : 0; k != 0; --k) {
+            b.push_back(std::uint8_t('a' + r.Next() % 26));
+        }
+        Append(b, "\"},\n");
+        if (r.Next() % 40 == 0 && b.size() > 2000) {  // a long stretch seen before
+            const std::size_t from = b.size() - 300 - r.Next() % 1500, length = 280 + r.Next() % 700;
+            for (std::size_t i = 0; i < length; ++i) b.push_back(b[from + i]);
+        }
+    }
+    b.resize(n);
     return b;
 }
 

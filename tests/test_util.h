@@ -17,14 +17,16 @@
 namespace orsk::test {
 
 // Deterministic generators (same bytes on every platform for a given seed).
-enum class Kind { Text, Binary, Random, Runs };
-constexpr Kind kKinds[] = {Kind::Text, Kind::Binary, Kind::Random, Kind::Runs};
+enum class Kind { Text, Binary, Random, Runs, Records };
+constexpr Kind kKinds[] = {Kind::Text, Kind::Binary, Kind::Random, Kind::Runs, Kind::Records};
 const char* KindName(Kind kind);
 Bytes Sample(Kind kind, std::size_t n, std::uint32_t seed);
 Bytes RandomBytes(std::size_t n, std::uint32_t seed);
 Bytes TextLike(std::size_t n, std::uint32_t seed);    // English-like words and punctuation
 Bytes BinaryLike(std::size_t n, std::uint32_t seed);  // executable-like: a signature, call records, a random resource
 Bytes Runs(std::size_t n, std::uint32_t seed);        // long runs of repeated bytes
+Bytes RecordsLike(std::size_t n, std::uint32_t seed); // JSON-like records: many matches of 15 to 40 bytes,
+                                                      // some far longer, random keys
 Bytes Repeat(const std::string& pattern, std::size_t n);
 Bytes Concat(std::initializer_list<Bytes> parts);
 

@@ -155,10 +155,21 @@ struct ReplayState {
 // caller has made sure that the offset streams hold a distance for it. RareEscapes
 // tests both codes for an escape at once, which pays when few sequences have one.
 template <bool RareEscapes, bool Careful, class Offsets>
+[[nodiscard]] inline bool ReplayCodes(ReplayState& s, std::size_t literalCount, std::size_t matchLength,
+                                      Offsets& offsets);
+
+template <bool RareEscapes, bool Careful, class Offsets>
 [[nodiscard]] inline bool ReplaySequence(ReplayState& s, Offsets& offsets) {
     // Both code streams hold one byte per sequence (checked before the loop).
-    std::size_t literalCount = *s.literalCodes++;
-    std::size_t matchLength = *s.matchCodes++;
+    const std::size_t literalCount = *s.literalCodes++;
+    const std::size_t matchLength = *s.matchCodes++;
+    return ReplayCodes<RareEscapes, Careful>(s, literalCount, matchLength, offsets);
+}
+
+// The same, for a sequence whose codes the caller has read.
+template <bool RareEscapes, bool Careful, class Offsets>
+[[nodiscard]] inline bool ReplayCodes(ReplayState& s, std::size_t literalCount, std::size_t matchLength,
+                                      Offsets& offsets) {
     if (RareEscapes) {
         // Either code 15 (then the code plus one reaches 16): one test for both.
         if (((literalCount + 1) | (matchLength + 1)) >= 16) [[unlikely]] {
@@ -188,43 +199,61 @@ template <bool RareEscapes, bool Careful, class Offsets>
     return true;
 }
 
-// Replays in.sequenceCount sequences into out. `offsets` supplies each match's
-// distance: Next<true> returns 0 when its streams are exhausted; Next<false> reads
-// without checks, and Unchecked() tells for how many sequences from the start that
-// is safe (each takes at most one byte from each offset stream). Finished tells at
-// the end whether its streams were consumed exactly. RareEscapes as for
-// ReplaySequence.
-template <bool RareEscapes, class Offsets>
-[[nodiscard]] inline Status ReplaySequences(const BlockStreams& in, ByteSink& out, Offsets& offsets) {
+// The token loop's state at the start of a block; false unless both code streams hold
+// exactly one byte per sequence.
+[[nodiscard]] inline bool StartReplay(const BlockStreams& in, const ByteSink& out, ReplayState& s) {
     using S = SequenceSection;
     const std::uint32_t count = in.sequenceCount;
-    // One code byte of each kind per sequence, nothing more.
     if (Left(in.stream[S::LiteralLengthCodes]) != count || Left(in.stream[S::MatchLengthCodes]) != count) {
-        return Status::Corrupt;
+        return false;
     }
-    ReplayState s{in.stream[S::LiteralLengthCodes].at,
-                  in.stream[S::MatchLengthCodes].at,
-                  in.stream[S::LiteralLengthExtras],
-                  in.stream[S::MatchLengthExtras],
-                  in.stream[S::Literals].at,
-                  in.stream[S::Literals].end,
-                  out.begin,
-                  out.end,
-                  out.at};
+    s = {in.stream[S::LiteralLengthCodes].at,
+         in.stream[S::MatchLengthCodes].at,
+         in.stream[S::LiteralLengthExtras],
+         in.stream[S::MatchLengthExtras],
+         in.stream[S::Literals].at,
+         in.stream[S::Literals].end,
+         out.begin,
+         out.end,
+         out.at};
+    return true;
+}
+
+// Replays the next `count` sequences. `offsets` supplies each match's distance:
+// Next<true> returns 0 when its streams are exhausted; Next<false> reads without
+// checks, and Unchecked() tells for how many sequences from here that is safe (each
+// takes at most one byte from each offset stream). RareEscapes as for ReplaySequence.
+template <bool RareEscapes, class Offsets>
+[[nodiscard]] inline bool ReplayCount(ReplayState& s, Offsets& offsets, std::uint32_t count) {
     const std::size_t unchecked = offsets.Unchecked();
     const std::uint32_t fastCount = unchecked < count ? std::uint32_t(unchecked) : count;
     for (std::uint32_t k = fastCount; k != 0; --k) {
-        if (!ReplaySequence<RareEscapes, false>(s, offsets)) return Status::Corrupt;
+        if (!ReplaySequence<RareEscapes, false>(s, offsets)) return false;
     }
     for (std::uint32_t k = count - fastCount; k != 0; --k) {
-        if (!ReplaySequence<RareEscapes, true>(s, offsets)) return Status::Corrupt;
+        if (!ReplaySequence<RareEscapes, true>(s, offsets)) return false;
     }
+    return true;
+}
+
+// Ok when every sequence has been replayed and each stream consumed exactly (Finished
+// tells that of the offset streams); then out.at moves to the end of what was restored.
+template <class Offsets>
+[[nodiscard]] inline Status FinishReplay(const ReplayState& s, const Offsets& offsets, ByteSink& out) {
     if (s.op != s.outEnd || s.lit != s.litEnd || s.literalExtras.at != s.literalExtras.end ||
         s.matchExtras.at != s.matchExtras.end || !offsets.Finished()) {
         return Status::Corrupt;
     }
     out.at = s.op;
     return Status::Ok;
+}
+
+// Replays in.sequenceCount sequences into out, as ReplayCount describes.
+template <bool RareEscapes, class Offsets>
+[[nodiscard]] inline Status ReplaySequences(const BlockStreams& in, ByteSink& out, Offsets& offsets) {
+    ReplayState s;
+    if (!StartReplay(in, out, s) || !ReplayCount<RareEscapes>(s, offsets, in.sequenceCount)) return Status::Corrupt;
+    return FinishReplay(s, offsets, out);
 }
 
 }  // namespace orsk
