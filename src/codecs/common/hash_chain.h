@@ -214,26 +214,27 @@ template <int Lanes>
     std::uint32_t bestLength = best.length;
     std::uint32_t bestCand = p - best.distance;
     // A candidate wins only by matching more than `floor` bytes: more than the best so
-    // far, and more than 3, as a match needs 4. So its byte at `floor` must equal
-    // here's, which one load tests; only then is the whole prefix compared (from its
-    // first byte, since a hash may be shared by other 4-byte groups). The byte is
-    // read through atFloor = chunk + floor. here + floor <= chunk end + 1 (callers
-    // keep best <= limit + 1, and p + 3 lies inside the chunk): inside the slack.
+    // far, and more than 3, as a match needs 4. So its 4 bytes ending at `floor` must
+    // equal here's, which one load tests (a single byte there lets through far more
+    // candidates that then fail); only then is the whole prefix compared, from its
+    // first byte, since a hash may be shared by other 4-byte groups. They are read
+    // through atFloor = chunk + floor - 3. here + floor <= chunk end + 1 (callers keep
+    // best <= limit + 1, and p + 3 lies inside the chunk): inside the slack.
     std::uint32_t floor = bestLength > MinMatchLength - 1 ? bestLength : MinMatchLength - 1;
-    const std::uint8_t* atFloor = chunk + floor;
-    std::uint32_t hereAtFloor = here[floor];
+    const std::uint8_t* atFloor = chunk + floor - 3;
+    std::uint32_t hereAtFloor = LoadLE32(here + floor - 3);
     std::uint32_t steps = f.maxChainSteps;
     // Examines candidate c; true when the walk ends (the step budget is spent, or a
     // match reached the length limit).
     auto examine = [&](std::uint32_t c) {
-        if (atFloor[c] == hereAtFloor) [[unlikely]] {
+        if (LoadLE32(atFloor + c) == hereAtFloor) [[unlikely]] {
             const std::uint32_t len = ExtendMatch(here, chunk + c, 0, limit);
             if (len > floor) {
                 bestLength = floor = len;
                 bestCand = c;
                 if (len == limit) return true;
-                atFloor = chunk + len;
-                hereAtFloor = here[len];
+                atFloor = chunk + len - 3;
+                hereAtFloor = LoadLE32(here + len - 3);
             }
         }
         return steps-- == 0;
