@@ -211,24 +211,30 @@ template <int Lanes>
     const std::uint8_t* const chunk = f.chunk;
     const std::uint8_t* const links = f.links;
     const std::uint8_t* const here = chunk + p;
-    const std::uint32_t here4 = LoadLE32(here);
     std::uint32_t bestLength = best.length;
     std::uint32_t bestCand = p - best.distance;
-    // here + bestLength <= chunk end + 1 (callers keep best <= limit + 1): inside the slack.
-    std::uint32_t hereAtBest = here[bestLength];
+    // A candidate wins only by matching more than `floor` bytes: more than the best so
+    // far, and more than 3, as a match needs 4. So its 4 bytes ending at `floor` must
+    // equal here's, which one load tests (a single byte there lets through far more
+    // candidates that then fail); only then is the whole prefix compared, from its
+    // first byte, since a hash may be shared by other 4-byte groups. They are read
+    // through atFloor = chunk + floor - 3. here + floor <= chunk end + 1 (callers keep
+    // best <= limit + 1, and p + 3 lies inside the chunk): inside the slack.
+    std::uint32_t floor = bestLength > MinMatchLength - 1 ? bestLength : MinMatchLength - 1;
+    const std::uint8_t* atFloor = chunk + floor - 3;
+    std::uint32_t hereAtFloor = LoadLE32(here + floor - 3);
     std::uint32_t steps = f.maxChainSteps;
     // Examines candidate c; true when the walk ends (the step budget is spent, or a
     // match reached the length limit).
     auto examine = [&](std::uint32_t c) {
-        const std::uint8_t* const there = chunk + c;
-        // One branch: the byte that must differ for a longer match, and the first 4.
-        if (((LoadLE32(there) ^ here4) | (there[bestLength] ^ hereAtBest)) == 0) [[unlikely]] {
-            const std::uint32_t len = ExtendMatch(here, there, 4, limit);
-            if (len > bestLength) {
-                bestLength = len;
+        if (LoadLE32(atFloor + c) == hereAtFloor) [[unlikely]] {
+            const std::uint32_t len = ExtendMatch(here, chunk + c, 0, limit);
+            if (len > floor) {
+                bestLength = floor = len;
                 bestCand = c;
                 if (len == limit) return true;
-                hereAtBest = here[len];
+                atFloor = chunk + len - 3;
+                hereAtFloor = LoadLE32(here + len - 3);
             }
         }
         return steps-- == 0;
@@ -240,7 +246,7 @@ template <int Lanes>
         const std::uint32_t reach = cand - lower;
         // The entry names the next candidates: request their bytes and the next entry
         // before this one's compares, so a mispredicted compare cannot delay them.
-        for (int k = 0; k < Lanes - 1; ++k) PrefetchAt(chunk, cand - lane(entry, k));
+        for (int k = 0; k < Lanes - 1; ++k) PrefetchAt(atFloor, cand - lane(entry, k));
         __builtin_prefetch(links + std::size_t((cand - lane(entry, Lanes - 1)) & LinkRingMask) * sizeof(
                                        typename ChainFinder<Lanes>::Entry));
         if (examine(cand)) break;

@@ -52,6 +52,10 @@ void ParseLazyChain(ChainFinder<Lanes>& finder, std::uint32_t goodLength, Sequen
             continue;
         }
         if constexpr (InsertCovered) PrefetchCoveredHeads(f, pos, m.length);
+        // Unless the lazy look wins, the parse goes on where m ends: request that
+        // step's heads while the lazy look runs (JumpTo would request them only there).
+        PrefetchHead(f, HashPosition(chunk + pos + m.length));
+        PrefetchHead(f, HashPosition(chunk + pos + m.length + 1));
         // Only a strictly longer match at pos + 1 replaces the one at pos. Its head is
         // read after pos was inserted (both may share a hash).
         const std::uint32_t cand1 = f.head[c.h1];

@@ -13,9 +13,9 @@ namespace orsk {
 
 // The longest match at p through a recent offset that is strictly longer than `best`
 // (the lower slot wins a tie), or `best` unchanged (an empty slot 0: nothing to try). Candidates obey the
-// finder's window and length limit, and are tested and measured exactly as the chain
-// walk (SearchChainFrom) does, so both agree on every length. Callers keep
-// best <= limit + 1.
+// finder's window and length limit, and are measured as the chain walk
+// (SearchChainFrom) measures them, the common prefix up to the limit, so both agree
+// on every length. Callers keep best <= limit + 1.
 template <int Lanes, int Slots>
 inline Match ProbeRecentOffsets(const ChainFinder<Lanes>& f, const RecentOffsets<Slots>& rep, std::uint32_t p,
                                Match best) {
