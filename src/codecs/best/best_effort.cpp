@@ -73,6 +73,40 @@ struct BestTally {
         ++matches;
     }
 
+    // Adds another parse's counts.
+    void Add(const BestTally& t) {
+        auto add = [](std::uint32_t* to, const std::uint32_t* from, int count) {
+            for (int k = 0; k < count; ++k) to[k] += from[k];
+        };
+        add(literal, t.literal, 256);
+        add(token, t.token, LiteralOnlyToken + 1);
+        add(literalLength, t.literalLength, LengthEscape + 1);
+        add(matchLength, t.matchLength, LengthEscape + 1);
+        add(offsetHigh, t.offsetHigh, 256);
+        literals += t.literals;
+        tokens += t.tokens;
+        runs += t.runs;
+        matches += t.matches;
+        newDistances += t.newDistances;
+    }
+
+    // About how many bits the block's streams take (escaped lengths aside): each coded
+    // stream at its order-0 entropy, raw ones at 8 bits a byte.
+    double EstimatedBits() const {
+        auto bits = [](const std::uint32_t* count, int symbols, std::uint32_t total) {
+            if (total < MinCodedLength) return 8.0 * total;
+            double sum = 0.0;
+            for (int k = 0; k < symbols; ++k) {
+                if (count[k] != 0) sum += count[k] * std::log2(double(total) / count[k]);
+            }
+            return sum;
+        };
+        const double literalBits = bits(literal, 256, literals);
+        return std::min(literalBits, 8.0 * literals) + bits(token, LiteralOnlyToken + 1, tokens) +
+               bits(literalLength, LengthEscape + 1, runs) + bits(matchLength, LengthEscape + 1, matches) +
+               bits(offsetHigh, 256, newDistances) + 8.0 * newDistances;
+    }
+
     // Streams shorter than MinCodedLength stay raw, as do literals the block will not
     // code (their order-0 entropy above the level's limit).
     BestPrices Prices() const {
@@ -115,15 +149,15 @@ struct BestPath {
     }
 };
 
-// Counts the level's own parse of the chunk: the prices of the first optimal parse.
-BestPrices PricesOfOwnParse(EncoderScratch& scratch, const std::uint8_t* chunk, std::uint32_t n) {
+// Counts the level's own parse of the chunk, which prices the first optimal parse.
+BestTally TallyOfOwnParse(EncoderScratch& scratch, const std::uint8_t* chunk, std::uint32_t n) {
     const BestSettings settings;
     auto finder = MakeChainFinder<4>(scratch, chunk, n, settings.window, settings.maxChainSteps);
     BestTally tally{chunk, {}};
     BestPath<BestTally> path{tally};
     const std::uint32_t pending = ParseRecentFirst(finder, settings.goodLength, tally.rep, tally);
     path.Tail(n - pending, pending);
-    return tally.Prices();
+    return tally;
 }
 
 }  // namespace
@@ -133,15 +167,33 @@ Status BestCompressEffort(EncoderScratch& scratch, unsigned effort, const std::u
     if (n == 0 || n > MaxChunkLength) return Status::Corrupt;
     const std::uint32_t size = std::uint32_t(n);
     const BestSettings settings;
-    const ParseEffort e = EffortSettings(effort);
-    BestPrices prices = PricesOfOwnParse(scratch, chunk, size);
+    // Fewer than 16 candidates, or long matches taken from 24 bytes on, find fewer of
+    // the matches the level's own parse takes than its prices gain.
+    const ParseEffort e = EffortSettings(effort, {16, 64, 1});
+    const BestTally own = TallyOfOwnParse(scratch, chunk, size);
+    BestPrices prices = own.Prices();
     OptimalParse<BestPrices> parse(scratch, chunk, size, settings.window, e);
+    // Each pass is priced by the one before; a pass whose streams come out larger than
+    // its predecessor's (a parse can drift towards what it priced cheap) is undone.
+    BestPrices kept = prices;
+    double keptBits = 1e300;
     for (int pass = 0; pass < e.passes; ++pass) {
         parse.Run(prices);
-        if (pass + 1 == e.passes) break;
+        if (e.passes == 1) break;
+        // The counts of the own parse stay in: a parse priced by its own counts alone
+        // finds the symbols it never used dear (a new distance, say, that would set up
+        // many recent matches) and drifts away from them.
         BestTally tally{chunk, {}};
         BestPath<BestTally> path{tally};
         parse.Walk(path);
+        const double bits = tally.EstimatedBits();
+        if (bits >= keptBits) {
+            parse.Run(kept);
+            break;
+        }
+        kept = prices;
+        keptBits = bits;
+        tally.Add(own);
         prices = tally.Prices();
     }
     BestStreams s = MakeBestStreams(scratch, chunk);

@@ -31,15 +31,19 @@ struct ParseEffort {
     int passes;                // parses run; each after the first is priced by the one before
 };
 
-// Efforts 1 to MaxEffort: deeper chains, longer matches before the search gives up,
-// and from 5 on a second parse priced by the first (9: a third).
-inline ParseEffort EffortSettings(unsigned effort) {
+// Efforts 1 to MaxEffort: deeper chains and longer matches before the search gives up;
+// from 6 on a second parse priced by the first. A level whose own parse searches deep
+// asks for at least `least` candidates and nice length, so that no effort parses worse.
+inline ParseEffort EffortSettings(unsigned effort, ParseEffort least = {0, 0, 1}) {
     static constexpr ParseEffort Table[MaxEffort] = {
-        {2, 24, 1},   {4, 32, 1},   {8, 48, 1},    {16, 64, 1},    {16, 96, 2},
-        {32, 128, 2}, {64, 256, 2}, {128, 512, 2}, {512, 1024, 3},
+        {2, 24, 1},   {4, 32, 1},    {8, 48, 1},    {16, 64, 1},   {32, 96, 1},
+        {64, 256, 2}, {128, 512, 2}, {256, 512, 2}, {512, 1024, 2},
     };
     assert(effort >= 1 && effort <= MaxEffort);
-    return Table[effort - 1];
+    ParseEffort e = Table[effort - 1];
+    e.chainSteps = std::max(e.chainSteps, least.chainSteps);
+    e.niceLength = std::max(e.niceLength, least.niceLength);
+    return e;
 }
 
 // The price of a symbol seen `count` times among `total`: its ideal code length, kept
