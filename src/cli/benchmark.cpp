@@ -95,8 +95,8 @@ int RunBenchmark(const std::vector<std::string>& files, const BenchOptions& o, s
                     continue;
                 }
                 const double ratio = packed.empty() ? 0.0 : double(input.size()) / double(packed.size());
-                std::fprintf(out, " %d %-10s %6u %10zu %8.3f %12.1f %12.1f\n", l, LevelName(level), effort, packed.size(),
-                             ratio, MBps(input.size(), c), MBps(input.size(), d));
+                std::fprintf(out, " %d %-10s %6u %10zu %8.3f %12.1f %12.1f\n", l, LevelName(level), effort,
+                             packed.size(), ratio, MBps(input.size(), c), MBps(input.size(), d));
                 std::fflush(out);
             }
         }

@@ -113,7 +113,9 @@ struct BestTally {
         BestPrices p;
         auto fill = [](std::uint32_t* price, const std::uint32_t* count, std::uint32_t symbols, std::uint32_t total,
                        bool coded) {
-            for (std::uint32_t s = 0; s < symbols; ++s) price[s] = coded ? PriceFromCount(count[s], total) : PriceOfByte;
+            for (std::uint32_t s = 0; s < symbols; ++s) {
+                price[s] = coded ? PriceFromCount(count[s], total) : PriceOfByte;
+            }
         };
         double entropy = 0.0;
         for (std::uint32_t c : literal) {

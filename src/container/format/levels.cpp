@@ -30,10 +30,12 @@ Status SameAtEveryEffort(EncoderScratch& scratch, unsigned, const std::uint8_t* 
 
 constexpr LevelInfo Levels[LevelCount] = {
     {.name = "HYPERFAST", .compress = CompressWith<HyperfastSettings, HyperfastCompressBlock>,
-     .decode = HyperfastDecodeBlock, .compressEffort = HyperfastCompressEffort, .headerOrder = HeaderOrder::A, .sections = 6, .storeThreshold = 6.0,
+     .decode = HyperfastDecodeBlock, .compressEffort = HyperfastCompressEffort,
+     .headerOrder = HeaderOrder::A, .sections = 6, .storeThreshold = 6.0,
      .keepOnlyShorter = true, .filter = nullptr, .unfilter = nullptr},
     {.name = "SUPERFAST", .compress = CompressWith<SuperfastSettings, SuperfastCompressBlock>,
-     .decode = SuperfastDecodeBlock, .compressEffort = SuperfastCompressEffort, .headerOrder = HeaderOrder::A, .sections = 6, .storeThreshold = 6.1,
+     .decode = SuperfastDecodeBlock, .compressEffort = SuperfastCompressEffort,
+     .headerOrder = HeaderOrder::A, .sections = 6, .storeThreshold = 6.1,
      .keepOnlyShorter = true, .filter = nullptr, .unfilter = nullptr},
     {.name = "FAST", .compress = CompressWith<FastSettings, FastCompressBlock>, .decode = FastDecodeBlock,
      .compressEffort = SameAtEveryEffort<CompressWith<FastSettings, FastCompressBlock>>,
@@ -47,7 +49,8 @@ constexpr LevelInfo Levels[LevelCount] = {
      .compressEffort = SameAtEveryEffort<CompressWith<BetterSettings, BetterCompressBlock>>,
      .headerOrder = HeaderOrder::A, .sections = 6, .storeThreshold = 7.6, .keepOnlyShorter = false,
      .filter = nullptr, .unfilter = nullptr},
-    {.name = "BEST", .compress = CompressWith<BestSettings, BestCompressBlock>, .decode = BestDecodeBlock, .compressEffort = BestCompressEffort,
+    {.name = "BEST", .compress = CompressWith<BestSettings, BestCompressBlock>, .decode = BestDecodeBlock,
+     .compressEffort = BestCompressEffort,
      .headerOrder = HeaderOrder::A, .sections = 7, .storeThreshold = 7.65, .keepOnlyShorter = false,
      .filter = nullptr, .unfilter = nullptr},
 };
