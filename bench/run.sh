@@ -8,6 +8,9 @@
 #   tools/sample.sh writes); default build/corpus, made by bench/corpus.sh.
 # ORSK_BENCH_OUT (default build/bench): results.tsv, ratios.md, and a PNG and an SVG
 #   chart per file, and for the corpus as one (corpus.png) when there are several.
+# ORSK_BENCH_EFFORTS (default 0,1,5,9): the efforts orsk's levels are measured at, each
+#   a line of its own in the charts (0 is each level's own parse; a compression at an
+#   effort is timed once, being slow).
 # ORSK_BENCH_ROUNDS=N (default 1) measures every codec N times, the rounds interleaved
 #   so that a shared machine's slow spells fall on all of them, and keeps each codec's
 #   best figures. ORSK_BENCH_PROCESS=0 skips the hyperfine table.
@@ -56,7 +59,8 @@ echo "# $(date -u +%Y-%m-%d) $cpu, orsk $commit, $lz4v lz4, $zstdv zstd"
 printf 'file\tbytes\tcodec\tpacked\tcomp_MBps\tdecomp_MBps\n' > "$out/results.tsv"
 for f in "$@"; do
     for ((r = 0; r < rounds; r++)); do
-        "${pin[@]}" ./build/release/orsk -t1 -b "$f" | sed -n 's/^ \([0-5]\) \([A-Z]*\) .*/&/p'
+        "${pin[@]}" ./build/release/orsk -t1 --effort="${ORSK_BENCH_EFFORTS:-0,1,5,9}" -b "$f" |
+            sed -n 's/^ \([0-5]\) \([A-Z]*\) .*/&/p'
         for l in 1; do echo "lz4 -$l $("${pin[@]}" lz4 -b$l -i3 "$f" 2>&1 | tr '\r' '\n' | grep -E 'MB/s *, *[0-9.]+ MB/s' | tail -1)"; done
         for l in 1 3 9 19; do
             it=3; [ $l -ge 19 ] && it=1

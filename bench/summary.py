@@ -6,7 +6,8 @@ import csv, math, os, re, shutil, subprocess, sys
 
 # orsk level against the peer setting it competes with
 PAIRS = [(0, "lz4 -1"), (1, "zstd -1"), (2, "zstd -1"), (3, "zstd -9"), (5, "zstd -9")]
-COLOURS = {"orsk": "#1f6fb4", "lz4": "#2ca02c", "zstd": "#e3750e"}
+COLOURS = {"orsk": "#1f6fb4", "lz4": "#2ca02c", "zstd": "#e3750e",
+           "effort1": "#6baed6", "effort5": "#756bb1", "effort9": "#54278f"}
 SHAPES = {"orsk": 7, "lz4": 9, "zstd": 5}  # gnuplot point types: disc, triangle, square
 
 
@@ -19,6 +20,11 @@ class Row:
         # orsk points read L0..L5 and peers their name and option; settings sort by number
         self.setting = int(m.group(1)) if m else int(codec.split()[1][1:])
         self.label = f"L{self.setting}" if m else codec
+        # orsk at an effort: one line per effort through the levels, points read L0e9
+        e = re.search(r"--effort=(\d)", codec)
+        if e:
+            self.family = f"effort{e.group(1)}"
+            self.label += f"e{e.group(1)}"
 
     @property
     def ratio(self):

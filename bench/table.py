@@ -24,8 +24,9 @@ for line in sys.stdin:
         add(m.group(1), int(m.group(3)), float(m.group(4)), float(m.group(5)), float(m.group(6)))
         continue
     f = line.split()
-    if len(f) == 6 and f[0] in "012345":
-        add(f"orsk -m{f[0]} {f[1]}", int(f[2]), float(f[3]), float(f[4]), float(f[5]))
+    if len(f) == 7 and f[0] in "012345":  # level, name, effort, size, ratio, MB/s in and out
+        effort = "" if f[2] == "0" else f" --effort={f[2]}"
+        add(f"orsk -m{f[0]} {f[1]}{effort}", int(f[3]), float(f[4]), float(f[5]), float(f[6]))
 print(f"\n## {os.path.basename(name)} ({size:,} bytes)\n")
 print("| codec | size | ratio | comp MB/s | decomp MB/s |")
 print("|---|---:|---:|---:|---:|")

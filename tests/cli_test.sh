@@ -135,6 +135,10 @@ done <<'TABLE'
 2|/proc/orsk-test.orsk|-|e -m0 sample.bin /proc/orsk-test.orsk
 2|cannot read|mem.orsk|e -m0 /proc/self/mem mem.orsk
 1|--check goes with e|never.out|d --check -m c3.orsk never.out
+1|invalid effort in '--effort=x'|bad.orsk|e --effort=x -m0 sample.bin bad.orsk
+1|invalid effort in '--effort=10'|bad.orsk|e --effort=10 -m0 sample.bin bad.orsk
+1|--effort goes with e or -b|never.out|d --effort=5 -m0 many.orsk never.out
+1|e takes one effort|bad.orsk|e --effort=1,9 -m0 sample.bin bad.orsk
 1|-l needs the containers|-|-l
 2|checked container written at level 3 (NORMAL), not at level 2|never.out|d -m2 c3.orsk never.out
 2|block 1 of 'c3flip.orsk' is damaged|never.out|d -m c3flip.orsk never.out
@@ -150,6 +154,17 @@ done <<'TABLE'
 0|e with -m alone or with no -m|-|-h
 TABLE
 cmp -s numbers.txt n2.back; check "-m alone restores a plain container" 0 $?
+# Efforts: checked, on two threads and through pipes with e d; d -m<n> and d -m restore
+# the smaller containers.
+seq 1 450000 > numbers.big  # three blocks
+for level in 0 1 5; do
+    "$ORSK" -q e --effort=9 --check -t2 -m$level numbers.big eff.orsk; check "effort 9 at level $level" 0 $?
+    "$ORSK" -q d eff.orsk eff.back && cmp -s numbers.big eff.back; check "effort 9 restores at level $level" 0 $?
+    "$ORSK" -q e -m$level numbers.big own.orsk
+    [ $(size eff.orsk) -lt $(size own.orsk) ]; check "effort 9 is smaller at level $level" 0 $?
+    "$ORSK" -q e d --effort=5 -m$level - - < numbers.big | "$ORSK" -q d -m$level - - | cmp -s numbers.big -
+    check "effort 5 through pipes at level $level" 0 $?
+done
 for f in n3.back c3.back; do cmp -s numbers.txt $f; check "d with no -m restores $f" 0 $?; done
 
 # -l: one line per container; a file that is not one fails (exit 2), the rest are listed.

@@ -25,6 +25,9 @@ const char* StatusText(Status s);
 
 enum class Level : std::uint8_t { Hyperfast = 0, Superfast, Fast, Normal, Better, Best };
 constexpr int LevelCount = 6;
+// How hard a compressor searches: 0 is each level's own parse, 1 to MaxEffort write the
+// same format with parses that search more (and take longer) as the effort grows.
+constexpr unsigned MaxEffort = 9;
 
 constexpr std::uint8_t ContainerMagic = 83;  // 'S'
 constexpr std::uint8_t StoredBlockKind = 15;

@@ -37,6 +37,25 @@ bool SetBench(Arguments& a, const std::string& value) {
     return true;
 }
 
+// "N" or "N,M,...", each 0 to 9.
+bool SetEffort(Arguments& a, const std::string& value) {
+    a.efforts.clear();
+    bool digit = false;
+    for (char c : value + ",") {
+        if (c >= '0' && c <= '9' && !digit) {
+            a.efforts.push_back(unsigned(c - '0'));
+            digit = true;
+        } else if (c == ',' && digit) {
+            digit = false;
+        } else {
+            a.error = "invalid effort in '--effort=" + value + "': give 1 (fastest) to 9 (smallest), or 0 for the "
+                      "level's own parse";
+            return false;
+        }
+    }
+    return true;
+}
+
 bool SetCheck(Arguments& a, const std::string&) {
     a.check = true;
     return true;
@@ -101,6 +120,7 @@ const Option Options[] = {
     {"-h", false, SetHelp},    {"--help", false, SetHelp},
     {"-V", false, SetVersion}, {"--version", false, SetVersion},
     {"--check", false, SetCheck}, {"-l", false, SetList},
+    {"--effort=", true, SetEffort},
     {"--salvage", false, SetSalvage}, {"--range", true, SetRange},
     {"-q", false, SetQuiet},   {"--quiet", false, SetQuiet},
 };

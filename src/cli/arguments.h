@@ -30,6 +30,8 @@ struct Arguments {
     std::string benchLevels;       // what follows -b: "", "3" or "2-4"
     std::vector<std::string> benchFiles;
     bool check = false;            // --check: e writes a checked container
+    // --effort=N (0..9), or a list for -b (--effort=0,5,9): how hard e searches.
+    std::vector<unsigned> efforts;
     bool list = false;             // -l FILE...: what each container is
     bool quiet = false;            // -q: print nothing but errors
     std::vector<std::string> listFiles;

@@ -13,6 +13,7 @@ struct BenchOptions {
     int lastLevel = 5;
     int minRuns = 3;          // at least this many runs of each stage
     double minSeconds = 1.0;  // and keep repeating until this much time was spent
+    std::vector<unsigned> efforts{0};  // each level at each of these efforts (0: its own parse)
 };
 
 // Parses the level range after "-b": "" (all), "3", "2-4". False when malformed.

@@ -72,6 +72,7 @@ int Run(const cli::Arguments& args) {
     RunOptions options;
     options.threads = args.threads > 0 ? std::size_t(args.threads) : DefaultThreads();  // the drivers cap it
     options.container = args.check ? ContainerKind::Checked : ContainerKind::Plain;
+    options.effort = args.efforts.empty() ? 0 : args.efforts.front();
     const LevelRequest request = args.levelFromContainer ? LevelFromContainer : LevelRequest(level);
     options.salvage = args.salvage;
     if (args.ranged) {
@@ -181,6 +182,7 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
             std::fprintf(stderr, "\n orsk: usage: orsk -b[level|first-last] FILE... (levels 0 to 5)\n");
             return ExitUsage;
         }
+        if (!args.efforts.empty()) options.efforts = args.efforts;
         return cli::RunBenchmark(args.benchFiles, options, stdout);
     }
     if (args.list) {
@@ -204,6 +206,10 @@ int orsk::cli::Main(const std::vector<std::string>& raw) {
         return Refuse("e needs a level: the valid levels are 0 to 5 (-m0 ... -m5); -m alone is for d");
     }
     if (args.check && !args.compress) return Refuse("--check goes with e: a restore tells a checked container by itself");
+    if (!args.efforts.empty() && !args.compress) {
+        return Refuse("--effort goes with e or -b: a restore needs no effort (d restores any effort's container)");
+    }
+    if (args.efforts.size() > 1) return Refuse("e takes one effort (--effort=N); lists are for -b");
     if (args.input == "-" && platform::IsTerminal(platform::StandardStream::Input)) {
         std::fprintf(stderr, "\n orsk: standard input is a terminal: name a file, or send the data through a pipe\n");
         return ExitUsage;

@@ -52,6 +52,9 @@ void PrintHelp(std::FILE* out) {
                  "\n   Options go before -m; exactly two names follow it (or d, with no -m)."
                  "\n   --check                    with e: write a checked container (records the level,"
                  "\n                              a checksum per block and of the whole; damage fails)"
+                 "\n   --effort=N                 with e: search harder, N from 1 to 9 (levels 0, 1 and 5):"
+                 "\n                              smaller containers of the same format, restored as fast;"
+                 "\n                              with -b a list, --effort=0,5,9 (0: the level's own parse)"
                  "\n   --salvage                  with d: restore every block that restores, zeros of its length"
                  "\n                              for every other, listed on standard error (exit code 3)"
                  "\n   --range=START:LENGTH       with d: write only LENGTH bytes of the data from byte START"
@@ -71,11 +74,11 @@ void PrintHelp(std::FILE* out) {
                  "\n   A restore at the wrong level names the level the container restores at."
                  "\n\n   Exit codes: 0 success; 1 usage (no e or d, an unknown option, a level that is"
                  "\n   not one digit 0 to 5 (-m7, -m12, -mx), e with -m alone or with no -m (d takes"
-                 "\n   either), --check without e, --salvage or --range without d or with e, --range"
-                 "\n   with --salvage or malformed, a bad thread count, not exactly two names,"
-                 "\n   standard input or output a terminal); 2 failure (file, data, a level that"
-                 "\n   cannot be told, verification, a file -l cannot list, a --range START past the"
-                 "\n   end); 3"
+                 "\n   either), --check without e, --effort not 0 to 9 or without e or -b, --salvage or"
+                 "\n   --range without d or with e, --range with --salvage or malformed, a bad thread"
+                 "\n   count, not exactly two names, standard input or output a terminal); 2 failure"
+                 "\n   (file, data, a level that cannot be told, verification, a file -l cannot list,"
+                 "\n   a --range START past the end); 3"
                  "\n   restored with damaged blocks (--salvage); 130 or 143 interrupted (Ctrl-C, SIGTERM).\n");
 }
 

@@ -456,7 +456,10 @@ Status CompressRun::Work(std::size_t slot, std::size_t worker) {
     Slot& c = slots_[slot];
     // The chunk's checksum before NORMAL's filter changes it, and the block's check.
     const std::uint64_t checksum = checked_ ? ChunkChecksum(job.chunk(), c.length) : 0;
-    if (Status s = CompressChunk(level_, job, scratch, c.length, c.outcome, &RunClock); s != Status::Ok) return s;
+    if (Status s = CompressChunk(level_, job, scratch, c.length, c.outcome, &RunClock, options_.effort);
+        s != Status::Ok) {
+        return s;
+    }
     if (checked_) c.check = BlockCheck(job.block(), c.outcome.blockLength, checksum);
     // Restored on the worker that made it, while the chunk and the block are both here.
     c.verified = options_.verify ? VerifyBlock(level_, scratch, job, c.length, c.outcome) : Status::Ok;

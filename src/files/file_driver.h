@@ -47,6 +47,7 @@ struct RunOptions {
     std::size_t threads = 1;
     std::int64_t failWritesAfter = -1;  // test seam: the output fails past this many bytes
     ContainerKind container = ContainerKind::Plain;  // what a compression run writes
+    unsigned effort = 0;   // compressing: 0 the level's own parse, 1..MaxEffort a harder one
     bool salvage = false;  // restoring: damaged blocks become zeros and are listed (DecompressFile)
     // Restoring: only the bytes [rangeFrom, rangeTo) are written. The blocks outside are
     // skipped unrestored, by moving past them in a file, by reading through them from a pipe.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codecs/best/best_streams.h"
 #include "codecs/common/block_finisher.h"
 #include "codecs/common/extra_length.h"
 #include "codecs/common/hash_chain.h"
@@ -18,61 +19,9 @@ namespace orsk {
 
 namespace {
 
-constexpr int BestRecentSlots = 6;
 // Four links per chain entry: walks of up to 513 candidates take a quarter of the
 // dependent loads.
 constexpr int BestLinkLanes = 4;
-// Offset classes 0..5 name a recent slot, 6 a new distance.
-constexpr unsigned NewDistanceClass = RecentOffsets<BestRecentSlots>::NewDistance;
-constexpr std::uint8_t MatchOnlyTokenBase = 7;           // tokens 7..13: no literals
-constexpr std::uint8_t LiteralOnlyToken = 14;
-constexpr double BestLiteralEntropyLimit = 7.65;
-
-
-// Literal runs move in 16-byte steps: up to 15 bytes are read past the chunk and
-// written past the end of the literal stream.
-static_assert(InputSlack >= 15 && StreamBufferSize >= MaxChunkLength + 15);
-
-// The five buffered streams and the offset low bytes, appended in sequence order. No
-// stream outgrows a chunk: a sequence covers at least one chunk byte per token, a
-// one-byte length at least 1 byte (literals) or 4 (a match), a three-byte one at
-// least 255, and each offset byte belongs to a match of at least 4.
-struct BestStreams {
-    const std::uint8_t* chunk;
-    RecentOffsets<BestRecentSlots> rep;
-    std::uint8_t* token;
-    std::uint8_t* literalLength;
-    std::uint8_t* matchLength;
-    std::uint8_t* offsetHigh;
-    std::uint8_t* offsetLow;
-    std::uint8_t* literal;
-
-    void AppendLiterals(std::uint32_t start, std::uint32_t count) {
-        ExtraLength::Put(literalLength, count);
-        CopyWide16(literal, chunk + start, count);
-        literal += count;
-    }
-
-    void EmitLiterals(std::uint32_t start, std::uint32_t count) {
-        *token++ = LiteralOnlyToken;
-        AppendLiterals(start, count);
-    }
-
-    void EmitMatch(std::uint32_t start, std::uint32_t count, Match m) {
-        const unsigned j = rep.Use(m.distance);
-        if (j == NewDistanceClass) {
-            *offsetHigh++ = std::uint8_t(m.distance >> 8);
-            *offsetLow++ = std::uint8_t(m.distance);
-        }
-        if (count != 0) {
-            *token++ = std::uint8_t(j);
-            AppendLiterals(start, count);
-        } else {
-            *token++ = std::uint8_t(MatchOnlyTokenBase + j);
-        }
-        ExtraLength::Put(matchLength, m.length);
-    }
-};
 
 }  // namespace
 
@@ -82,13 +31,7 @@ Status BestCompressBlock(const BestSettings& settings, EncoderScratch& scratch, 
     auto finder =
         MakeChainFinder<BestLinkLanes>(scratch, chunk, std::uint32_t(n), settings.window, settings.maxChainSteps);
 
-    std::uint8_t* const tokens = scratch.stream[0];
-    std::uint8_t* const literalLengths = scratch.stream[1];
-    std::uint8_t* const matchLengths = scratch.stream[2];
-    std::uint8_t* const offsetHigh = scratch.stream[3];
-    std::uint8_t* const offsetLow = scratch.stream[4];
-    std::uint8_t* const literals = scratch.stream[5];
-    BestStreams s{chunk, {}, tokens, literalLengths, matchLengths, offsetHigh, offsetLow, literals};
+    BestStreams s = MakeBestStreams(scratch, chunk);
 
     std::uint32_t pending = ParseRecentFirst(finder, settings.goodLength, s.rep, s);
     // The final run may pass 65,535 (up to 65,543); a stored length must fit 16 bits.
@@ -100,23 +43,7 @@ Status BestCompressBlock(const BestSettings& settings, EncoderScratch& scratch, 
     }
     if (pending != 0) s.EmitLiterals(start, pending);
 
-    const std::size_t sequenceCount = std::size_t(s.token - tokens);
-    const std::size_t lowCount = std::size_t(s.offsetLow - offsetLow);
-    // The OffsetLowBytes go right behind the header, which is written last.
-    if (Room(block) < CompressedHeaderLength + lowCount) return Status::NoRoom;
-    std::uint8_t* const lowAt = block.at + CompressedHeaderLength;
-    std::memcpy(lowAt, offsetLow, lowCount);
-
-    const SectionSource sections[BestSection::Count] = {
-        {tokens, sequenceCount, SectionForm::Codable},
-        {nullptr, 0, SectionForm::Raw},  // reserved, empty
-        {nullptr, 0, SectionForm::Raw},  // reserved, empty
-        {literalLengths, std::size_t(s.literalLength - literalLengths), SectionForm::Codable},
-        {matchLengths, std::size_t(s.matchLength - matchLengths), SectionForm::Codable},
-        {offsetHigh, lowCount, SectionForm::Codable},
-        {literals, std::size_t(s.literal - literals), SectionForm::Literals, BestLiteralEntropyLimit},
-    };
-    return FinishBlock(block, lowAt + lowCount, sections, HeaderOrder::A, {std::uint32_t(sequenceCount), std::uint32_t(n)});
+    return FinishBestBlock(block, s, scratch, std::uint32_t(n));
 }
 
 namespace {

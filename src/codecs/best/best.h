@@ -39,6 +39,11 @@ struct BestSettings {
 [[nodiscard]] Status BestCompressBlock(const BestSettings& settings, EncoderScratch& scratch,
                                        const std::uint8_t* chunk, std::size_t n, ByteSink& block);
 
+// The same format from the optimal parse of an effort (1..MaxEffort): fewer bytes, the
+// same decoder. scratch.parse must be allocated.
+[[nodiscard]] Status BestCompressEffort(EncoderScratch& scratch, unsigned effort, const std::uint8_t* chunk,
+                                        std::size_t n, ByteSink& block);
+
 // Replays the block's sequences into out (out.end is the chunk's end; CopySlack bytes
 // past it may be scribbled on). Corrupt when the streams break any limit.
 [[nodiscard]] Status BestDecodeBlock(const BlockStreams& in, ByteSink& out);

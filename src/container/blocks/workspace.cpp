@@ -71,6 +71,13 @@ Status CodecScratch::PrepareCompress(std::size_t longest) {
     return Status::Ok;
 }
 
+Status CodecScratch::PrepareEffort() {
+    if (Status s = PrepareCompress(); s != Status::Ok) return s;
+    if (!Allocate(parseMemory_, ParseMemorySize)) return Status::OutOfMemory;
+    encoder_.parse = parseMemory_.get();
+    return Status::Ok;
+}
+
 Status CodecScratch::PrepareDecompress() {
     constexpr std::size_t decodeSize = MaxStreamLength + SectionSlack;
     static_assert(SectionSlack >= StreamReadSlack);

@@ -28,7 +28,15 @@ struct EncoderScratch {
     std::uint32_t* hashHead = nullptr;   // HashTableEntries entries; levels 0 and 1 use it as
                                          // their single-slot table
     std::uint32_t* hashChain = nullptr;  // HashTableEntries entries
+    std::uint8_t* parse = nullptr;       // ParseMemorySize bytes for the efforts' parses; null until
+                                         // the first chunk compressed at an effort
 };
+
+// What the efforts' parses keep per block: 28 bytes per position (a chain link, and
+// per parse node its price, literal run, step length and distance, and six recent
+// distances of 16 bits), plus 64 bytes of alignment room.
+constexpr std::size_t ParseBytesPerPosition = 28;
+constexpr std::size_t ParseMemorySize = (MaxChunkLength + 1) * ParseBytesPerPosition + 64;
 
 // The two buffers of one job. Compressing: the chunk (MaxChunkLength + InputSlack, the
 // slack defined) and its block. Restoring: the block as read (MaxBlockLength +
@@ -58,6 +66,8 @@ public:
     // For chunks of at most `longest` bytes.
     [[nodiscard]] Status PrepareCompress(std::size_t longest = MaxChunkLength);
     [[nodiscard]] Status PrepareDecompress();
+    // The efforts' parse memory, on top of PrepareCompress (allocated on first use).
+    [[nodiscard]] Status PrepareEffort();
     EncoderScratch& encoder() { return encoder_; }
     DecodeBuffers& decodeBuffers() { return decode_; }
     // A second block's worth of restored bytes (OutputBlockBufferSize), for comparing
@@ -69,6 +79,7 @@ private:
     std::unique_ptr<std::uint8_t[]> streamMemory_;
     std::size_t streamLongest_ = 0;  // the chunk length the stream buffers hold
     std::unique_ptr<std::uint32_t[]> tableMemory_;
+    std::unique_ptr<std::uint8_t[]> parseMemory_;
     std::unique_ptr<std::uint8_t[]> decodeMemory_;
     StreamDecodeTablesPtr streamTables_;
     EncoderScratch encoder_;

@@ -24,7 +24,7 @@ std::uint64_t ContainerBound(std::uint64_t n, ContainerKind kind) {
 }
 
 Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink& out, BlockWorkspace& ws,
-                    RunTotals* totals, ContainerKind kind) {
+                    RunTotals* totals, ContainerKind kind, unsigned effort) {
     const bool checked = kind == ContainerKind::Checked;
     if (n == 0 && !checked) return Status::Ok;
     if (Status s = ws.PrepareCompressFor(std::min(n, MaxChunkLength)); s != Status::Ok) return s;
@@ -46,14 +46,14 @@ Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink
         // where it lies and its block written straight out, unless the level's filter must
         // change it; the others go through the workspace.
         if (LevelOf(level).filter == nullptr && n - done - length >= InputSlack && Room(out) >= BlockBound(length)) {
-            const Status s = CompressChunkAt(level, ws.codec, in + done, length, out.at, outcome);
+            const Status s = CompressChunkAt(level, ws.codec, in + done, length, out.at, outcome, effort);
             if (s != Status::Ok) return s;
             block = out.at;
             out.at += outcome.blockLength;
         } else {
             std::memcpy(ws.chunk(), in + done, length);
             std::memset(ws.chunk() + length, 0, InputSlack);  // what comparisons read past the chunk
-            if (Status s = CompressChunk(level, ws, length, outcome); s != Status::Ok) return s;
+            if (Status s = CompressChunk(level, ws, length, outcome, effort); s != Status::Ok) return s;
             block = ws.block();
             if (!PutBytes(out, block, outcome.blockLength)) return Status::NoRoom;
         }
@@ -224,10 +224,10 @@ Status InspectContainer(const std::uint8_t* in, std::size_t n, BlockWorkspace& w
 }
 
 Status CompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out,
-                      BlockWorkspace& ws, RunTotals* totals, ContainerKind kind) {
+                      BlockWorkspace& ws, RunTotals* totals, ContainerKind kind, unsigned effort) {
     out.resize(std::size_t(ContainerBound(n, kind)));
     ByteSink sink{out.data(), out.data(), out.data() + out.size()};
-    const Status s = CompressInto(level, in, n, sink, ws, totals, kind);
+    const Status s = CompressInto(level, in, n, sink, ws, totals, kind, effort);
     out.resize(Written(sink));
     return s;
 }

@@ -28,10 +28,11 @@ struct RunTotals {
 
 // Appends the container of in[0..n) to `out`. An empty input gives an empty plain
 // container, and a checked one of its header and end record alone.
-// NoRoom when `out` is too small (ContainerBound(n, kind) always suffices).
+// NoRoom when `out` is too small (ContainerBound(n, kind) always suffices). `effort` as
+// for CompressChunk.
 [[nodiscard]] Status CompressInto(Level level, const std::uint8_t* in, std::size_t n, ByteSink& out,
                                   BlockWorkspace& ws, RunTotals* totals = nullptr,
-                                  ContainerKind kind = ContainerKind::Plain);
+                                  ContainerKind kind = ContainerKind::Plain, unsigned effort = 0);
 
 using DamageObserver = std::function<void(const DamagedRange&)>;
 
@@ -74,7 +75,7 @@ struct ContainerFacts {
 // The same into vectors sized to fit.
 [[nodiscard]] Status CompressBuffer(Level level, const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out,
                                     BlockWorkspace& ws, RunTotals* totals = nullptr,
-                                    ContainerKind kind = ContainerKind::Plain);
+                                    ContainerKind kind = ContainerKind::Plain, unsigned effort = 0);
 [[nodiscard]] Status DecompressBuffer(LevelRequest level, const std::uint8_t* in, std::size_t n,
                                       std::vector<std::uint8_t>& out, BlockWorkspace& ws,
                                       RestoreFacts* facts = nullptr, const DamageObserver* salvage = nullptr);

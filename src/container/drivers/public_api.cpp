@@ -87,12 +87,12 @@ static_assert(ORSK_COMPRESS_BOUND_CHECKED(0) == CheckedHeaderLength + EndRecordL
 orsk_status Compress(BlockWorkspace& ws, int level, unsigned flags, const void* input, size_t input_size,
                      void* output, size_t output_capacity, size_t* output_size) {
     if (!ValidLevel(level)) return ORSK_BAD_LEVEL;
-    if ((flags & ~KnownFlags) != 0) return ORSK_BAD_ARGUMENT;
+    if (!ValidCompressFlags(flags)) return ORSK_BAD_ARGUMENT;
     if (orsk_status s = CheckBuffers(input, input_size, output, output_capacity, output_size); s != ORSK_OK) return s;
     auto* out = static_cast<std::uint8_t*>(output);
     ByteSink sink{out, out, out + output_capacity};
     const Status s = CompressInto(Level(level), static_cast<const std::uint8_t*>(input), input_size, sink, ws,
-                                  nullptr, KindOf(flags));
+                                  nullptr, KindOf(flags), EffortOf(flags));
     *output_size = s == Status::Ok ? Written(sink) : 0;
     return ToPublic(s);
 }

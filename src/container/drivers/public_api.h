@@ -17,10 +17,13 @@ inline bool ValidRestoreLevel(int level) { return level == ORSK_LEVEL_FROM_CONTA
 inline LevelRequest RequestOf(int level) {
     return level == ORSK_LEVEL_FROM_CONTAINER ? LevelFromContainer : Level(level);
 }
-constexpr unsigned KnownFlags = ORSK_FLAG_CHECKED;
+constexpr unsigned KnownFlags = ORSK_FLAG_CHECKED | ORSK_EFFORT_MASK;
 inline ContainerKind KindOf(unsigned flags) {
     return flags & ORSK_FLAG_CHECKED ? ContainerKind::Checked : ContainerKind::Plain;
 }
+inline unsigned EffortOf(unsigned flags) { return (flags & ORSK_EFFORT_MASK) >> 4; }
+// Compression flags: only known ones, and an effort of at most MaxEffort.
+inline bool ValidCompressFlags(unsigned flags) { return (flags & ~KnownFlags) == 0 && EffortOf(flags) <= MaxEffort; }
 // Checks the arguments of a call that reads `in` and writes `out` (null only with size
 // 0, buffers apart, `result` given), clamping sizes near the end of the address space.
 orsk_status CheckBuffers(const void* in, std::size_t& inSize, const void* out, std::size_t& outSize,

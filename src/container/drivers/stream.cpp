@@ -48,7 +48,7 @@ Status StreamCompressor::CompressHeld() {
     // The chunk's checksum before NORMAL's filter changes the workspace's copy.
     const std::uint64_t checksum = checked_ ? ChunkChecksum(ws_.chunk(), held_) : 0;
     ChunkOutcome outcome;
-    if (Status s = CompressChunk(level_, ws_, held_, outcome); s != Status::Ok) return s;
+    if (Status s = CompressChunk(level_, ws_, held_, outcome, effort_); s != Status::Ok) return s;
     if (!started_) QueueHead();
     blockAt_ = 0;
     blockEnd_ = outcome.blockLength;

@@ -21,7 +21,8 @@ namespace orsk {
 // Finish. After a failure every call returns it again.
 class StreamCompressor {
 public:
-    StreamCompressor(Level level, ContainerKind kind) : level_(level), checked_(kind == ContainerKind::Checked) {}
+    StreamCompressor(Level level, ContainerKind kind, unsigned effort = 0)
+        : level_(level), checked_(kind == ContainerKind::Checked), effort_(effort) {}
     // Allocates the working memory (OutOfMemory when it cannot).
     [[nodiscard]] Status Prepare();
     // Takes what it can hold of `in` and writes what output it has into `out`. With room
@@ -41,6 +42,7 @@ private:
 
     Level level_;
     bool checked_;
+    unsigned effort_;  // as for CompressChunk
     Status status_ = Status::Ok;
     BlockWorkspace ws_;
     std::size_t held_ = 0;  // chunk bytes in ws_.chunk()

@@ -27,10 +27,10 @@ orsk_status Create(int level, unsigned flags, Stream** stream) {
     *stream = nullptr;
     constexpr bool compress = std::is_same_v<decltype(Stream::core), StreamCompressor>;
     if (compress ? !ValidLevel(level) : !ValidRestoreLevel(level)) return ORSK_BAD_LEVEL;
-    if ((flags & ~(compress ? KnownFlags : 0u)) != 0) return ORSK_BAD_ARGUMENT;
+    if (compress ? !ValidCompressFlags(flags) : flags != 0) return ORSK_BAD_ARGUMENT;
     Stream* made = nullptr;
     if constexpr (compress) {
-        made = new (std::nothrow) Stream(Level(level), KindOf(flags));
+        made = new (std::nothrow) Stream(Level(level), KindOf(flags), EffortOf(flags));
     } else {
         made = new (std::nothrow) Stream(RequestOf(level));
     }

@@ -22,9 +22,13 @@ std::size_t WriteStoredBlock(std::uint8_t* block, const std::uint8_t* chunk, std
 // (BlockBound(n) bytes of room). `filterable` is the same chunk when it may be changed
 // in place, which NORMAL's filter needs; null otherwise (never at NORMAL).
 Status CompressChunkTo(Level level, CodecScratch& scratch, const std::uint8_t* chunk, std::uint8_t* filterable,
-                       std::size_t n, std::uint8_t* block, ChunkOutcome& out, const StageClock* clock) {
+                       std::size_t n, std::uint8_t* block, ChunkOutcome& out, const StageClock* clock,
+                       unsigned effort) {
     const LevelInfo& info = LevelOf(level);
-    if (n == 0 || n > MaxChunkLength) return Status::Corrupt;
+    if (n == 0 || n > MaxChunkLength || effort > MaxEffort) return Status::Corrupt;
+    if (effort != 0) {
+        if (Status s = scratch.PrepareEffort(); s != Status::Ok) return s;
+    }
     if (info.filter != nullptr && filterable != chunk) return Status::Corrupt;
     const auto now = [clock] { return clock != nullptr ? clock->now() : 0; };
     const auto since = [clock](std::int64_t start, std::int64_t end) {
@@ -42,7 +46,8 @@ Status CompressChunkTo(Level level, CodecScratch& scratch, const std::uint8_t* c
         if (info.filter != nullptr) info.filter(filterable, n);
         // No block may outgrow BlockBound (the memory path's promise to callers).
         ByteSink sink{block, block, block + BlockBound(n)};
-        const Status s = info.compress(scratch.encoder(), chunk, n, sink);
+        const Status s = effort == 0 ? info.compress(scratch.encoder(), chunk, n, sink)
+                                     : info.compressEffort(scratch.encoder(), effort, chunk, n, sink);
         out.lzMicros = since(t2, now());
         if (s != Status::Ok) {
             compressed = false;  // a block that does not fit is stored instead
@@ -60,13 +65,13 @@ Status CompressChunkTo(Level level, CodecScratch& scratch, const std::uint8_t* c
 }  // namespace
 
 Status CompressChunk(Level level, JobBuffers& job, CodecScratch& scratch, std::size_t n, ChunkOutcome& out,
-                     const StageClock* clock) {
-    return CompressChunkTo(level, scratch, job.chunk(), job.chunk(), n, job.block(), out, clock);
+                     const StageClock* clock, unsigned effort) {
+    return CompressChunkTo(level, scratch, job.chunk(), job.chunk(), n, job.block(), out, clock, effort);
 }
 
 Status CompressChunkAt(Level level, CodecScratch& scratch, const std::uint8_t* chunk, std::size_t n,
-                            std::uint8_t* block, ChunkOutcome& out) {
-    return CompressChunkTo(level, scratch, chunk, nullptr, n, block, out, nullptr);
+                            std::uint8_t* block, ChunkOutcome& out, unsigned effort) {
+    return CompressChunkTo(level, scratch, chunk, nullptr, n, block, out, nullptr, effort);
 }
 
 std::size_t BlockHeaderLength(std::uint8_t kind) {

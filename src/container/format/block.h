@@ -32,11 +32,13 @@ struct ChunkOutcome {
 
 // Compresses job.chunk()[0..n) (1 <= n <= MaxChunkLength) into job.block(), stored or
 // compressed by the level's rules. The chunk's bytes may be changed in place. With a
-// clock, the entropy estimate and the compressor are timed.
+// clock, the entropy estimate and the compressor are timed. An effort of 1 to
+// MaxEffort compresses with the level's harder parse (same format); above, Corrupt.
 [[nodiscard]] Status CompressChunk(Level level, JobBuffers& job, CodecScratch& scratch, std::size_t n,
-                                   ChunkOutcome& out, const StageClock* clock = nullptr);
-[[nodiscard]] inline Status CompressChunk(Level level, BlockWorkspace& ws, std::size_t n, ChunkOutcome& out) {
-    return CompressChunk(level, ws.job, ws.codec, n, out);
+                                   ChunkOutcome& out, const StageClock* clock = nullptr, unsigned effort = 0);
+[[nodiscard]] inline Status CompressChunk(Level level, BlockWorkspace& ws, std::size_t n, ChunkOutcome& out,
+                                          unsigned effort = 0) {
+    return CompressChunk(level, ws.job, ws.codec, n, out, nullptr, effort);
 }
 
 // The same for a chunk left where the caller holds it, written straight to `block`
@@ -44,7 +46,8 @@ struct ChunkOutcome {
 // for NORMAL, whose filter changes it (Corrupt). InputSlack readable bytes must follow
 // it; the blocks do not depend on them.
 [[nodiscard]] Status CompressChunkAt(Level level, CodecScratch& scratch, const std::uint8_t* chunk,
-                                          std::size_t n, std::uint8_t* block, ChunkOutcome& out);
+                                          std::size_t n, std::uint8_t* block, ChunkOutcome& out,
+                                          unsigned effort = 0);
 
 // Bytes of fixed header (kind byte included) a reader needs to know a block's length;
 // 0 for a kind byte the format does not know. Every compressed block holds the whole

@@ -18,6 +18,10 @@ struct LevelInfo {
     // The level's block compressor and token decoder.
     Status (*compress)(EncoderScratch&, const std::uint8_t* chunk, std::size_t n, ByteSink& block);
     Status (*decode)(const BlockStreams&, ByteSink& out);
+    // The same format written by a parse that searches harder, at effort 1..MaxEffort
+    // (scratch.parse allocated).
+    Status (*compressEffort)(EncoderScratch&, unsigned effort, const std::uint8_t* chunk, std::size_t n,
+                             ByteSink& block);
     HeaderOrder headerOrder;
     int sections;                  // stream sections behind OffsetLowBytes
     double storeThreshold;         // estimates at or above it are stored
