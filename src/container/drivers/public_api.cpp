@@ -171,8 +171,9 @@ orsk_status orsk_decompress_range(int level, const void* container, size_t conta
     }
     auto* out = static_cast<std::uint8_t*>(output);
     ByteSink sink{out, out, out + output_capacity};
+    BlockWorkspace ws;
     const Status s = DecompressRange(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size,
-                                     ByteRange::Of(offset, length), sink, ThreadWorkspace());
+                                     ByteRange::Of(offset, length), sink, ws);
     *output_size = s == Status::Ok ? Written(sink) : 0;
     return ToPublic(s);
 }
