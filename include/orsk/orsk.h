@@ -85,16 +85,16 @@ typedef enum orsk_status {
  * does not fit in 64 bits. */
 ORSK_API uint64_t orsk_compress_bound(uint64_t input_size);
 /* The same bounds as orsk_compress_bound and orsk_compress_bound_ex (ORSK_FLAG_CHECKED),
- * as constant expressions, for buffers sized at compile time. They evaluate n several
- * times. Per started 1 MiB chunk a block may exceed it by 2048 bytes (plus its 8-byte
- * check), and every container by n / 16 and its frame (the magic byte, or the 8-byte
- * header and 25-byte end record). */
-#define ORSK_BOUND_OVER_(n, frame, per_chunk)                                                    \
-    ((uint64_t)(frame) + (uint64_t)(n) / 16 +                                                   \
+ * as constant expressions, for buffers sized at compile time; they evaluate n several
+ * times. A container may exceed its input by 2048 bytes per started 1 MiB chunk (2056
+ * checked), by n / 16, and by its frame: the magic byte, or the 8-byte header and the
+ * 25-byte end record. */
+#define ORSK_BOUND_OVER_(n, frame, per_chunk)        \
+    ((uint64_t)(frame) + (uint64_t)(n) / 16 +       \
      ((uint64_t)(n) / 1048576 + ((uint64_t)(n) % 1048576 != 0)) * (uint64_t)(per_chunk))
-#define ORSK_BOUND_(n, frame, per_chunk)                                                          \
-    ((uint64_t)(n) > UINT64_MAX - ORSK_BOUND_OVER_(n, frame, per_chunk)                          \
-         ? UINT64_MAX                                                                             \
+#define ORSK_BOUND_(n, frame, per_chunk)                               \
+    ((uint64_t)(n) > UINT64_MAX - ORSK_BOUND_OVER_(n, frame, per_chunk) \
+         ? UINT64_MAX                                                  \
          : (uint64_t)(n) + ORSK_BOUND_OVER_(n, frame, per_chunk))
 #define ORSK_COMPRESS_BOUND(n) ((uint64_t)(n) == 0 ? (uint64_t)0 : ORSK_BOUND_(n, 1, 2048))
 #define ORSK_COMPRESS_BOUND_CHECKED(n) ORSK_BOUND_(n, 33, 2048 + 8)
