@@ -3,8 +3,7 @@
 #include <cassert>
 
 #include "codecs/common/optimal_parse.h"
-#include "codecs/common/single_slot_prices.h"
-#include "codecs/common/single_slot_sequences.h"
+#include "codecs/common/single_slot_path.h"
 #include "codecs/hyperfast/hyperfast.h"
 
 namespace orsk {
@@ -21,37 +20,22 @@ struct HyperfastPrices {
     }
 };
 
-// Writes the path as the level's sequences: runs cut at MaxLiteralRun as the level's
-// parse cuts them, distances as a high byte and a low byte behind the header.
-struct HyperfastWriter {
-    const std::uint8_t* chunk;
-    SequenceWriter w;
+// Writes the path as the level's sequences, distances as a high byte and a low byte
+// behind the header.
+struct HyperfastWriter : SingleSlotPathWriter {
     std::uint8_t* high;
     std::uint8_t* low;
     std::uint8_t* lowEnd;
     bool full = false;  // the block had no room for another low byte
 
-    void CutLongRun(std::uint32_t& start, std::uint32_t& run) {
-        while (run > MaxLiteralRun) {
-            PutLiteralOnly(w, chunk + start, MaxLiteralRun);
-            start += MaxLiteralRun;
-            run -= MaxLiteralRun;
-        }
-    }
     void Sequence(std::uint32_t start, std::uint32_t run, std::uint32_t length, std::uint32_t distance) {
-        CutLongRun(start, run);
-        PutLiteralRun(w, chunk + start, run);
-        PutMatchLength(w, length);
+        RunAndLength(start, run, length);
         if (low == lowEnd) {
             full = true;
             return;
         }
         *high++ = std::uint8_t(distance >> 8);
         *low++ = std::uint8_t(distance);
-    }
-    void Tail(std::uint32_t start, std::uint32_t run) {
-        CutLongRun(start, run);
-        if (run != 0) PutLiteralOnly(w, chunk + start, run);
     }
 };
 
@@ -65,7 +49,7 @@ Status HyperfastCompressEffort(EncoderScratch& scratch, unsigned effort, const s
     OptimalParse<HyperfastPrices> parse(scratch, chunk, std::uint32_t(n), settings.window, EffortSettings(effort));
     // The prices are exact and fixed: one pass finds the cheapest path.
     parse.Run(HyperfastPrices{});
-    HyperfastWriter out{chunk, MakeSequenceWriter(scratch), scratch.stream[SequenceSection::OffsetCodes],
+    HyperfastWriter out{{chunk, MakeSequenceWriter(scratch)}, scratch.stream[SequenceSection::OffsetCodes],
                         block.at + CompressedHeaderLength, block.end};
     parse.Walk(out);
     if (out.full) return Status::NoRoom;

@@ -6,8 +6,7 @@
 
 #include "codecs/common/optimal_parse.h"
 #include "codecs/common/recent_offsets.h"
-#include "codecs/common/single_slot_prices.h"
-#include "codecs/common/single_slot_sequences.h"
+#include "codecs/common/single_slot_path.h"
 #include "codecs/superfast/superfast.h"
 
 namespace orsk {
@@ -59,28 +58,16 @@ struct SuperfastTally {
     }
 };
 
-// Writes the path as the level's sequences: runs cut at MaxLiteralRun as the level's
-// parse cuts them, distances as recent-offset codes or new ones.
-struct SuperfastWriter {
-    const std::uint8_t* chunk;
-    SequenceWriter w;
+// Writes the path as the level's sequences, distances as recent-offset codes or new ones.
+struct SuperfastWriter : SingleSlotPathWriter {
     std::uint8_t* codes;
     std::uint8_t* low;
     std::uint8_t* lowEnd;
     RecentOffsets<SuperfastRecentSlots> rep;
     bool full = false;  // the block had no room for another low byte
 
-    void CutLongRun(std::uint32_t& start, std::uint32_t& run) {
-        while (run > MaxLiteralRun) {
-            PutLiteralOnly(w, chunk + start, MaxLiteralRun);
-            start += MaxLiteralRun;
-            run -= MaxLiteralRun;
-        }
-    }
     void Sequence(std::uint32_t start, std::uint32_t run, std::uint32_t length, std::uint32_t distance) {
-        CutLongRun(start, run);
-        PutLiteralRun(w, chunk + start, run);
-        PutMatchLength(w, length);
+        RunAndLength(start, run, length);
         if (const unsigned k = rep.Use(distance); k != NewDistanceCode) {
             *codes++ = std::uint8_t(k);
         } else if (low == lowEnd) {
@@ -89,10 +76,6 @@ struct SuperfastWriter {
             *codes++ = std::uint8_t(NewDistanceCode + (distance >> 8));
             *low++ = std::uint8_t(distance);
         }
-    }
-    void Tail(std::uint32_t start, std::uint32_t run) {
-        CutLongRun(start, run);
-        if (run != 0) PutLiteralOnly(w, chunk + start, run);
     }
 };
 
@@ -116,7 +99,7 @@ Status SuperfastCompressEffort(EncoderScratch& scratch, unsigned effort, const s
         parse.Walk(tally);
         prices = tally.Prices();
     }
-    SuperfastWriter out{chunk, MakeSequenceWriter(scratch), scratch.stream[SequenceSection::OffsetCodes],
+    SuperfastWriter out{{chunk, MakeSequenceWriter(scratch)}, scratch.stream[SequenceSection::OffsetCodes],
                         block.at + CompressedHeaderLength, block.end, {}};
     parse.Walk(out);
     if (out.full) return Status::NoRoom;
