@@ -146,9 +146,8 @@ py::bytes Compress(const py::object& data, int level, bool checked) {
     return out;
 }
 
-py::bytes Decompress(const py::object& data, const std::optional<int>& level) {
-    const InputBytes in(data);
-    const int restoreLevel = RestoreLevel(level);
+// What the container's headers claim it restores; raises as a restore would.
+std::uint64_t ClaimedSize(const InputBytes& in, int restoreLevel) {
     std::uint64_t size = 0;
     orsk_status s;
     {
@@ -156,24 +155,40 @@ py::bytes Decompress(const py::object& data, const std::optional<int>& level) {
         s = orsk_decompressed_size(restoreLevel, in.data(), in.size(), &size);
     }
     if (s != ORSK_OK) RaiseRestore(s, in.data(), in.size(), restoreLevel);
-    // A claim far beyond the input (headers may claim 43,690 times it) is trusted only
-    // once the blocks that fit in less have restored: damage then fails as damage
-    // instead of as memory that cannot be had.
-    const std::uint64_t trusted = std::min<std::uint64_t>(size, TrustedGrowth * std::uint64_t(in.size()) + (1u << 20));
+    return size;
+}
+
+// Restores at most `wanted` bytes through call(output, capacity, &written). A claim far
+// beyond the input (headers may claim 43,690 times it) is trusted only once the blocks
+// that fit in less have restored: damage then fails as damage instead of as memory
+// that cannot be had.
+template <typename Call>
+py::bytes RestoreClaimed(const InputBytes& in, int restoreLevel, std::uint64_t wanted, Call call) {
+    const std::uint64_t trusted = std::min<std::uint64_t>(wanted, TrustedGrowth * std::uint64_t(in.size()) + (1u << 20));
     py::bytes out;
     std::size_t written = 0;
-    for (std::uint64_t capacity = trusted;; capacity = size) {
+    orsk_status s;
+    for (std::uint64_t capacity = trusted;; capacity = wanted) {
         out = NewBytes(capacity);
         char* const o = Bytes(out);
         {
             py::gil_scoped_release nogil;
-            s = orsk_decompress(restoreLevel, in.data(), in.size(), o, capacity, &written);
+            s = call(o, capacity, &written);
         }
-        if (s != ORSK_NO_ROOM || capacity == size) break;
+        if (s != ORSK_NO_ROOM || capacity == wanted) break;
     }
     if (s != ORSK_OK) RaiseRestore(s, in.data(), in.size(), restoreLevel);
     Shrink(out, written);
     return out;
+}
+
+py::bytes Decompress(const py::object& data, const std::optional<int>& level) {
+    const InputBytes in(data);
+    const int restoreLevel = RestoreLevel(level);
+    const std::uint64_t size = ClaimedSize(in, restoreLevel);
+    return RestoreClaimed(in, restoreLevel, size, [&](char* o, std::uint64_t capacity, std::size_t* written) {
+        return orsk_decompress(restoreLevel, in.data(), in.size(), o, capacity, written);
+    });
 }
 
 // The bytes [offset, offset + length) of what a container restores, as far as they go;
@@ -182,34 +197,16 @@ py::bytes DecompressRange(const py::object& data, std::uint64_t offset, std::uin
                           const std::optional<int>& level) {
     const InputBytes in(data);
     const int restoreLevel = RestoreLevel(level);
-    std::uint64_t size = 0;
-    orsk_status s;
-    {
-        py::gil_scoped_release nogil;
-        s = orsk_decompressed_size(restoreLevel, in.data(), in.size(), &size);
-    }
-    if (s != ORSK_OK) RaiseRestore(s, in.data(), in.size(), restoreLevel);
+    const std::uint64_t size = ClaimedSize(in, restoreLevel);
     if (offset > size) {
         Raise(ORSK_OUT_OF_RANGE, "offset " + std::to_string(offset) + " is past the end of the data (" +
                                      std::to_string(size) + " bytes)");
     }
-    // What the headers claim of the range, trusted as in Decompress.
-    const std::uint64_t wanted = std::min(length, size - offset);
-    const std::uint64_t trusted = std::min<std::uint64_t>(wanted, TrustedGrowth * std::uint64_t(in.size()) + (1u << 20));
-    py::bytes out;
-    std::size_t written = 0;
-    for (std::uint64_t capacity = trusted;; capacity = wanted) {
-        out = NewBytes(capacity);
-        char* const o = Bytes(out);
-        {
-            py::gil_scoped_release nogil;
-            s = orsk_decompress_range(restoreLevel, in.data(), in.size(), offset, length, o, capacity, &written);
-        }
-        if (s != ORSK_NO_ROOM || capacity == wanted) break;
-    }
-    if (s != ORSK_OK) RaiseRestore(s, in.data(), in.size(), restoreLevel);
-    Shrink(out, written);
-    return out;
+    return RestoreClaimed(in, restoreLevel, std::min(length, size - offset),
+                          [&](char* o, std::uint64_t capacity, std::size_t* written) {
+                              return orsk_decompress_range(restoreLevel, in.data(), in.size(), offset, length, o,
+                                                           capacity, written);
+                          });
 }
 
 // (restored bytes, [(offset, length, why, block), ...]); orsk/__init__.py names the why.
