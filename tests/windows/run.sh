@@ -22,7 +22,8 @@ cmake --build --preset release --target orsk
 exe=build/windows/orsk.exe
 lin=build/release/orsk
 
-wine build/windows/orsk_tests.exe --gtest_brief=1
+# The slow variants (longer inputs through the same paths) are left to the native runs.
+wine build/windows/orsk_tests.exe --gtest_brief=1 --gtest_filter='-*Slow*'
 set +e  # from here on every exit code is checked explicitly
 
 work="$(mktemp -d)"
