@@ -50,7 +50,8 @@ struct RunMemory {
         jobs.resize(p.slots());
         scratch.resize(p.workers());
         for (auto& j : jobs) {
-            if (Status s = j.Prepare(); s != Status::Ok) return s;
+            // A restore's feed zeroes the slack behind each item it reads.
+            if (Status s = compress ? j.Prepare() : j.PrepareFor(MaxBlockLength); s != Status::Ok) return s;
         }
         for (auto& c : scratch) {
             if (Status s = compress ? c.PrepareCompress() : c.PrepareDecompress(); s != Status::Ok) return s;
@@ -117,14 +118,14 @@ public:
             ended = held < item.wanted;
             if (ended && seekable_) left_ = held;  // the file is shorter than it was
         }
-        if (item.kind == ItemKind::Failure) return true;
+        if (item.kind == ItemKind::Failure) return ZeroSlack(buffer, held);
         if (held > item.length) {
             Unread(buffer + item.length, held - item.length);
             held = item.length;
         }
         if (held < item.length && !Pass(item.length - held)) return false;
         left_ -= std::min<std::uint64_t>(left_, item.length);
-        return true;
+        return ZeroSlack(buffer, held);
     }
     // Up to n bytes behind those read, for a probe that wants them; they are read again.
     bool Peek(std::uint8_t* p, std::size_t n, std::size_t& got) {
@@ -134,6 +135,12 @@ public:
     }
 
 private:
+    // The decoders may read a little past the bytes held: zeros there, instead of clearing
+    // the whole buffer up front.
+    static bool ZeroSlack(std::uint8_t* buffer, std::size_t held) {
+        std::memset(buffer + held, 0, std::min(StreamReadSlack, MaxBlockLength + StreamReadSlack - held));
+        return true;
+    }
     // Moves n bytes on, unread: past carried bytes first.
     bool Pass(std::uint64_t n) {
         const std::size_t early = std::size_t(std::min<std::uint64_t>(n, carried_.size() - carriedAt_));
