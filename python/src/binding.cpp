@@ -128,10 +128,18 @@ void Shrink(py::bytes& b, std::size_t size) {
     b = py::reinterpret_steal<py::bytes>(p);
 }
 
-py::bytes Compress(const py::object& data, int level, bool checked) {
+// The flags of a compression: checked, and an effort of 0 (the level's own parse) to 9.
+unsigned CompressFlags(bool checked, int effort) {
+    if (effort < 0 || effort > 9) {
+        Raise(ORSK_BAD_ARGUMENT, "effort " + std::to_string(effort) + ": the effort must be 0 to 9");
+    }
+    return (checked ? ORSK_CHECKED : 0u) | ORSK_EFFORT(effort);
+}
+
+py::bytes Compress(const py::object& data, int level, bool checked, int effort) {
     const InputBytes in(data);
     CompressLevel(level);
-    const unsigned flags = checked ? ORSK_CHECKED : 0u;
+    const unsigned flags = CompressFlags(checked, effort);
     const std::uint64_t bound = orsk_compress_bound_ex(in.size(), flags);
     py::bytes out = NewBytes(bound);
     char* const o = Bytes(out);
@@ -302,8 +310,8 @@ std::size_t Limit(Py_ssize_t maxLength) { return maxLength < 0 ? SIZE_MAX : std:
 // flush() ends the input and returns the rest.
 class Compressor {
 public:
-    Compressor(int level, bool checked) {
-        if (orsk_status s = orsk_compress_stream_create(CompressLevel(level), checked ? ORSK_CHECKED : 0u, &stream_);
+    Compressor(int level, bool checked, int effort) {
+        if (orsk_status s = orsk_compress_stream_create(CompressLevel(level), CompressFlags(checked, effort), &stream_);
             s != ORSK_OK) {
             RaiseStatus(s, "cannot create a compression stream");
         }
@@ -514,7 +522,9 @@ PYBIND11_MODULE(_orsk, m) {
     m.def("version", [] { return std::string(orsk_version()); }, "The version of the library that runs.");
     m.def("status_text", [](int status) { return std::string(orsk_status_text(status)); });
     m.def("compress", &Compress, py::arg("data"), py::arg("level"), py::kw_only(), py::arg("checked") = false,
-          "Compresses data (any object with the buffer protocol) into a container.");
+          py::arg("effort") = 0,
+          "Compresses data (any object with the buffer protocol) into a container; an effort of 1 to 9 "
+          "searches harder for a smaller container in the same format (0: the level's own parse).");
     m.def("decompress", &Decompress, py::arg("data"), py::arg("level") = py::none(),
           "Restores a container; level None tells it from the container.");
     m.def("decompress_range", &DecompressRange, py::arg("data"), py::arg("offset"), py::arg("length"),
@@ -525,7 +535,8 @@ PYBIND11_MODULE(_orsk, m) {
     m.def("inspect", &Inspect, py::arg("data"));
 
     py::class_<Compressor>(m, "Compressor")
-        .def(py::init<int, bool>(), py::arg("level"), py::kw_only(), py::arg("checked") = false)
+        .def(py::init<int, bool, int>(), py::arg("level"), py::kw_only(), py::arg("checked") = false,
+             py::arg("effort") = 0)
         .def("compress", &Compressor::Compress, py::arg("data"))
         .def("flush", &Compressor::Flush);
     py::class_<Decompressor>(m, "Decompressor")

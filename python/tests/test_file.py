@@ -43,14 +43,14 @@ def write_in_pieces(f, data, seed=0):
         at += n
 
 
-@pytest.mark.parametrize("checked", [False, True], ids=["plain", "checked"])
-def test_written_container_is_the_one_compress_gives(data, checked, tmp_path):
+@pytest.mark.parametrize("checked,effort", [(False, 0), (True, 0), (True, 1)], ids=["plain", "checked", "effort"])
+def test_written_container_is_the_one_compress_gives(data, checked, effort, tmp_path):
     for level in (0, 3, 5):
         path = tmp_path / "f.orsk"
-        with orsk.open(path, "wb", level, checked=checked) as f:
+        with orsk.open(path, "wb", level, checked=checked, effort=effort) as f:
             write_in_pieces(f, data, level)
             assert f.tell() == len(data)
-        assert path.read_bytes() == orsk.compress(data, level, checked=checked)
+        assert path.read_bytes() == orsk.compress(data, level, checked=checked, effort=effort)
         with orsk.open(str(path), "rb", level) as f:
             assert f.read() == data
         with orsk.open(path) as f:

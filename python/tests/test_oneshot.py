@@ -58,16 +58,16 @@ def test_reference_containers_are_written_and_restored():
             assert orsk.decompress(reference) == data
 
 
-@pytest.mark.parametrize("checked", [False, True], ids=["plain", "checked"])
-def test_same_container_as_command_line(orsk_binary, tmp_path, checked):
+@pytest.mark.parametrize("checked,effort", [(False, 0), (True, 0), (False, 5)], ids=["plain", "checked", "effort"])
+def test_same_container_as_command_line(orsk_binary, tmp_path, checked, effort):
     data = text(MiB, seed=5) + DATA["executable"] + DATA["random"] + b"!"
     source = tmp_path / "in"
     source.write_bytes(data)
     for level in LEVELS:
         target = tmp_path / ("out%d" % level)
-        command = [orsk_binary, "e"] + (["--check"] if checked else []) + ["-m%d" % level, source, target]
-        subprocess.run(command, check=True, capture_output=True)
-        assert orsk.compress(data, level, checked=checked) == target.read_bytes(), level
+        command = [orsk_binary, "e"] + (["--check"] if checked else []) + (["--effort=%d" % effort] if effort else [])
+        subprocess.run(command + ["-m%d" % level, source, target], check=True, capture_output=True)
+        assert orsk.compress(data, level, checked=checked, effort=effort) == target.read_bytes(), level
 
 
 def damaged(container, at):
@@ -93,6 +93,8 @@ def test_failures_are_told_apart():
         (lambda: orsk.decompress(checked, 5), orsk.WrongLevelError, orsk.Status.WRONG_LEVEL),
         (lambda: orsk.compress(b"x", 6), orsk.Error, orsk.Status.BAD_LEVEL),
         (lambda: orsk.compress(b"x", -1), orsk.Error, orsk.Status.BAD_LEVEL),
+        (lambda: orsk.compress(b"x", 1, effort=10), orsk.Error, orsk.Status.BAD_ARGUMENT),
+        (lambda: orsk.Compressor(1, effort=-1), orsk.Error, orsk.Status.BAD_ARGUMENT),
         (lambda: orsk.decompress(plain, 9), orsk.Error, orsk.Status.BAD_LEVEL),
     ]
     for call, cls, status in cases:

@@ -89,22 +89,25 @@ class _Restorer(io.RawIOBase):
 class OrskFile(io.BufferedIOBase):
     """A container opened as a binary file: "rb" restores it (level None: the level the
     container records or its first compressed block tells), "wb" or "xb" writes one at
-    `level` (checked=True: a checked container). `file` is a path or a file object
+    `level` (checked=True: a checked container; effort 1 to 9: a harder search for a
+    smaller container in the same format). `file` is a path or a file object
     opened in binary mode; a file object is not closed with this one.
 
     Writing gives the same container as orsk.compress on all the data; flush() cannot
     end a block early, so the container is complete only once this file is closed."""
 
-    def __init__(self, file, mode="rb", level=None, *, checked=False):
+    def __init__(self, file, mode="rb", level=None, *, checked=False, effort=0):
         if mode not in ("r", "rb", "w", "wb", "x", "xb"):
             raise ValueError("invalid mode %r: use 'rb', 'wb' or 'xb'" % (mode,))
         self._reading = mode[0] == "r"
         if self._reading and checked:
             raise ValueError("checked applies to writing: a container tells whether it is checked")
+        if self._reading and effort:
+            raise ValueError("effort applies to writing")
         if not self._reading and level is None:
             raise ValueError("writing needs a level, 0 to 5")
         # Streams first: a bad level fails before a file is created.
-        stream = None if self._reading else Compressor(level, checked=checked)
+        stream = None if self._reading else Compressor(level, checked=checked, effort=effort)
         restorer = None
         if isinstance(file, (str, bytes, os.PathLike)):
             self._fp = builtins.open(file, mode[0] + "b")
@@ -217,14 +220,14 @@ class OrskFile(io.BufferedIOBase):
                 super().close()
 
 
-def open(file, mode="rb", level=None, *, checked=False, encoding=None, errors=None, newline=None):
+def open(file, mode="rb", level=None, *, checked=False, effort=0, encoding=None, errors=None, newline=None):
     """Opens a container as a file. Binary modes "rb", "wb", "xb" give an OrskFile;
     text modes "rt", "wt", "xt" wrap it in io.TextIOWrapper with encoding, errors and
     newline. Writing needs a level; reading takes one or tells it from the container."""
     if "t" in mode:
         if "b" in mode:
             raise ValueError("invalid mode %r" % (mode,))
-        binary = OrskFile(file, mode.replace("t", "b"), level, checked=checked)
+        binary = OrskFile(file, mode.replace("t", "b"), level, checked=checked, effort=effort)
         if hasattr(io, "text_encoding"):
             encoding = io.text_encoding(encoding)
         try:
@@ -234,4 +237,4 @@ def open(file, mode="rb", level=None, *, checked=False, encoding=None, errors=No
             raise
     if encoding is not None or errors is not None or newline is not None:
         raise ValueError("encoding, errors and newline apply to text modes")
-    return OrskFile(file, mode, level, checked=checked)
+    return OrskFile(file, mode, level, checked=checked, effort=effort)
