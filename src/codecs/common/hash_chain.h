@@ -240,6 +240,28 @@ template <int Lanes>
         return steps-- == 0;
     };
     auto lane = [](std::uint64_t entry, int k) { return std::uint32_t(entry >> (16 * k) & 0xFFFF); };
+    if constexpr (Lanes == 1) {
+        // One candidate per entry: the same walk with its exits in one place, which
+        // leaves the compiler a shorter loop (the entry's load is issued first and is
+        // its own request for the next candidate).
+        std::uint32_t left = steps + 1;  // candidates the budget still allows
+        for (;;) {
+            const std::uint32_t gap = std::uint32_t(LoadEntry<1>(links, cand));
+            if (LoadLE32(atFloor + cand) == hereAtFloor) [[unlikely]] {
+                const std::uint32_t len = ExtendMatch(here, chunk + cand, 0, limit);
+                if (len > floor) {
+                    bestLength = floor = len;
+                    bestCand = cand;
+                    if (len == limit) break;
+                    atFloor = chunk + len - 3;
+                    hereAtFloor = LoadLE32(here + len - 3);
+                }
+            }
+            if (--left == 0 || gap >= cand - lower) break;
+            cand -= gap;
+        }
+        return Match{bestLength, p - bestCand};
+    }
     for (;;) {
         const std::uint64_t entry = LoadEntry<Lanes>(links, cand);
         // A linked position cand - gap is a candidate when it lies above lower.
