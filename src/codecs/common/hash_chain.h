@@ -66,12 +66,6 @@ inline ChainFinder<Lanes> MakeChainFinder(EncoderScratch& scratch, const std::ui
     return f;
 }
 
-// A hint only: the offset may be garbage (it is then never read), so it is added as
-// an integer rather than forming an out-of-bounds pointer.
-inline void PrefetchAt(const std::uint8_t* base, std::uint32_t offset) {
-    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(base) + offset));
-}
-
 template <int Lanes>
 inline void PrefetchHead(const ChainFinder<Lanes>& f, std::uint32_t h) {
     __builtin_prefetch(f.head + h, 1, 3);
