@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "codecs/best/best.h"
+#include "codecs/common/hash_chain.h"
+#include "codecs/common/unsearched_tail.h"
 #include "codecs/common/match_copy.h"
 #include "codecs/common/sequence_sections.h"
 #include "codecs/normal/normal.h"
@@ -84,6 +86,60 @@ TEST(Compressors, StaleTablesAndBytesBehindTheChunkNeverChangeABlock) {
             const Bytes zeros = CompressBlock(Level(l), in, 0);
             EXPECT_EQ(CompressBlock(Level(l), in, in.back()), zeros) << Name(Level(l));
             EXPECT_EQ(CompressBlock(Level(l), in, 0xA5), zeros) << Name(Level(l));
+        }
+    }
+}
+
+// The walk of a finder with Lanes links per entry, against a plain chain of one link per
+// position, from every 13th position: every budget that ends a walk at each place inside
+// an entry, a window shorter than the chains and the widest one (far links capped).
+template <int Lanes>
+void ExpectWalksOfAPlainChain(const Bytes& data, std::uint32_t window, std::uint32_t steps) {
+    const auto n = std::uint32_t(data.size());
+    Bytes chunk = data;
+    chunk.resize(data.size() + InputSlack, 0);
+    std::vector<std::uint32_t> head(HashTableEntries, 0xFFFFFFFF), chain(HashTableEntries, 0xFFFFFFFF);
+    EncoderScratch scratch;
+    scratch.hashHead = head.data();
+    scratch.hashChain = chain.data();
+    ChainFinder<Lanes> f = MakeChainFinder<Lanes>(scratch, chunk.data(), n, window, steps);
+    std::vector<std::uint32_t> plainHead(HashTableEntries, 0), previous(n, 0);
+    for (std::uint32_t p = 0; p < SearchEnd(n); ++p) {
+        const std::uint32_t h = HashPosition(chunk.data() + p);
+        ASSERT_EQ(f.head[h], plainHead[h]);
+        if (p % 13 == 0) {
+            const std::uint32_t limit = MatchLimit(n, p);
+            for (const Match start : {Match{}, Match{9, 1}}) {
+                Match want = start;
+                const std::uint32_t lower = p > window ? p - window : 0;
+                std::uint32_t examined = 0;
+                for (std::uint32_t c = plainHead[h]; c > lower; c = previous[c]) {
+                    std::uint32_t len = 0;
+                    while (len < limit && chunk[c + len] == chunk[p + len]) ++len;
+                    if (len > want.length && len >= MinMatchLength) want = {len, p - c};
+                    if (len == limit || ++examined > steps) break;
+                }
+                const Match got = SearchChainFrom(f, p, f.head[h], start);
+                ASSERT_EQ(got.length, want.length) << "at " << p;
+                ASSERT_EQ(got.distance, want.distance) << "at " << p;
+            }
+        }
+        InsertWithHead(f, p, h, f.head[h]);
+        previous[p] = plainHead[h];
+        plainHead[h] = p;
+    }
+}
+
+TEST(Compressors, ChainWalksMatchAPlainChain) {
+    // The last part repeats the first 90,000 bytes back: beyond every window.
+    const Bytes data = Concat({TextLike(30000, 1), Runs(12000, 2), RandomBytes(28000, 3), BinaryLike(20000, 4),
+                               TextLike(30000, 1)});
+    for (std::uint32_t window : {300u, 65535u}) {
+        for (std::uint32_t steps : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 512u}) {
+            SCOPED_TRACE("window " + std::to_string(window) + ", steps " + std::to_string(steps));
+            ExpectWalksOfAPlainChain<1>(data, window, steps);
+            ExpectWalksOfAPlainChain<2>(data, window, steps);
+            ExpectWalksOfAPlainChain<4>(data, window, steps);
         }
     }
 }

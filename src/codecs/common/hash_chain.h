@@ -66,15 +66,14 @@ inline ChainFinder<Lanes> MakeChainFinder(EncoderScratch& scratch, const std::ui
     return f;
 }
 
-// A hint only: the offset may be garbage (it is then never read), so it is added as
-// an integer rather than forming an out-of-bounds pointer.
-inline void PrefetchAt(const std::uint8_t* base, std::uint32_t offset) {
-    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(base) + offset));
-}
-
 template <int Lanes>
 inline void PrefetchHead(const ChainFinder<Lanes>& f, std::uint32_t h) {
     __builtin_prefetch(f.head + h, 1, 3);
+}
+
+template <int Lanes>
+inline void PrefetchEntry(const ChainFinder<Lanes>& f, std::uint32_t p) {
+    __builtin_prefetch(f.links + std::size_t(p & LinkRingMask) * sizeof(typename ChainFinder<Lanes>::Entry));
 }
 
 template <int Lanes>
@@ -223,41 +222,56 @@ template <int Lanes>
     std::uint32_t floor = bestLength > MinMatchLength - 1 ? bestLength : MinMatchLength - 1;
     const std::uint8_t* atFloor = chunk + floor - 3;
     std::uint32_t hereAtFloor = LoadLE32(here + floor - 3);
-    std::uint32_t steps = f.maxChainSteps;
-    // Examines candidate c; true when the walk ends (the step budget is spent, or a
+    std::uint32_t left = f.maxChainSteps + 1;  // candidates the budget still allows
+    // Candidate c, tested and, when it passes, measured; true when the walk ends (a
     // match reached the length limit).
-    auto examine = [&](std::uint32_t c) {
-        if (LoadLE32(atFloor + c) == hereAtFloor) [[unlikely]] {
-            const std::uint32_t len = ExtendMatch(here, chunk + c, 0, limit);
-            if (len > floor) {
-                bestLength = floor = len;
-                bestCand = c;
-                if (len == limit) return true;
-                atFloor = chunk + len - 3;
-                hereAtFloor = LoadLE32(here + len - 3);
-            }
-        }
-        return steps-- == 0;
+    auto endsAt = [&](std::uint32_t c) {
+        if (LoadLE32(atFloor + c) != hereAtFloor) [[likely]] return false;
+        const std::uint32_t len = ExtendMatch(here, chunk + c, 0, limit);
+        if (len <= floor) return false;
+        bestLength = floor = len;
+        bestCand = c;
+        if (len == limit) return true;
+        atFloor = chunk + len - 3;
+        hereAtFloor = LoadLE32(here + len - 3);
+        return false;
     };
     auto lane = [](std::uint64_t entry, int k) { return std::uint32_t(entry >> (16 * k) & 0xFFFF); };
+    // Each exit is tested once per candidate, after it: the compiled loop stays short.
+    if constexpr (Lanes == 1) {
+        for (;;) {
+            const std::uint32_t gap = std::uint32_t(LoadEntry<1>(links, cand));
+            if (endsAt(cand) || --left == 0 || gap >= cand - lower) break;
+            cand -= gap;
+        }
+        return Match{bestLength, p - bestCand};
+    }
     for (;;) {
         const std::uint64_t entry = LoadEntry<Lanes>(links, cand);
         // A linked position cand - gap is a candidate when it lies above lower.
         const std::uint32_t reach = cand - lower;
-        // The entry names the next candidates: request their bytes and the next entry
-        // before this one's compares, so a mispredicted compare cannot delay them.
-        for (int k = 0; k < Lanes - 1; ++k) PrefetchAt(atFloor, cand - lane(entry, k));
-        __builtin_prefetch(links + std::size_t((cand - lane(entry, Lanes - 1)) & LinkRingMask) * sizeof(
-                                       typename ChainFinder<Lanes>::Entry));
-        if (examine(cand)) break;
-        if constexpr (Lanes > 1) {
-            if (lane(entry, 0) >= reach || examine(cand - lane(entry, 0))) break;
-        }
-        if constexpr (Lanes > 2) {
-            if (lane(entry, 1) >= reach || examine(cand - lane(entry, 1))) break;
-            if (lane(entry, 2) >= reach || examine(cand - lane(entry, 2))) break;
-        }
         const std::uint32_t gap = lane(entry, Lanes - 1);
+        // The next entry, requested before this one's compares: a mispredicted compare
+        // cannot delay it.
+        PrefetchEntry(f, cand - gap);
+        // Lanes grow (a capped one, FarLink, is never in reach), so with the last in
+        // reach every lane names a candidate; when the budget also outlasts them, only
+        // their tests remain.
+        if (gap < reach && left > std::uint32_t(Lanes)) [[likely]] {
+            if (endsAt(cand) || endsAt(cand - lane(entry, 0))) break;
+            if constexpr (Lanes > 2) {
+                if (endsAt(cand - lane(entry, 1)) || endsAt(cand - lane(entry, 2))) break;
+            }
+            left -= Lanes;
+            cand -= gap;
+            continue;
+        }
+        if (endsAt(cand) || --left == 0) break;
+        if (lane(entry, 0) >= reach || endsAt(cand - lane(entry, 0)) || --left == 0) break;
+        if constexpr (Lanes > 2) {
+            if (lane(entry, 1) >= reach || endsAt(cand - lane(entry, 1)) || --left == 0) break;
+            if (lane(entry, 2) >= reach || endsAt(cand - lane(entry, 2)) || --left == 0) break;
+        }
         if (gap >= reach) break;
         cand -= gap;
     }

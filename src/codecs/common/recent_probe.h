@@ -21,25 +21,28 @@ inline Match ProbeRecentOffsets(const ChainFinder<Lanes>& f, const RecentOffsets
                                Match best) {
     if (rep.slot[0] == 0) return best;
     const std::uint32_t limit = MatchLimit(f.n, p);
-    // cand = p - d must lie strictly above max(p - window, 0): d < p - lower.
+    // cand = p - d must lie strictly above max(p - window, 0): 1 <= d < reach. p > 0
+    // here, as a slot holds a distance only once a match ended before p.
     const std::uint32_t reach = p > f.window ? f.window : p;
     const std::uint8_t* const here = f.chunk + p;
-    const std::uint32_t here4 = LoadLE32(here);
-    std::uint32_t hereAtBest = here[best.length];
+    // As in the chain walk, a slot wins only by matching more than `floor` bytes, so its
+    // 4 bytes ending at floor must equal here's: one load per slot. here + floor + 1
+    // <= chunk end + 2 (best <= limit + 1): inside the slack.
+    std::uint32_t floor = best.length > MinMatchLength - 1 ? best.length : MinMatchLength - 1;
+    std::uint32_t hereAtFloor = LoadLE32(here + floor - 3);
+    // Empty slots (0) come last; like distances out of reach they fail the first test.
+    // Every slot is tried: no branch ends the loop early.
     for (int k = 0; k < Slots; ++k) {
         const std::uint32_t d = rep.slot[k];
-        if (d == 0) break;
-        if (d >= reach) continue;
+        if (d - 1 >= reach - 1) continue;
         const std::uint8_t* const there = here - d;
-        // here + best <= chunk end + 1: both reads stay inside the chunk's slack.
-        // One branch: the byte that must differ for a longer match, and the first 4.
-        if (((LoadLE32(there) ^ here4) | (there[best.length] ^ hereAtBest)) != 0) continue;
-        const std::uint32_t len = ExtendMatch(here, there, 4, limit);
-        if (len > best.length) {
-            best.length = len;
+        if (LoadLE32(there + floor - 3) != hereAtFloor) continue;
+        const std::uint32_t len = ExtendMatch(here, there, 0, limit);
+        if (len > floor) {
+            best.length = floor = len;
             best.distance = d;
             if (len == limit) break;
-            hereAtBest = here[len];
+            hereAtFloor = LoadLE32(here + floor - 3);
         }
     }
     return best;
