@@ -360,6 +360,46 @@ TEST(Decoders, Levels0And1CheckEveryLimit) {
                 {"new distance past the start", [](Hand& x) { x.streams[S::OffsetCodes][0] = 4; }}});
 }
 
+TEST(Decoders, Level0BatchesReplayEscapesAndShortDistances) {
+    // 16 sequences replayed as one ordinary batch (four escaped match lengths, the first
+    // behind an escaped literal run and taking a three-byte extension), 16 as a Wide one
+    // (six, and an escaped literal run), then a tail whose 300 literals and 5,000-byte
+    // match give both batches their room. Distances 1 to 200, across the copy widths.
+    Hand h;
+    std::vector<Step> steps;
+    auto put = [](Bytes& codes, Bytes& extras, std::uint32_t n) {
+        codes.push_back(std::uint8_t(n < 15 ? n : 15));
+        if (n < 15) return;
+        if (n - 15 < 255) {
+            extras.push_back(std::uint8_t(n - 15));
+        } else {
+            extras.insert(extras.end(), {255, std::uint8_t((n - 270) >> 8), std::uint8_t(n - 270)});
+        }
+    };
+    auto add = [&](std::uint32_t literals, std::uint32_t length, std::uint32_t distance) {
+        put(h.streams[S::LiteralLengthCodes], h.streams[S::LiteralLengthExtras], literals);
+        put(h.streams[S::MatchLengthCodes], h.streams[S::MatchLengthExtras], length);
+        h.streams[S::OffsetCodes].push_back(std::uint8_t(distance >> 8));
+        h.low.push_back(std::uint8_t(distance));
+        steps.push_back({literals, length, distance});
+    };
+    const std::uint32_t distances[16] = {20, 9, 40, 3, 17, 100, 1, 64, 8, 16, 31, 32, 33, 5, 200, 12};
+    add(20, 271, 20);
+    for (std::uint32_t k = 1; k < 16; ++k) add(k % 4, k == 3 ? 25 : k == 5 ? 15 : k == 7 ? 269 : 4 + k % 11, distances[k]);
+    for (std::uint32_t k = 0; k < 16; ++k) {
+        add(k == 9 ? 40 : k % 3, k % 2 == 0 && k <= 10 ? 15 + k * 37 % 250 : 4 + k % 11, distances[15 - k]);
+    }
+    add(300, 5000, 1);
+    std::uint32_t literalTotal = 0;
+    for (const Step& st : steps) literalTotal += st.literals, h.chunk += st.literals + st.length;
+    h.streams[S::Literals] = TextLike(literalTotal, 31);
+    ExpectTour(Level::Hyperfast, h, Replay(h.streams[S::Literals], steps),
+               {{"an extension byte missing",
+                 [](Hand& x) { x.streams[S::MatchLengthExtras].erase(x.streams[S::MatchLengthExtras].begin() + 3); }},
+                {"distance 0 inside a batch", [](Hand& x) { x.low[20] = 0, x.streams[S::OffsetCodes][20] = 0; }},
+                {"distance past the start inside a batch", [](Hand& x) { x.streams[S::OffsetCodes][1] = 2; }}});
+}
+
 TEST(Decoders, SequenceLoopChecksEveryLimit) {
     // FAST (four recent offsets), NORMAL and BETTER (five): 14 literals, a 30-byte match
     // at distance 7 (new), 3 literals, 20 bytes at rep0, a 300-byte match at distance 20

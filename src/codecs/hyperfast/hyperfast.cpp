@@ -240,8 +240,9 @@ template <bool Near>
 // distance is checked against what was restored; without, the output already holds
 // FarOutput bytes. Wide suits batches with many extended matches: every match moves 32
 // bytes and adds its extension without a branch. Otherwise a match moves 16 bytes and
-// an extended one branches off: a second store on every match costs more than the
-// branches then mispredict (measured on text and database pages).
+// an extended one branches off to read its extension here rather than on the careful
+// path: a second store on every match costs more than the branches then mispredict
+// (measured on text and database pages).
 template <bool Near, bool Wide>
 std::uint32_t ReplayBatch(ReplayState& s, HyperfastOffsets& offsets, std::uint32_t careful, std::uint32_t extended) {
     // Indices into the code and offset streams rather than pointers stepped side by
@@ -256,6 +257,11 @@ std::uint32_t ReplayBatch(ReplayState& s, HyperfastOffsets& offsets, std::uint32
     std::size_t k = 0;              // sequences replayed
     std::size_t j = offsets.taken;  // distances taken
     std::size_t x = 0;              // match extension bytes taken
+    // Unrolled in full: each sequence's codes load from a fixed offset, its careful bit
+    // is tested against a constant, and each of the 16 sites keeps its own branch
+    // history (measured: 5 to 7% faster on text and sources, about 12 KB of code for
+    // each of the four shapes).
+#pragma GCC unroll 16
     while (k < BatchLength) {
         const std::size_t literalCount = literalCodes[k];
         std::size_t matchLength = matchCodes[k];
@@ -267,7 +273,7 @@ std::uint32_t ReplayBatch(ReplayState& s, HyperfastOffsets& offsets, std::uint32
             if (!HasRoom(s, lit, op)) break;
             // Its extension may have taken three bytes: the extended matches left
             // must still find one each.
-            if (Wide && ExtendedCount(extended >> k) > Left(s.matchExtras)) break;
+            if (ExtendedCount(extended >> k) > Left(s.matchExtras)) break;
             continue;
         }
         ++k;
@@ -278,16 +284,27 @@ std::uint32_t ReplayBatch(ReplayState& s, HyperfastOffsets& offsets, std::uint32
             const std::size_t distance = std::size_t(high[j]) << 8 | low[j];
             ++j;
             if (Near && distance - 1 >= std::size_t(op - s.outBegin)) return 0;
-            std::size_t extra = 0;
+            if (!Wide && matchLength != LengthEscapeCode) [[likely]] {
+                if (distance >= 16) [[likely]] {
+                    CopyWide16(op, op - distance, 16);  // one step covers the match
+                } else {
+                    CopyMatchApart(op, distance, matchLength);
+                }
+                op += matchLength;
+                continue;
+            }
+            // A code of 15 adds its one-byte extension: the caller counted one byte of
+            // the stream for each, so the read is inside it. Wide adds it without a
+            // branch, reading the byte at x whether or not it is used: at worst the
+            // first byte of the stream's read slack.
+            std::size_t extra;
             if (Wide) {
-                // A code of 15 adds its one-byte extension without a branch: the
-                // caller counted one byte of the stream for each, so the read is
-                // inside it.
-                // The byte at x is read whether or not it is used: at worst the
-                // first byte of the stream's read slack.
                 const std::size_t isExtended = matchLength == LengthEscapeCode;
                 extra = extras[x] & (0 - isExtended);
                 x += isExtended;
+            } else {
+                extra = extras[x];
+                ++x;
             }
             matchLength += extra;
             if (extra == 255) [[unlikely]] {
@@ -300,11 +317,7 @@ std::uint32_t ReplayBatch(ReplayState& s, HyperfastOffsets& offsets, std::uint32
                 op += matchLength;
                 break;
             }
-            if (!Wide && distance >= 16) [[likely]] {
-                CopyWide16(op, op - distance, 16);  // one step covers the match
-            } else {
-                CopyMatchApart(op, distance, matchLength);
-            }
+            CopyMatchApart(op, distance, matchLength);
             op += matchLength;
         }
     }
@@ -343,8 +356,8 @@ Status HyperfastDecodeBlock(const BlockStreams& in, ByteSink& out) {
                 done = far ? ReplayBatch<false, true>(s, offsets, m.careful, m.extended)
                            : ReplayBatch<true, true>(s, offsets, m.careful, m.extended);
             } else {
-                const std::uint32_t careful = m.careful | m.extended;
-                done = far ? ReplayBatch<false, false>(s, offsets, careful, 0) : ReplayBatch<true, false>(s, offsets, careful, 0);
+                done = far ? ReplayBatch<false, false>(s, offsets, m.careful, m.extended)
+                           : ReplayBatch<true, false>(s, offsets, m.careful, m.extended);
             }
             if (done == 0) return Status::Corrupt;
         }
