@@ -3,12 +3,14 @@
 # in-memory compress and restore time per sequence, and cachegrind's instructions and
 # simulated branch mispredicts per sequence (restore and compress, whole runs minus the
 # dynamic loader and the C library's memcpy, which valgrind counts per byte moved).
-# Usage: bench/counts.sh [FILE...]   (default: six files of $CORPUS, /work/corpus)
+# Usage: bench/counts.sh [FILE...]   (default: six files of $CORPUS, build/corpus, which
+# bench/corpus.sh makes). Needs valgrind and lz4.
 # ORSK names the binary (build/release/orsk); CPU the core to pin to (1). A few minutes.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 orsk=$(realpath "${ORSK:-$here/../build/release/orsk}")
-corpus=${CORPUS:-/work/corpus}
+corpus=${CORPUS:-$here/../build/corpus}
+[ $# -gt 0 ] || [ -d "$corpus" ] || "$here/corpus.sh" "$corpus" >/dev/null
 cpu=${CPU:-1}
 [ $# -gt 0 ] || set -- "$corpus"/{text.txt,source.tar,executables.tar,windows-pe.tar,records.json,database.sqlite}
 tmp=$(mktemp -d)
