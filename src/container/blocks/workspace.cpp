@@ -73,7 +73,8 @@ Status CodecScratch::PrepareCompress(std::size_t longest) {
 
 Status CodecScratch::PrepareEffort() {
     if (Status s = PrepareCompress(); s != Status::Ok) return s;
-    if (!Allocate(parseMemory_, ParseMemorySize)) return Status::OutOfMemory;
+    // The spare holds the effort's block while the level's own is written beside it.
+    if (!Allocate(parseMemory_, ParseMemorySize) || Spare() == nullptr) return Status::OutOfMemory;
     encoder_.parse = parseMemory_.get();
     return Status::Ok;
 }

@@ -66,7 +66,8 @@ public:
     // For chunks of at most `longest` bytes.
     [[nodiscard]] Status PrepareCompress(std::size_t longest = MaxChunkLength);
     [[nodiscard]] Status PrepareDecompress();
-    // The efforts' parse memory, on top of PrepareCompress (allocated on first use).
+    // The efforts' parse memory and the spare, on top of PrepareCompress (allocated on
+    // first use).
     [[nodiscard]] Status PrepareEffort();
     EncoderScratch& encoder() { return encoder_; }
     DecodeBuffers& decodeBuffers() { return decode_; }

@@ -18,6 +18,26 @@ std::size_t WriteStoredBlock(std::uint8_t* block, const std::uint8_t* chunk, std
     return StoredHeaderLength + n;
 }
 
+// A chunk at an effort: the effort's parse is kept only when its block is shorter than
+// the level's own parse's (a parse priced by estimates can come out longer, as level 5
+// did on JSON), so that no effort writes a larger container than effort 0.
+Status CompressAtEffort(const LevelInfo& info, CodecScratch& scratch, unsigned effort, const std::uint8_t* chunk,
+                        std::size_t n, ByteSink& sink) {
+    if (!info.effortParse) return info.compressEffort(scratch.encoder(), effort, chunk, n, sink);
+    std::uint8_t* const spare = scratch.Spare();
+    if (spare == nullptr) return Status::OutOfMemory;
+    static_assert(BlockBound(MaxChunkLength) <= OutputBlockBufferSize);
+    ByteSink other{spare, spare, spare + BlockBound(n)};
+    const Status s = info.compressEffort(scratch.encoder(), effort, chunk, n, other);
+    const Status own = info.compress(scratch.encoder(), chunk, n, sink);
+    if (s == Status::Ok && (own != Status::Ok || Written(other) < Written(sink))) {
+        std::memcpy(sink.begin, spare, Written(other));
+        sink.at = sink.begin + Written(other);
+        return Status::Ok;
+    }
+    return own;
+}
+
 // The store decision and the level's compressor for chunk[0..n), written to `block`
 // (BlockBound(n) bytes of room). `filterable` is the same chunk when it may be changed
 // in place, which NORMAL's filter needs; null otherwise (never at NORMAL).
@@ -47,7 +67,7 @@ Status CompressChunkTo(Level level, CodecScratch& scratch, const std::uint8_t* c
         // No block may outgrow BlockBound (the memory path's promise to callers).
         ByteSink sink{block, block, block + BlockBound(n)};
         const Status s = effort == 0 ? info.compress(scratch.encoder(), chunk, n, sink)
-                                     : info.compressEffort(scratch.encoder(), effort, chunk, n, sink);
+                                     : CompressAtEffort(info, scratch, effort, chunk, n, sink);
         out.lzMicros = since(t2, now());
         if (s != Status::Ok) {
             compressed = false;  // a block that does not fit is stored instead

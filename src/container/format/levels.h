@@ -22,6 +22,7 @@ struct LevelInfo {
     // (scratch.parse allocated).
     Status (*compressEffort)(EncoderScratch&, unsigned effort, const std::uint8_t* chunk, std::size_t n,
                              ByteSink& block);
+    bool effortParse;              // compressEffort is a parse of its own, not `compress` again
     HeaderOrder headerOrder;
     int sections;                  // stream sections behind OffsetLowBytes
     double storeThreshold;         // estimates at or above it are stored
