@@ -97,8 +97,9 @@ orsk_status Compress(BlockWorkspace& ws, int level, unsigned flags, const void* 
     return ToPublic(s);
 }
 
+// A restore of the whole container, or of `range` of its bytes.
 orsk_status Decompress(BlockWorkspace& ws, int level, const void* container, size_t container_size, void* output,
-                       size_t output_capacity, size_t* output_size) {
+                       size_t output_capacity, size_t* output_size, const ByteRange& range = {}) {
     if (!ValidRestoreLevel(level)) return ORSK_BAD_LEVEL;
     if (orsk_status s = CheckBuffers(container, container_size, output, output_capacity, output_size); s != ORSK_OK) {
         return s;
@@ -106,7 +107,7 @@ orsk_status Decompress(BlockWorkspace& ws, int level, const void* container, siz
     auto* out = static_cast<std::uint8_t*>(output);
     ByteSink sink{out, out, out + output_capacity};
     const Status s =
-        DecompressInto(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size, sink, ws);
+        DecompressRange(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size, range, sink, ws);
     *output_size = s == Status::Ok ? Written(sink) : 0;
     return ToPublic(s);
 }
@@ -165,17 +166,9 @@ orsk_status orsk_decompress(int level, const void* container, size_t container_s
 
 orsk_status orsk_decompress_range(int level, const void* container, size_t container_size, uint64_t offset,
                                   uint64_t length, void* output, size_t output_capacity, size_t* output_size) {
-    if (!ValidRestoreLevel(level)) return ORSK_BAD_LEVEL;
-    if (orsk_status s = CheckBuffers(container, container_size, output, output_capacity, output_size); s != ORSK_OK) {
-        return s;
-    }
-    auto* out = static_cast<std::uint8_t*>(output);
-    ByteSink sink{out, out, out + output_capacity};
     BlockWorkspace ws;
-    const Status s = DecompressRange(RequestOf(level), static_cast<const std::uint8_t*>(container), container_size,
-                                     ByteRange::Of(offset, length), sink, ws);
-    *output_size = s == Status::Ok ? Written(sink) : 0;
-    return ToPublic(s);
+    return Decompress(ws, level, container, container_size, output, output_capacity, output_size,
+                      ByteRange::Of(offset, length));
 }
 
 orsk_status orsk_salvage(int level, const void* container, size_t container_size, void* output,

@@ -206,16 +206,20 @@ ReadItem ContainerReader::BlockItem(const std::uint8_t* bytes, std::size_t have,
     return Framed(bytes, have, ended, framing, total, first);
 }
 
+// The n bytes a probe decodes: in the window, with the decoders' read slack behind them
+// zeroed, when the caller's bytes have no slack of their own.
+const std::uint8_t* ContainerReader::ProbeBytes(const std::uint8_t* bytes, std::size_t n) {
+    if (probe_.window == nullptr) return bytes;
+    if (n != 0) std::memcpy(probe_.window, bytes, n);  // bytes may be null when n is 0
+    std::memset(probe_.window + n, 0, StreamReadSlack);
+    return probe_.window;
+}
+
 ReadItem ContainerReader::Probe(const std::uint8_t* bytes, std::size_t have, bool ended, LevelSet framing,
                                 std::size_t longest, bool first) {
     if (have < longest && !ended) return Need(longest);
     const std::size_t n = std::min(have, longest);
-    const std::uint8_t* at = bytes;
-    if (probe_.window != nullptr) {
-        std::memcpy(probe_.window, bytes, n);  // with the decoders' read slack behind it
-        std::memset(probe_.window + n, 0, StreamReadSlack);
-        at = probe_.window;
-    }
+    const std::uint8_t* const at = ProbeBytes(bytes, n);
     LevelProbe probe;
     if (!ProbeRoom()) return Fails(Status::OutOfMemory, FailurePlace::Block, BlockFailureWords(Status::OutOfMemory));
     if (Status s = ProbeLevels(*probe_.scratch, probe_.restored, at, n, framing, probe); s != Status::Ok) {
@@ -391,12 +395,7 @@ Verdict ContainerReader::Damage(const ReadFailure& failure, DamageKind kind, std
 
 Verdict ContainerReader::ProbeOtherLevels(const std::uint8_t* bytes, std::size_t have) {
     const std::size_t n = std::min(have, MaxBlockLength);
-    const std::uint8_t* at = bytes;
-    if (probe_.window != nullptr) {
-        if (n != 0) std::memcpy(probe_.window, bytes, n);
-        std::memset(probe_.window + n, 0, StreamReadSlack);
-        at = probe_.window;
-    }
+    const std::uint8_t* const at = ProbeBytes(bytes, n);
     LevelProbe probe;
     const LevelSet others = AllLevels & ~LevelBit(*options_.request);
     if (ProbeRoom() && ProbeLevels(*probe_.scratch, probe_.restored, at, n, others, probe) == Status::Ok &&

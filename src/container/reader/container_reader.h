@@ -202,6 +202,7 @@ private:
     ReadItem HeadItem(const std::uint8_t* bytes, std::size_t have, bool ended);
     ReadItem BlockItem(const std::uint8_t* bytes, std::size_t have, bool ended);
     ReadItem PassedCheck(const std::uint8_t* bytes, std::size_t have, bool ended);
+    const std::uint8_t* ProbeBytes(const std::uint8_t* bytes, std::size_t n);
     ReadItem Probe(const std::uint8_t* bytes, std::size_t have, bool ended, LevelSet framing, std::size_t longest,
                    bool first);
     ReadItem Framed(const std::uint8_t* bytes, std::size_t have, bool ended, LevelSet framing, std::size_t total,
