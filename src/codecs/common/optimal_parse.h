@@ -77,6 +77,9 @@ inline void UseRecent(std::uint16_t* reps, std::uint32_t d) {
 // The parse over one block. Its arrays live in scratch.parse (ParseMemorySize bytes) and
 // the chain heads in scratch.hashHead. A Model gives the prices:
 //   static constexpr int Slots;                       recent distances of the format
+//   static constexpr std::uint32_t RepeatGap;         the most literals between a match and its
+//                                                     distance's reuse from slot 0 tried as one step
+//                                                     (0: none; needs Slots >= 1, at most 255)
 //   std::uint32_t Literal(std::uint8_t byte) const;   one literal byte
 //   std::uint32_t RunGrowth(std::uint32_t run) const; a run growing to `run` bytes
 //   std::uint32_t Match(std::uint32_t run, std::uint32_t length, unsigned slot, std::uint32_t distance) const;
@@ -86,9 +89,11 @@ template <class Model>
 class OptimalParse {
 public:
     static constexpr int Slots = Model::Slots;
+    static constexpr std::uint32_t RepeatGap = Model::RepeatGap;
+    static_assert(RepeatGap == 0 || (Slots >= 1 && RepeatGap <= 255));
     static constexpr int MaxMatches = 48;  // nearest matches kept per position, of rising length
     static constexpr std::uint32_t Unreached = 0xFFFFFFFFu;
-    static_assert(ParseBytesPerPosition >= 4 + 4 + 4 + 2 + 2 + 2 * 6 && Slots <= 6);
+    static_assert(ParseBytesPerPosition >= 4 + 4 + 4 + 2 + 2 + 2 + 2 * 6 + 1 && Slots <= 6);
 
     // chunk[0..n) with InputSlack readable bytes behind it; matches lie less than
     // `window` (at most 65,535) back.
@@ -108,7 +113,11 @@ public:
         at += Nodes * 2;
         distance_ = reinterpret_cast<std::uint16_t*>(at);
         at += Nodes * 2;
+        lead_ = reinterpret_cast<std::uint16_t*>(at);
+        at += Nodes * 2;
         reps_ = reinterpret_cast<std::uint16_t*>(at);
+        at += Nodes * 2 * 6;
+        gap_ = at;
     }
 
     // Finds the cheapest path through the block under `model`'s prices.
@@ -141,13 +150,17 @@ public:
                 const std::uint32_t length = ExtendMatch(chunk_ + i, chunk_ + i - d, MinMatchLength, limit);
                 longest = std::max(longest, length);
                 RelaxMatches(model, i, base, run, MinMatchLength, length, unsigned(k), d);
+                RelaxRepeat(model, i, base + model.Match(run, length, unsigned(k), d), length, d, searchEnd);
             }
             const int count = Find(i, limit, found);
             Insert(i);
             std::uint32_t from = MinMatchLength;
             for (int m = 0; m < count; ++m) {
                 const std::uint32_t d = found[m].distance;
-                RelaxMatches(model, i, base, run, from, found[m].length, FindRecent<Slots>(reps, d), d);
+                const unsigned slot = FindRecent<Slots>(reps, d);
+                RelaxMatches(model, i, base, run, from, found[m].length, slot, d);
+                RelaxRepeat(model, i, base + model.Match(run, found[m].length, slot, d), found[m].length, d,
+                            searchEnd);
                 from = found[m].length + 1;
             }
             if (count != 0) longest = std::max(longest, found[count - 1].length);
@@ -157,7 +170,7 @@ public:
         Settle(n);
         // Links every node of the cheapest path to the next one (in run_, no longer needed).
         for (std::uint32_t j = n; j != 0;) {
-            const std::uint32_t i = step_[j] == 0 ? j - 1 : j - step_[j];
+            const std::uint32_t i = From(j);
             run_[i] = j;
             j = i;
         }
@@ -171,7 +184,12 @@ public:
         std::uint32_t anchor = 0;
         for (std::uint32_t i = 0; i < n_;) {
             const std::uint32_t j = run_[i];
-            if (step_[j] != 0) {
+            if (lead_[j] != 0) {
+                // A match, gap_ literals, and the match's distance again.
+                v.Sequence(anchor, i - anchor, lead_[j], distance_[j]);
+                v.Sequence(i + lead_[j], gap_[j], step_[j], distance_[j]);
+                anchor = j;
+            } else if (step_[j] != 0) {
                 v.Sequence(anchor, i - anchor, step_[j], distance_[j]);
                 anchor = j;
             }
@@ -188,10 +206,18 @@ private:
 
     // Node i's predecessor is final: its run and recent distances follow from the step
     // that reaches it.
+    // The node the step into j leaves from.
+    std::uint32_t From(std::uint32_t j) const {
+        if (step_[j] == 0) return j - 1;
+        return j - step_[j] - (lead_[j] != 0 ? lead_[j] + gap_[j] : 0u);
+    }
+
+    // (A match, literals and the same distance again leave the recent distances as the
+    // match alone does: its distance is in slot 0 when reused.)
     void Settle(std::uint32_t i) {
         if (i == 0) return;
         const std::uint32_t step = step_[i];
-        const std::uint32_t from = step == 0 ? i - 1 : i - step;
+        const std::uint32_t from = From(i);
         std::uint16_t* reps = reps_ + std::size_t(i) * Slots;
         std::copy(reps_ + std::size_t(from) * Slots, reps_ + std::size_t(from + 1) * Slots, reps);
         if (step == 0) {
@@ -202,11 +228,34 @@ private:
         }
     }
 
-    void Relax(std::uint32_t j, std::uint32_t price, std::uint32_t step, std::uint32_t distance) {
+    void Relax(std::uint32_t j, std::uint32_t price, std::uint32_t step, std::uint32_t distance,
+               std::uint32_t lead = 0, std::uint32_t gap = 0) {
         if (price < price_[j]) {
             price_[j] = price;
             step_[j] = std::uint16_t(step);
             distance_[j] = std::uint16_t(distance);
+            lead_[j] = std::uint16_t(lead);
+            gap_[j] = std::uint8_t(gap);
+        }
+    }
+
+    // After a match of `length` at distance d from i, reached at `price`: up to RepeatGap
+    // literals, then d again from slot 0 at the first place it gives a match. One
+    // cheapest path per node misses this whenever another path reaches the match's end
+    // more cheaply with other recent distances; executables hold it everywhere (records
+    // that differ in a byte or two).
+    void RelaxRepeat(const Model& model, std::uint32_t i, std::uint32_t price, std::uint32_t length, std::uint32_t d,
+                     std::uint32_t searchEnd) {
+        if constexpr (RepeatGap != 0) {
+            std::uint32_t p = i + length;
+            for (std::uint32_t gap = 1; gap <= RepeatGap; ++gap) {
+                price += model.Literal(chunk_[p]) + model.RunGrowth(gap);
+                if (++p >= searchEnd) return;
+                if (LoadLE32(chunk_ + p - d) != LoadLE32(chunk_ + p)) continue;
+                const std::uint32_t again = ExtendMatch(chunk_ + p, chunk_ + p - d, MinMatchLength, MatchLimit(n_, p));
+                Relax(p + again, price + model.Match(gap, again, 0, d), again, d, length, gap);
+                return;
+            }
         }
     }
 
@@ -263,6 +312,9 @@ private:
     std::uint32_t* run_;       // per node: literals since the last match; after Run, the next node of the path
     std::uint16_t* step_;      // per node: the match length that reaches it, 0 for a literal
     std::uint16_t* distance_;  // per node: that match's distance
+    std::uint16_t* lead_;      // per node: 0, or the step is a match of lead_ bytes, gap_ literals,
+                               // then step_ bytes at the same distance
+    std::uint8_t* gap_;
     std::uint16_t* reps_;      // per node: Slots recent distances
 };
 

@@ -13,6 +13,7 @@ namespace {
 // bytes; a run or match of 15 or more adds one extension byte, of 270 or more three.
 struct HyperfastPrices {
     static constexpr int Slots = 0;
+    static constexpr std::uint32_t RepeatGap = 0;
     std::uint32_t Literal(std::uint8_t) const { return PriceOfByte; }
     std::uint32_t RunGrowth(std::uint32_t run) const { return BiasedRunGrowthPrice(run); }
     std::uint32_t Match(std::uint32_t, std::uint32_t length, unsigned, std::uint32_t) const {

@@ -19,6 +19,7 @@ constexpr unsigned NewDistanceCode = RecentOffsets<SuperfastRecentSlots>::NewDis
 // sequences), extensions, an offset code and, for a new distance, its low byte.
 struct SuperfastPrices {
     static constexpr int Slots = SuperfastRecentSlots;
+    static constexpr std::uint32_t RepeatGap = 0;
     std::uint32_t literalCode[LengthEscapeCode + 1];
     std::uint32_t matchCode[LengthEscapeCode + 1];
 

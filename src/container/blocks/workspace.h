@@ -32,10 +32,11 @@ struct EncoderScratch {
                                          // the first chunk compressed at an effort
 };
 
-// What the efforts' parses keep per block: 28 bytes per position (a chain link, and
-// per parse node its price, literal run, step length and distance, and six recent
-// distances of 16 bits), plus 64 bytes of alignment room.
-constexpr std::size_t ParseBytesPerPosition = 28;
+// What the efforts' parses keep per block: 31 bytes per position (a chain link, and
+// per parse node its price, literal run, step length and distance, the length and gap
+// of a match before a repeat of its distance, and six recent distances of 16 bits),
+// plus 64 bytes of alignment room.
+constexpr std::size_t ParseBytesPerPosition = 31;
 constexpr std::size_t ParseMemorySize = (MaxChunkLength + 1) * ParseBytesPerPosition + 64;
 
 // The two buffers of one job. Compressing: the chunk (MaxChunkLength + InputSlack, the
