@@ -23,8 +23,9 @@ constexpr std::uint32_t EscapedPrice = 16 * PriceOfBit;
 // 3-4% smaller on executables but restored 2-5% slower than the level's own parse: more
 // sequences, and more recent distances among the new ones (the decoder's branch between
 // the two mispredicts on them). With them (and a bit per literal, which leads the parse
-// to matches it undervalued) they restore as fast and stay 2.3-3.8% smaller.
-constexpr std::uint32_t SequenceCost = 4 * PriceOfBit;
+// to matches it undervalued) they restore as fast and stay 1.7-3.8% smaller. Shallower
+// searches find shorter matches: their sequences are priced higher.
+constexpr std::uint8_t SequenceBits[MaxEffort] = {7, 7, 7, 7, 7, 5, 5, 5, 4};
 constexpr std::uint32_t RecentCost = 3 * PriceOfBit;
 constexpr std::uint32_t LiteralCost = 1 * PriceOfBit;
 
@@ -36,6 +37,7 @@ struct BestPrices {
     std::uint32_t literalLength[LengthEscape + 1];
     std::uint32_t matchLength[LengthEscape + 1];
     std::uint32_t offsetHigh[256];
+    std::uint32_t sequenceCost;
 
     std::uint32_t Literal(std::uint8_t byte) const { return literal[byte] + LiteralCost; }
     std::uint32_t RunGrowth(std::uint32_t run) const { return run == LengthEscape ? EscapedPrice : 0; }
@@ -44,7 +46,7 @@ struct BestPrices {
                                    : token[MatchOnlyTokenBase + slot];
         p += matchLength[std::min(length, LengthEscape)] + (length >= LengthEscape ? EscapedPrice : 0);
         p += slot == NewDistanceClass ? PriceOfByte + offsetHigh[distance >> 8] : RecentCost;
-        return p + SequenceCost;
+        return p + sequenceCost;
     }
 };
 
@@ -120,8 +122,9 @@ struct BestTally {
 
     // Streams shorter than MinCodedLength stay raw, as do literals the block will not
     // code (their order-0 entropy above the level's limit).
-    BestPrices Prices() const {
+    BestPrices Prices(unsigned effort) const {
         BestPrices p;
+        p.sequenceCost = SequenceBits[effort - 1] * PriceOfBit;
         auto fill = [](std::uint32_t* price, const std::uint32_t* count, std::uint32_t symbols, std::uint32_t total,
                        bool coded) {
             for (std::uint32_t s = 0; s < symbols; ++s) {
@@ -184,7 +187,7 @@ Status BestCompressEffort(EncoderScratch& scratch, unsigned effort, const std::u
     // the matches the level's own parse takes than its prices gain.
     const ParseEffort e = EffortSettings(effort, {16, 64, 1});
     const BestTally own = TallyOfOwnParse(scratch, chunk, size);
-    BestPrices prices = own.Prices();
+    BestPrices prices = own.Prices(effort);
     OptimalParse<BestPrices> parse(scratch, chunk, size, settings.window, e);
     // Each pass is priced by the one before; a pass whose streams come out larger than
     // its predecessor's (a parse can drift towards what it priced cheap) is undone.
@@ -207,7 +210,7 @@ Status BestCompressEffort(EncoderScratch& scratch, unsigned effort, const std::u
         kept = prices;
         keptBits = bits;
         tally.Add(own);
-        prices = tally.Prices();
+        prices = tally.Prices(effort);
     }
     BestStreams s = MakeBestStreams(scratch, chunk);
     BestPath<BestStreams> path{s};
