@@ -1,11 +1,13 @@
 // Fuzz target: the first byte picks a level (its value modulo 6, bit 7 and bit 6
-// aside), whether the rest is spun out past 1 MiB + InputSlack (bit 7), so that chunks
+// aside) and an effort (the same value over 6, 9 at most), whether the rest is spun out
+// past 1 MiB + InputSlack (bit 7), so that chunks
 // compressed where the caller holds them are fuzzed too, and whether the container is
 // checked (bit 6). The rest is compressed and restored; the restored bytes must equal it
 // exactly, also when restored into a buffer of exactly their length, and the container
 // must equal the one written through the workspace. Restored with the level left to the
 // container, it gives the input exactly or, plain, fails with UnknownLevel: never other
 // bytes.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     static orsk::BlockWorkspace ws;
     const auto level = orsk::Level((data[0] & 0x3F) % orsk::LevelCount);
+    const unsigned effort = std::min((data[0] & 0x3Fu) / orsk::LevelCount, 9u);
     const auto kind = (data[0] & 0x40) != 0 ? orsk::ContainerKind::Checked : orsk::ContainerKind::Plain;
     const std::uint8_t* in = data + 1;
     std::size_t n = size - 1;
@@ -32,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         n = spun.size();
     }
     std::vector<std::uint8_t> packed, restored;
-    if (orsk::CompressBuffer(level, in, n, packed, ws, nullptr, kind) != Status::Ok) std::abort();
+    if (orsk::CompressBuffer(level, in, n, packed, ws, nullptr, kind, effort) != Status::Ok) std::abort();
     if (packed.size() > orsk::ContainerBound(n, kind)) std::abort();
     if (orsk::DecompressBuffer(level, packed.data(), packed.size(), restored, ws) != Status::Ok) std::abort();
     if (restored.size() != n || (n != 0 && std::memcmp(restored.data(), in, n) != 0)) std::abort();
@@ -46,7 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // chunk goes through the workspace: the blocks must not change.
         std::vector<std::uint8_t> tight(packed.size());
         orsk::ByteSink out{tight.data(), tight.data(), tight.data() + tight.size()};
-        if (orsk::CompressInto(level, in, n, out, ws, nullptr, kind) != Status::Ok || tight != packed) std::abort();
+        if (orsk::CompressInto(level, in, n, out, ws, nullptr, kind, effort) != Status::Ok || tight != packed) {
+            std::abort();
+        }
     }
 
     // The level left to the container: a checked one records it; a plain one's blocks
