@@ -23,9 +23,9 @@ constexpr std::uint32_t EscapedPrice = 16 * PriceOfBit;
 // 3-4% smaller on executables but restored 2-5% slower than the level's own parse: more
 // sequences, and more recent distances among the new ones (the decoder's branch between
 // the two mispredicts on them). With them (and a bit per literal, which leads the parse
-// to matches it undervalued) they restore as fast and stay 1.7-3.8% smaller. Shallower
+// to matches it undervalued) they restore as fast and stay 1.4-3.8% smaller. Shallower
 // searches find shorter matches: their sequences are priced higher.
-constexpr std::uint8_t SequenceBits[MaxEffort] = {7, 7, 7, 7, 7, 5, 5, 5, 4};
+constexpr std::uint8_t SequenceBits[MaxEffort] = {8, 8, 8, 8, 7, 5, 5, 5, 4};
 constexpr std::uint32_t RecentCost = 3 * PriceOfBit;
 constexpr std::uint32_t LiteralCost = 1 * PriceOfBit;
 
