@@ -1,9 +1,8 @@
 // Fuzz target: the first byte picks a level (its value modulo 6, bit 7 and bit 6
 // aside) and an effort (the same value over 6, 9 at most; inputs over 256 KiB take none,
-// so that no run nears the time limit), whether the rest is spun out
-// past 1 MiB + InputSlack (bit 7), so that chunks
-// compressed where the caller holds them are fuzzed too, and whether the container is
-// checked (bit 6). The rest is compressed and restored; the restored bytes must equal it
+// so that no run nears the time limit), whether the rest is spun out past 1 MiB +
+// InputSlack (bit 7), so that chunks compressed where the caller holds them are fuzzed
+// too, and whether the container is checked (bit 6). The rest is compressed and restored; the restored bytes must equal it
 // exactly, also when restored into a buffer of exactly their length, and the container
 // must equal the one written through the workspace. Restored with the level left to the
 // container, it gives the input exactly or, plain, fails with UnknownLevel: never other

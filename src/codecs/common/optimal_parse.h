@@ -204,16 +204,15 @@ private:
         std::uint32_t distance;
     };
 
-    // Node i's predecessor is final: its run and recent distances follow from the step
-    // that reaches it.
     // The node the step into j leaves from.
     std::uint32_t From(std::uint32_t j) const {
         if (step_[j] == 0) return j - 1;
         return j - step_[j] - (lead_[j] != 0 ? lead_[j] + gap_[j] : 0u);
     }
 
-    // (A match, literals and the same distance again leave the recent distances as the
-    // match alone does: its distance is in slot 0 when reused.)
+    // Node i's predecessor is final: its run and recent distances follow from the step
+    // that reaches it (a match, literals and the same distance again leave them as the
+    // match alone does: the distance is in slot 0 when reused).
     void Settle(std::uint32_t i) {
         if (i == 0) return;
         const std::uint32_t step = step_[i];
@@ -314,8 +313,8 @@ private:
     std::uint16_t* distance_;  // per node: that match's distance
     std::uint16_t* lead_;      // per node: 0, or the step is a match of lead_ bytes, gap_ literals,
                                // then step_ bytes at the same distance
-    std::uint8_t* gap_;
-    std::uint16_t* reps_;      // per node: Slots recent distances
+    std::uint16_t* reps_;      // per node: Slots recent distances (room for six)
+    std::uint8_t* gap_;        // per node: the literals inside such a step
 };
 
 }  // namespace orsk
