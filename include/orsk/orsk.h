@@ -60,9 +60,9 @@ extern "C" {
  * containers of the same format (every reader restores them, as fast or faster) at a
  * lower compression speed. 0 (no effort flag) is each level's own parse, byte for byte.
  * Levels 0, 1 and 5 have such parses; levels 2 to 4 write their own parse at every
- * effort. A block is never longer than the level's own parse makes it. An effort needs
- * about 32 MiB more working memory per thread. A value above 9:
- * ORSK_BAD_ARGUMENT. */
+ * effort. A block is never longer than the level's own parse makes it. An effort at
+ * levels 0, 1 and 5 needs about 32 MiB more working memory per thread. A value above
+ * 9: ORSK_BAD_ARGUMENT. */
 #define ORSK_EFFORT(n) ((unsigned)(n) << 4)
 #define ORSK_EFFORT_MASK (15u << 4)
 

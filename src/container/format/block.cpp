@@ -23,7 +23,6 @@ std::size_t WriteStoredBlock(std::uint8_t* block, const std::uint8_t* chunk, std
 // did on JSON), so that no effort writes a larger container than effort 0.
 Status CompressAtEffort(const LevelInfo& info, CodecScratch& scratch, unsigned effort, const std::uint8_t* chunk,
                         std::size_t n, ByteSink& sink) {
-    if (!info.effortParse) return info.compressEffort(scratch.encoder(), effort, chunk, n, sink);
     std::uint8_t* const spare = scratch.Spare();
     if (spare == nullptr) return Status::OutOfMemory;
     static_assert(BlockBound(MaxChunkLength) <= OutputBlockBufferSize);
@@ -46,7 +45,9 @@ Status CompressChunkTo(Level level, CodecScratch& scratch, const std::uint8_t* c
                        unsigned effort) {
     const LevelInfo& info = LevelOf(level);
     if (n == 0 || n > MaxChunkLength || effort > MaxEffort) return Status::Corrupt;
-    if (effort != 0) {
+    // Levels without an effort parse write their own at every effort.
+    const bool atEffort = effort != 0 && info.compressEffort != nullptr;
+    if (atEffort) {
         if (Status s = scratch.PrepareEffort(); s != Status::Ok) return s;
     }
     if (info.filter != nullptr && filterable != chunk) return Status::Corrupt;
@@ -66,8 +67,8 @@ Status CompressChunkTo(Level level, CodecScratch& scratch, const std::uint8_t* c
         if (info.filter != nullptr) info.filter(filterable, n);
         // No block may outgrow BlockBound (the memory path's promise to callers).
         ByteSink sink{block, block, block + BlockBound(n)};
-        const Status s = effort == 0 ? info.compress(scratch.encoder(), chunk, n, sink)
-                                     : CompressAtEffort(info, scratch, effort, chunk, n, sink);
+        const Status s = atEffort ? CompressAtEffort(info, scratch, effort, chunk, n, sink)
+                                  : info.compress(scratch.encoder(), chunk, n, sink);
         out.lzMicros = since(t2, now());
         if (s != Status::Ok) {
             compressed = false;  // a block that does not fit is stored instead

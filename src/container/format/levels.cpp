@@ -20,40 +20,29 @@ Status CompressWith(EncoderScratch& scratch, const std::uint8_t* chunk, std::siz
     return Compress(Settings{}, scratch, chunk, n, block);
 }
 
-// Levels whose own parse stands for every effort (their format gains little from the
-// parses of levels 0, 1 and 5 for the time they take).
-template <auto Compress>
-Status SameAtEveryEffort(EncoderScratch& scratch, unsigned, const std::uint8_t* chunk, std::size_t n,
-                         ByteSink& block) {
-    return Compress(scratch, chunk, n, block);
-}
-
 constexpr LevelInfo Levels[LevelCount] = {
     {.name = "HYPERFAST", .compress = CompressWith<HyperfastSettings, HyperfastCompressBlock>,
-     .decode = HyperfastDecodeBlock, .compressEffort = HyperfastCompressEffort, .effortParse = true,
+     .decode = HyperfastDecodeBlock, .compressEffort = HyperfastCompressEffort,
      .headerOrder = HeaderOrder::A, .sections = 6, .storeThreshold = 6.0,
      .keepOnlyShorter = true, .filter = nullptr, .unfilter = nullptr},
     {.name = "SUPERFAST", .compress = CompressWith<SuperfastSettings, SuperfastCompressBlock>,
-     .decode = SuperfastDecodeBlock, .compressEffort = SuperfastCompressEffort, .effortParse = true,
+     .decode = SuperfastDecodeBlock, .compressEffort = SuperfastCompressEffort,
      .headerOrder = HeaderOrder::A, .sections = 6, .storeThreshold = 6.1,
      .keepOnlyShorter = true, .filter = nullptr, .unfilter = nullptr},
     {.name = "FAST", .compress = CompressWith<FastSettings, FastCompressBlock>, .decode = FastDecodeBlock,
-     .compressEffort = SameAtEveryEffort<CompressWith<FastSettings, FastCompressBlock>>,
-     .effortParse = false,
+     .compressEffort = nullptr,
      .headerOrder = HeaderOrder::A, .sections = 6, .storeThreshold = 6.5, .keepOnlyShorter = false,
      .filter = nullptr, .unfilter = nullptr},
     {.name = "NORMAL", .compress = CompressWith<NormalSettings, NormalCompressBlock>, .decode = NormalDecodeBlock,
-     .compressEffort = SameAtEveryEffort<CompressWith<NormalSettings, NormalCompressBlock>>,
-     .effortParse = false,
+     .compressEffort = nullptr,
      .headerOrder = HeaderOrder::B, .sections = 6, .storeThreshold = 6.7, .keepOnlyShorter = false,
      .filter = ApplyCallAddressFilter, .unfilter = RevertCallAddressFilter},
     {.name = "BETTER", .compress = CompressWith<BetterSettings, BetterCompressBlock>, .decode = BetterDecodeBlock,
-     .compressEffort = SameAtEveryEffort<CompressWith<BetterSettings, BetterCompressBlock>>,
-     .effortParse = false,
+     .compressEffort = nullptr,
      .headerOrder = HeaderOrder::A, .sections = 6, .storeThreshold = 7.6, .keepOnlyShorter = false,
      .filter = nullptr, .unfilter = nullptr},
     {.name = "BEST", .compress = CompressWith<BestSettings, BestCompressBlock>, .decode = BestDecodeBlock,
-     .compressEffort = BestCompressEffort, .effortParse = true,
+     .compressEffort = BestCompressEffort,
      .headerOrder = HeaderOrder::A, .sections = 7, .storeThreshold = 7.65, .keepOnlyShorter = false,
      .filter = nullptr, .unfilter = nullptr},
 };

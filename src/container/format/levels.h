@@ -19,10 +19,10 @@ struct LevelInfo {
     Status (*compress)(EncoderScratch&, const std::uint8_t* chunk, std::size_t n, ByteSink& block);
     Status (*decode)(const BlockStreams&, ByteSink& out);
     // The same format written by a parse that searches harder, at effort 1..MaxEffort
-    // (scratch.parse allocated).
+    // (scratch.parse allocated); null where the level's own parse stands for every
+    // effort (its format gains little from such a parse for the time it takes).
     Status (*compressEffort)(EncoderScratch&, unsigned effort, const std::uint8_t* chunk, std::size_t n,
                              ByteSink& block);
-    bool effortParse;              // compressEffort is a parse of its own, not `compress` again
     HeaderOrder headerOrder;
     int sections;                  // stream sections behind OffsetLowBytes
     double storeThreshold;         // estimates at or above it are stored
