@@ -149,18 +149,17 @@ public:
                 if (d == 0 || d > i || LoadLE32(chunk_ + i - d) != LoadLE32(chunk_ + i)) continue;
                 const std::uint32_t length = ExtendMatch(chunk_ + i, chunk_ + i - d, MinMatchLength, limit);
                 longest = std::max(longest, length);
-                RelaxMatches(model, i, base, run, MinMatchLength, length, unsigned(k), d);
-                RelaxRepeat(model, i, base + model.Match(run, length, unsigned(k), d), length, d, searchEnd);
+                const std::uint32_t whole = RelaxMatches(model, i, base, run, MinMatchLength, length, unsigned(k), d);
+                RelaxRepeat(model, i, whole, length, d, searchEnd);
             }
             const int count = Find(i, limit, found);
             Insert(i);
             std::uint32_t from = MinMatchLength;
             for (int m = 0; m < count; ++m) {
                 const std::uint32_t d = found[m].distance;
-                const unsigned slot = FindRecent<Slots>(reps, d);
-                RelaxMatches(model, i, base, run, from, found[m].length, slot, d);
-                RelaxRepeat(model, i, base + model.Match(run, found[m].length, slot, d), found[m].length, d,
-                            searchEnd);
+                const std::uint32_t whole =
+                    RelaxMatches(model, i, base, run, from, found[m].length, FindRecent<Slots>(reps, d), d);
+                RelaxRepeat(model, i, whole, found[m].length, d, searchEnd);
                 from = found[m].length + 1;
             }
             if (count != 0) longest = std::max(longest, found[count - 1].length);
@@ -258,14 +257,18 @@ private:
         }
     }
 
-    // Matches of every length from..to at distance d from position i.
-    void RelaxMatches(const Model& model, std::uint32_t i, std::uint32_t base, std::uint32_t run, std::uint32_t from,
-                      std::uint32_t to, unsigned slot, std::uint32_t d) {
+    // Matches of every length from..to at distance d from position i; returns the price
+    // of the path through the longest.
+    std::uint32_t RelaxMatches(const Model& model, std::uint32_t i, std::uint32_t base, std::uint32_t run,
+                               std::uint32_t from, std::uint32_t to, unsigned slot, std::uint32_t d) {
         // Too long to try each length: the whole match only.
         if (to >= effort_.niceLength) from = to;
+        std::uint32_t price = 0;
         for (std::uint32_t length = from; length <= to; ++length) {
-            Relax(i + length, base + model.Match(run, length, slot, d), length, d);
+            price = base + model.Match(run, length, slot, d);
+            Relax(i + length, price, length, d);
         }
+        return price;
     }
 
     void Insert(std::uint32_t p) {
